@@ -1,0 +1,52 @@
+// The import driver: the single path from a file to a host object, and the
+// text-input routines shared by the OBJ and DXF readers.
+#pragma once
+
+#include <cstdint>
+
+#include "frame/host_interface.h"
+
+constexpr int32_t kPathBufferBytes = 1024;  // the driver's path copy and name buffer
+constexpr int32_t kTextSampleBytes = 1000;  // bytes the sniffers see
+constexpr int32_t kHeaderSampleBytes = 18;  // the 3D Studio header sample
+
+// One readable format: its sniffer (byte count, sample) and its reader (path).
+struct ImportFormat {
+    uint8_t format;  // kFormat3DS, kFormatOBJ or kFormatDXF
+    int32_t (*sniff)(int32_t count, const uint8_t* sample);
+    int32_t (*read)(const char* path);
+};
+
+// The builder steps the driver runs once the reader has filled the scene.
+struct ImportBuilder {
+    int32_t (*buildPoints)(int32_t count, HostGeometry* geometry, uint32_t pointDataSize);
+    int32_t (*buildPolygons)(int32_t polygons, int32_t lines, int32_t dots, HostObject* object,
+                             HostPolygon*** polygonsField, int32_t polygonExtra, int32_t cornerExtra,
+                             uint8_t format, uint32_t loadFlags);
+    int32_t (*buildUVMaps)(int32_t polygons, int32_t lines, int32_t dots, HostObject* object,
+                           HostPolygon*** polygonsField, int32_t polygonExtra, int32_t cornerExtra,
+                           uint8_t format);
+};
+
+// The formats in detection order and the builder, wired by the frame.
+struct ImportPipeline {
+    const ImportFormat* formats;
+    int32_t formatCount;
+    ImportBuilder builder;
+};
+
+// 1 = success, 0 = failure. `nameBuffer` holds kPathBufferBytes bytes.
+int32_t ImportDriver(const ImportPipeline& pipeline, HostObject** slot, const char* path, uint64_t hostValue,
+                     int32_t ignored, uint32_t pointDataSize, uint32_t loadFlags, char* nameBuffer);
+
+// 1 when the file opens and its size is not 0.
+int32_t FileSizeOf(const char* path, uint32_t* size);
+
+int32_t DxfInputOpen(const char* path);
+void DxfInputClose();
+// Fills TextBlocks[TextBlockIndex] from DxfInputFile: 1 when data was read.
+int32_t TextBlockLoad();
+// The next line start after `p` in the same block, or null at the end of its text.
+const char* TextNextLine(const char* p);
+// Copies the line at `src` (up to its LF) into `dst` of `dstBytes` bytes.
+void TextCopyLine(const char* src, char* dst, int32_t dstBytes);

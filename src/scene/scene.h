@@ -1,0 +1,177 @@
+// The intermediate scene: the format-neutral geometry between a file format and
+// the host. One module-level instance, g_Scene, emptied by SceneReset at the
+// start of every import and export and released by SceneFree at its end.
+//
+// Every variable-length list is a ChunkStream: a chain of large zero-filled
+// chunks from the module heap. Stored records never move. All words inside
+// records are 32-bit.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+// ---- Limits ----------------------------------------------------------------------
+
+constexpr int32_t kChunkBytes = 131064;        // one stream chunk
+constexpr int32_t kChunkThreshold = 131032;    // a chunk is full from here (32 bytes of slack)
+constexpr int32_t kMaxChunks = 2048;           // chunks per stream
+constexpr int32_t kPointRecordBytes = 12;      // x, y, z as f32
+constexpr int32_t kPointsPerChunk = 10920;     // point records per chunk (131040 bytes)
+constexpr int32_t kSurfaceSlots = 2048;        // surface table size
+constexpr int32_t kSurfaceNameBytes = 128;     // a slot's name, NUL included
+constexpr int32_t kSurfaceNameLimit = 2046;    // from here on every new name is "default"
+constexpr int32_t kMaxCorners = 4000;          // corners per element
+constexpr int32_t kFaceScratchWords = 4008;    // FaceIndexScratch / FaceUVScratch
+constexpr int32_t kWordScratchBytes = 256;
+constexpr int32_t kTextBlockBytes = 131064;    // one text block
+constexpr int32_t kTextPieceBytes = 129016;    // file bytes read into a block at once
+constexpr int32_t kMaxTextBlocks = 2048;
+constexpr uint32_t kNoTexture = 0xFFFFFFFFu;   // texture index "none"
+
+// ---- Format codes ----------------------------------------------------------------
+
+constexpr uint8_t kFormat3DS = 0;
+constexpr uint8_t kFormatDXF = 1;
+constexpr uint8_t kFormatOBJExport = 2;  // export format code of OBJ
+constexpr uint8_t kFormatOBJ = 4;        // import format code of OBJ
+constexpr uint8_t kFormatUnknown = 5;
+constexpr uint8_t kFormatNeverDetected = 255;
+
+// ---- Chunk streams ---------------------------------------------------------------
+
+struct ChunkStream {
+    uint8_t* chunks[kMaxChunks];  // entries past `last` are undefined
+    int32_t used[kMaxChunks];     // bytes written into chunk k
+    int32_t last;                 // chunk being written
+    uint8_t* cursor;              // next write position in chunk `last`
+    bool full;                    // StreamReserve answered 0: nothing more may be written
+};
+
+enum LineEnd : int32_t { kLineEndLF = 0, kLineEndCRLF = 1, kLineEndCR = 2 };
+
+struct ImportScene {
+    ChunkStream PointStream;      // x, y, z f32
+    ChunkStream UVPointStream;    // u, v, w f32
+    ChunkStream PolygonStream;    // n, n indices, surface
+    ChunkStream PolygonUVStream;  // n, n texture indices
+    ChunkStream LineStream;       // 2, p0, p1, surface
+    ChunkStream DotStream;        // 1, p0, surface
+    ChunkStream TriangleStream;   // 3, p0, p1, p2, surface (export only)
+
+    int32_t PointCount;
+    int32_t UVPointCount;
+    int32_t PolygonCount;
+    int32_t PolygonUVCount;
+    int32_t LineCount;
+    int32_t DotCount;
+    int32_t PolygonWordTotal;
+    bool TriangleStreamOwned;
+
+    // Surface table: slot i is surface number i + 1.
+    char SurfaceNames[kSurfaceSlots][kSurfaceNameBytes];
+    uint8_t SurfaceColours[kSurfaceSlots][3];
+    uint16_t SurfaceColourLevel[kSurfaceSlots];
+    uint16_t SurfaceShininess[kSurfaceSlots];
+    uint16_t SurfaceShininessStrength[kSurfaceSlots];
+    uint16_t SurfaceTransparency[kSurfaceSlots];
+    uint16_t SurfaceSmooth[kSurfaceSlots];
+    uint16_t GroupUseCount[kSurfaceSlots];
+    uint16_t SurfaceSlotCount;
+    int32_t SurfaceCount;
+
+    // Text input blocks of the OBJ and DXF readers.
+    uint8_t* TextBlocks[kMaxTextBlocks];
+    int32_t TextBlockLast;
+    bool TextBlocksOwned;
+    int32_t TextBlockIndex;
+    uint8_t* TextBlockCursor;
+    int32_t LineEndStyle;  // LineEnd; kept between imports
+    FILE* DxfInputFile;
+
+    // Import state.
+    uint8_t DetectedFormat;  // kFormat*; kFormatNeverDetected before the first import
+    bool BinaryDxfSeen;
+    int32_t SkippedFaceCount;
+
+    // Scratch shared by readers and writers.
+    uint8_t* WordScratch;  // kWordScratchBytes, allocated by the drivers
+    uint32_t FaceIndexScratch[kFaceScratchWords];
+    uint32_t FaceUVScratch[kFaceScratchWords];
+};
+
+extern ImportScene g_Scene;
+
+// ---- Operations ------------------------------------------------------------------
+
+void SceneReset();
+void SceneFree();
+
+// Allocates chunk 0 of the six import streams (in the order points, polygons,
+// dots, lines, polygon UVs, UV points) and WordScratch. On failure frees what
+// it made and answers 0.
+int32_t SceneAllocateFirstChunks();
+
+// Called with the byte count that `used` of chunk `last` has just reached:
+// 0 = stream full or out of memory, 1 = switched to a new chunk, 2 = room left.
+int32_t StreamReserve(ChunkStream& stream, int32_t usedNow);
+
+int32_t SceneAddPoint(float x, float y, float z);
+int32_t SceneAddUVPoint(float u, float v, float w);
+// n >= 3 polygon (with texture indices when `uv` is not null), 2 line, 1 dot.
+// n <= 0 and n > kMaxCorners change nothing and answer 0.
+int32_t SceneAddElement(int32_t n, uint32_t surface, const uint32_t* indices, const uint32_t* uv);
+
+// `name` must hold kSurfaceNameBytes bytes (it may be overwritten with
+// "default"); `nameBufferBytes` is the caller's true buffer size, at least
+// as long as the text it holds.
+void SceneFindOrAddSurface(char* name, int32_t nameBufferBytes, uint16_t* surface);
+
+// The address of point i's three floats.
+inline float* ScenePointAt(int32_t i) {
+    return reinterpret_cast<float*>(g_Scene.PointStream.chunks[i / kPointsPerChunk] +
+                                    (i % kPointsPerChunk) * kPointRecordBytes);
+}
+
+int32_t SceneValidate();
+int32_t SceneCompactSurfaces();
+
+// ---- Walking a stream ------------------------------------------------------------
+// Whole records (points, lines, dots): read the record's words, then
+// WalkerNextChunkIfDone. Polygon-type records: read the count word, call
+// WalkerNextChunkIfDone before each index word, read the surface word.
+
+struct StreamWalker {
+    ChunkStream* stream;
+    int32_t chunk;
+    int32_t offset;
+};
+
+inline StreamWalker WalkerBegin(ChunkStream& stream) { return StreamWalker{&stream, 0, 0}; }
+
+// The word at the walker's position; the walker moves past it.
+inline uint32_t* WalkerWord(StreamWalker& w) {
+    auto* word = reinterpret_cast<uint32_t*>(w.stream->chunks[w.chunk] + w.offset);
+    w.offset += 4;
+    return word;
+}
+
+inline void WalkerNextChunkIfDone(StreamWalker& w) {
+    if (w.offset >= w.stream->used[w.chunk] && w.chunk < w.stream->last) {
+        ++w.chunk;
+        w.offset = 0;
+    }
+}
+
+// Reads one polygon-type record: its count (low 16 bits), the index words
+// (addresses, so that callers may rewrite them) and the surface (low 16 bits).
+// `words` must hold kMaxCorners entries.
+inline uint32_t WalkerPolygon(StreamWalker& w, uint32_t** words, uint32_t* surface) {
+    const uint32_t n = *WalkerWord(w) & 0xFFFFu;
+    for (uint32_t k = 0; k < n; ++k) {
+        WalkerNextChunkIfDone(w);
+        words[k] = WalkerWord(w);
+    }
+    *surface = *WalkerWord(w) & 0xFFFFu;
+    return n;
+}
