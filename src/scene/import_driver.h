@@ -35,7 +35,11 @@ struct ImportPipeline {
     ImportBuilder builder;
 };
 
-// 1 = success, 0 = failure. `nameBuffer` holds kPathBufferBytes bytes.
+// The driver's answer when the file was read and validated but no load flag
+// asked for an object: the slot is left as it was.
+constexpr int32_t kImportNoObject = 2;
+
+// 1 = object built, kImportNoObject, 0 = failure. `nameBuffer` holds kPathBufferBytes bytes.
 int32_t ImportDriver(const ImportPipeline& pipeline, HostObject** slot, const char* path, uint64_t hostValue,
                      int32_t ignored, uint32_t pointDataSize, uint32_t loadFlags, char* nameBuffer);
 
