@@ -1,0 +1,548 @@
+// tamlorn-convert: loads a model file through the module's import servers, the
+// way the host does, and reports what the host object holds afterwards.
+//
+//   tamlorn-convert --info [--json [--full]] [--module PATH] INPUT
+//
+// The module is reached only through the stand-in host's API; which server
+// loads the file is decided by content, in the module's own detection order.
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <unordered_map>
+#include <vector>
+
+#include "frame/host_interface.h"
+#include "standin_host.h"
+
+namespace {
+
+constexpr const char* kProgram = "tamlorn-convert";
+
+enum ExitCode : int {
+    kExitLoaded = 0,
+    kExitUsage = 1,
+    kExitUnreadable = 2,
+    kExitNotRecognised = 3,
+    kExitLoadFailed = 4,
+};
+
+constexpr const char* kUsageLine = "usage: tamlorn-convert --info [--json [--full]] [--module PATH] INPUT";
+
+constexpr const char* kHelpText =
+    "Loads INPUT through the module's import servers, as the host does, and\n"
+    "prints a summary of the object it makes. The format (Wavefront OBJ,\n"
+    "3D Studio or DXF) is recognised by content, whatever the file's extension.\n"
+    "\n"
+    "  --info         print a summary of the loaded object\n"
+    "  --json         print the summary as one JSON object\n"
+    "  --full         with --json: also every point position and every polygon\n"
+    "  --module PATH  load the module from PATH instead of the one beside this program\n"
+    "  --help         show this text\n"
+    "\n"
+    "exit status: 0 loaded, 1 usage error, 2 INPUT cannot be read,\n"
+    "3 not a recognised format, 4 recognised but the load failed\n";
+
+// ---- Command line ------------------------------------------------------------------
+
+struct Options {
+    bool help = false;
+    bool info = false;
+    bool json = false;
+    bool full = false;
+    std::string modulePath;
+    std::vector<std::string> inputs;
+};
+
+struct ParsedArguments {
+    Options options;
+    std::string error;  // empty when the command line is usable
+};
+
+ParsedArguments ParseArguments(int argc, char** argv) {
+    ParsedArguments parsed;
+    Options& options = parsed.options;
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+            options.inputs.emplace_back(arg);
+        } else if (arg == "--") {
+            optionsEnded = true;
+        } else if (arg == "--help" || arg == "-h") {
+            options.help = true;
+        } else if (arg == "--info") {
+            options.info = true;
+        } else if (arg == "--json") {
+            options.json = true;
+        } else if (arg == "--full") {
+            options.full = true;
+        } else if (arg == "--module") {
+            if (i + 1 >= argc) {
+                parsed.error = "--module needs a path";
+                return parsed;
+            }
+            options.modulePath = argv[++i];
+        } else if (arg.starts_with("--module=")) {
+            options.modulePath = arg.substr(std::strlen("--module="));
+        } else {
+            parsed.error = "unknown option '" + std::string(arg) + "'";
+            return parsed;
+        }
+    }
+    if (options.help) return parsed;
+    if (!options.info) {
+        parsed.error = "nothing to do: give --info INPUT";
+    } else if (options.inputs.size() != 1) {
+        parsed.error = options.inputs.empty() ? "--info needs an INPUT file" : "--info takes exactly one INPUT file";
+    } else if (options.full && !options.json) {
+        parsed.error = "--full goes with --json";
+    }
+    return parsed;
+}
+
+// ---- Errors -----------------------------------------------------------------------
+
+int Fail(int code, const std::string& file, const std::string& reason) {
+    std::fprintf(stderr, "%s: %s: %s\n", kProgram, file.c_str(), reason.c_str());
+    return code;
+}
+
+// ---- What the converter can see of the file before the module does ------------------
+
+constexpr std::string_view kBinaryDxfSentinel = "AutoCAD Binary DXF";
+
+struct FileFacts {
+    int failCode = kExitLoaded;  // kExitLoaded when the file may go to the module
+    std::string reason;
+    bool binaryDxf = false;
+};
+
+// Only regular files are handed on: a directory cannot be read as one, and a
+// FIFO or device would block or never end.
+FileFacts InspectInput(const std::string& path) {
+    FileFacts facts;
+    std::error_code error;
+    const auto status = std::filesystem::status(path, error);
+    if (error || !std::filesystem::exists(status)) {
+        facts.failCode = kExitUnreadable;
+        facts.reason = error && error != std::errc::no_such_file_or_directory ? error.message()
+                                                                               : "no such file";
+        return facts;
+    }
+    if (std::filesystem::is_directory(status)) {
+        facts.failCode = kExitUnreadable;
+        facts.reason = "is a directory";
+        return facts;
+    }
+    if (!std::filesystem::is_regular_file(status)) {
+        facts.failCode = kExitUnreadable;
+        facts.reason = "not a regular file";
+        return facts;
+    }
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) {
+        facts.failCode = kExitUnreadable;
+        facts.reason = std::string("cannot be opened: ") + std::strerror(errno);
+        return facts;
+    }
+    std::array<char, kBinaryDxfSentinel.size()> head{};
+    const size_t count = std::fread(head.data(), 1, head.size(), file);
+    const bool readError = std::ferror(file) != 0;
+    std::fclose(file);
+    if (readError) {
+        facts.failCode = kExitUnreadable;
+        facts.reason = "cannot be read";
+    } else if (count == 0) {
+        facts.failCode = kExitNotRecognised;
+        facts.reason = "empty file, not a recognised format";
+    }
+    facts.binaryDxf = std::string_view(head.data(), count) == kBinaryDxfSentinel;
+    return facts;
+}
+
+// ---- The module and the loaded object -----------------------------------------------
+
+class ModuleSession {
+public:
+    explicit ModuleSession(const std::string& path) { loaded_ = standin::LoadModule(path, &error_); }
+    ~ModuleSession() {
+        if (loaded_) standin::UnloadModule();
+    }
+    ModuleSession(const ModuleSession&) = delete;
+    ModuleSession& operator=(const ModuleSession&) = delete;
+
+    bool loaded() const { return loaded_; }
+    const std::string& error() const { return error_; }
+
+private:
+    bool loaded_ = false;
+    std::string error_;
+};
+
+class LoadedObject {
+public:
+    LoadedObject() = default;
+    ~LoadedObject() { standin::DestroyObject(object_); }
+    LoadedObject(const LoadedObject&) = delete;
+    LoadedObject& operator=(const LoadedObject&) = delete;
+
+    HostObject** slot() { return &object_; }
+    const HostObject* get() const { return object_; }
+
+private:
+    HostObject* object_ = nullptr;
+};
+
+struct Format {
+    const char* extension;  // the import server's extension, also the JSON "format"
+    const char* title;
+};
+
+// The module's own detection order: the first sniffer that accepts decides.
+constexpr std::array<Format, 3> kDetectionOrder = {{
+    {"3ds", "3D Studio"},
+    {"obj", "Wavefront OBJ"},
+    {"dxf", "DXF"},
+}};
+
+// ---- The summary of a host object -------------------------------------------------------
+
+using Triple = std::array<double, 3>;
+
+struct SurfaceSummary {
+    std::optional<std::string> name;
+    std::array<uint8_t, 3> colour{};
+    float level = 0.0f;
+    int64_t polygons = 0;
+};
+
+struct UVMapSummary {
+    std::optional<std::string> name;
+    int32_t pointEntries = 0;
+    int32_t polygonEntries = 0;
+};
+
+struct PolygonSummary {
+    std::vector<int64_t> corners;  // -1: the corner's point is not one of the object's points
+    int32_t surface = 0;
+};
+
+struct ObjectSummary {
+    std::string file;
+    Format format{};
+    std::optional<std::string> name;
+    int64_t points = 0;
+    int64_t polygons = 0;
+    int64_t faces = 0;
+    int64_t lines = 0;
+    int64_t dots = 0;
+    std::vector<SurfaceSummary> surfaces;
+    std::vector<UVMapSummary> uvMaps;
+    Triple boxMin{};
+    Triple boxMax{};
+    std::vector<Triple> positions;
+    std::vector<PolygonSummary> polygonList;
+};
+
+std::optional<std::string> TextOf(const char* text) {
+    if (!text) return std::nullopt;
+    return std::string(text);
+}
+
+int64_t CountOf(int32_t count) { return count < 0 ? 0 : count; }
+
+void SummarisePolygons(const HostGeometry& geometry, ObjectSummary& summary) {
+    std::unordered_map<const HostPoint*, int64_t> pointIndex;
+    for (int64_t i = 0; i < summary.points && geometry.points; ++i) pointIndex.emplace(geometry.points[i], i);
+    std::unordered_map<int32_t, int64_t> polygonsPerSurface;
+    for (int64_t i = 0; i < summary.polygons && geometry.polygons; ++i) {
+        const HostPolygon* polygon = geometry.polygons[i];
+        const int64_t corners = CountOf(polygon->cornerCount);
+        summary.faces += corners >= 3;
+        summary.lines += corners == 2;
+        summary.dots += corners == 1;
+        ++polygonsPerSurface[polygon->surface];
+        PolygonSummary entry;
+        entry.surface = polygon->surface;
+        for (int64_t k = 0; k < corners && polygon->corners; ++k) {
+            const auto found = pointIndex.find(polygon->corners[k]->point);
+            entry.corners.push_back(found == pointIndex.end() ? -1 : found->second);
+        }
+        summary.polygonList.push_back(std::move(entry));
+    }
+    // A polygon's surface number is the 1-based place of its surface in the list.
+    int32_t number = 1;
+    for (const HostSurface* surface = geometry.surfaceList; surface; surface = surface->next, ++number) {
+        SurfaceSummary entry;
+        entry.name = TextOf(surface->name);
+        std::copy(std::begin(surface->colour), std::end(surface->colour), entry.colour.begin());
+        entry.level = surface->level;
+        const auto found = polygonsPerSurface.find(number);
+        entry.polygons = found == polygonsPerSurface.end() ? 0 : found->second;
+        summary.surfaces.push_back(std::move(entry));
+    }
+}
+
+ObjectSummary Summarise(const std::string& file, const Format& format, const HostObject& object) {
+    ObjectSummary summary;
+    summary.file = file;
+    summary.format = format;
+    summary.name = TextOf(object.name);
+    const HostGeometry* geometry = object.geometry;
+    if (!geometry) return summary;
+    summary.points = CountOf(geometry->pointCount);
+    summary.polygons = CountOf(geometry->polygonCount);
+    for (int64_t i = 0; i < summary.points && geometry->points; ++i) {
+        const double* position = geometry->points[i]->position1;
+        summary.positions.push_back({position[0], position[1], position[2]});
+    }
+    SummarisePolygons(*geometry, summary);
+    for (int32_t i = 0; i < geometry->uvMapCount && geometry->uvMaps; ++i) {
+        const HostUVMap* map = geometry->uvMaps[i];
+        summary.uvMaps.push_back({TextOf(map->name), map->pointEntryCount, map->polygonEntryCount});
+    }
+    std::copy(std::begin(geometry->box.min), std::end(geometry->box.min), summary.boxMin.begin());
+    std::copy(std::begin(geometry->box.max), std::end(geometry->box.max), summary.boxMax.begin());
+    return summary;
+}
+
+// ---- Number and text formatting -------------------------------------------------------
+
+// The shortest text that reads back to the same value; JSON has no NaN or
+// infinity, so there a non-finite value is null.
+template <typename Real>
+std::string RealText(Real value, bool json) {
+    if (json && !std::isfinite(value)) return "null";
+    char text[64];
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, result.ptr);
+}
+
+std::string TripleText(const Triple& triple, bool json) {
+    std::string text = json ? "[" : "(";
+    for (size_t i = 0; i < triple.size(); ++i) {
+        if (i) text += ", ";
+        text += RealText(triple[i], json);
+    }
+    return text + (json ? "]" : ")");
+}
+
+// Length of the well-formed UTF-8 sequence at `i`, 0 when there is none.
+size_t Utf8SequenceLength(std::string_view text, size_t i) {
+    const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char lead = byte(i);
+    size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;  // the allowed range of the second byte
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;
+        if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;
+    }
+    if (length == 0 || i + length > text.size()) return 0;
+    if (byte(i + 1) < low || byte(i + 1) > high) return 0;
+    for (size_t k = 2; k < length; ++k) {
+        if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) return 0;
+    }
+    return length;
+}
+
+std::string JsonString(std::string_view text) {
+    std::string out = "\"";
+    for (size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        char escape[8];
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+            ++i;
+        } else if (c < 0x20) {
+            std::snprintf(escape, sizeof escape, "\\u%04x", c);
+            out += escape;
+            ++i;
+        } else if (c < 0x80) {
+            out += static_cast<char>(c);
+            ++i;
+        } else if (const size_t length = Utf8SequenceLength(text, i)) {
+            out.append(text.substr(i, length));
+            i += length;
+        } else {
+            // A byte that is not UTF-8 (a file name in a legacy encoding) is
+            // taken as Latin-1, so that the output stays valid and lossless.
+            std::snprintf(escape, sizeof escape, "\\u%04x", c);
+            out += escape;
+            ++i;
+        }
+    }
+    return out + "\"";
+}
+
+std::string JsonOptionalString(const std::optional<std::string>& text) {
+    return text ? JsonString(*text) : "null";
+}
+
+std::string JsonCount(const char* key, int64_t value) {
+    return "  \"" + std::string(key) + "\": " + std::to_string(value) + ",\n";
+}
+
+std::string JsonSurface(const SurfaceSummary& surface) {
+    return "{\"name\": " + JsonOptionalString(surface.name) + ", \"colour\": [" + std::to_string(surface.colour[0]) +
+           ", " + std::to_string(surface.colour[1]) + ", " + std::to_string(surface.colour[2]) +
+           "], \"level\": " + RealText(surface.level, true) + ", \"polygons\": " + std::to_string(surface.polygons) +
+           "}";
+}
+
+std::string JsonUVMap(const UVMapSummary& map) {
+    return "{\"name\": " + JsonOptionalString(map.name) + ", \"point_entries\": " + std::to_string(map.pointEntries) +
+           ", \"polygon_entries\": " + std::to_string(map.polygonEntries) + "}";
+}
+
+std::string JsonPolygon(const PolygonSummary& polygon) {
+    std::string text = "{\"corners\": [";
+    for (size_t k = 0; k < polygon.corners.size(); ++k) {
+        if (k) text += ", ";
+        text += polygon.corners[k] < 0 ? "null" : std::to_string(polygon.corners[k]);
+    }
+    return text + "], \"surface\": " + std::to_string(polygon.surface) + "}";
+}
+
+// "key": [ item, item ] with one item per line; `last` leaves out the trailing comma.
+template <typename Item, typename Formatter>
+std::string JsonList(const char* key, const std::vector<Item>& items, Formatter format, bool last) {
+    std::string text = "  \"" + std::string(key) + "\": [";
+    for (size_t i = 0; i < items.size(); ++i) text += (i ? ",\n    " : "\n    ") + format(items[i]);
+    text += items.empty() ? "]" : "\n  ]";
+    return text + (last ? "\n" : ",\n");
+}
+
+std::string JsonSummary(const ObjectSummary& summary, bool full) {
+    std::string text = "{\n";
+    text += "  \"file\": " + JsonString(summary.file) + ",\n";
+    text += "  \"format\": " + JsonString(summary.format.extension) + ",\n";
+    text += "  \"name\": " + JsonOptionalString(summary.name) + ",\n";
+    text += JsonCount("points", summary.points);
+    text += JsonCount("polygons", summary.polygons);
+    text += JsonCount("faces", summary.faces);
+    text += JsonCount("lines", summary.lines);
+    text += JsonCount("dots", summary.dots);
+    text += JsonList("surfaces", summary.surfaces, JsonSurface, false);
+    text += JsonList("uv_maps", summary.uvMaps, JsonUVMap, false);
+    text += "  \"bounding_box\": {\"min\": " + TripleText(summary.boxMin, true) +
+            ", \"max\": " + TripleText(summary.boxMax, true) + "}" + (full ? ",\n" : "\n");
+    if (full) {
+        text += JsonList("positions", summary.positions, [](const Triple& p) { return TripleText(p, true); }, false);
+        text += JsonList("polygon_list", summary.polygonList, JsonPolygon, true);
+    }
+    return text + "}\n";
+}
+
+std::string QuotedName(const std::optional<std::string>& name) { return name ? "\"" + *name + "\"" : "(none)"; }
+
+std::string HumanSummary(const ObjectSummary& summary) {
+    std::string text;
+    text += "file:         " + summary.file + "\n";
+    text += "format:       " + std::string(summary.format.title) + "\n";
+    text += "name:         " + QuotedName(summary.name) + "\n";
+    text += "points:       " + std::to_string(summary.points) + "\n";
+    text += "polygons:     " + std::to_string(summary.polygons) + " (" + std::to_string(summary.faces) + " faces, " +
+            std::to_string(summary.lines) + " lines, " + std::to_string(summary.dots) + " dots)\n";
+    text += "surfaces:     " + std::to_string(summary.surfaces.size()) + "\n";
+    for (size_t i = 0; i < summary.surfaces.size(); ++i) {
+        const SurfaceSummary& surface = summary.surfaces[i];
+        text += "  " + std::to_string(i + 1) + " " + QuotedName(surface.name) + ": colour " +
+                std::to_string(surface.colour[0]) + " " + std::to_string(surface.colour[1]) + " " +
+                std::to_string(surface.colour[2]) + ", level " + RealText(surface.level, false) + ", " +
+                std::to_string(surface.polygons) + " polygons\n";
+    }
+    text += "uv maps:      " + std::to_string(summary.uvMaps.size()) + "\n";
+    for (const UVMapSummary& map : summary.uvMaps) {
+        text += "  " + QuotedName(map.name) + ": " + std::to_string(map.pointEntries) + " point entries, " +
+                std::to_string(map.polygonEntries) + " polygon entries\n";
+    }
+    text += "bounding box: " + TripleText(summary.boxMin, false) + " to " + TripleText(summary.boxMax, false) + "\n";
+    return text;
+}
+
+// ---- --info ----------------------------------------------------------------------------
+
+void ReportModuleMessages(const std::string& input) {
+    for (const auto& [line1, line2] : standin::Messages()) {
+        std::fprintf(stderr, "%s: %s: module message: %s %s\n", kProgram, input.c_str(), line1.c_str(),
+                     line2.c_str());
+    }
+    standin::ClearMessages();
+}
+
+int RunInfo(const Options& options) {
+    const std::string& input = options.inputs.front();
+    const FileFacts facts = InspectInput(input);
+    if (facts.failCode != kExitLoaded) return Fail(facts.failCode, input, facts.reason);
+
+    const std::string modulePath = options.modulePath.empty() ? standin::DefaultModulePath() : options.modulePath;
+    ModuleSession module(modulePath);
+    if (!module.loaded()) {
+        // Without the module nothing can be loaded: reported as a failed load.
+        return Fail(kExitLoadFailed, input, "cannot load the module " + modulePath + ": " + module.error());
+    }
+    const standin::Server* server = nullptr;
+    const Format* format = nullptr;
+    for (const Format& candidate : kDetectionOrder) {
+        const standin::Server* found = standin::FindServer(true, candidate.extension);
+        if (!found) {
+            return Fail(kExitLoadFailed, input,
+                        std::string("the module has no import server for ") + candidate.title + " files");
+        }
+        if (standin::CheckFile(*found, input)) {
+            server = found;
+            format = &candidate;
+            break;
+        }
+    }
+    if (!server) {
+        return Fail(kExitNotRecognised, input,
+                    facts.binaryDxf ? "binary DXF is not supported (only ASCII DXF can be read)"
+                                    : "not a recognised format (Wavefront OBJ, 3D Studio or ASCII DXF)");
+    }
+
+    LoadedObject object;
+    const int32_t loaded = standin::LoadFile(*server, object.slot(), input, kLoadNewObject);
+    ReportModuleMessages(input);
+    if (!loaded || !object.get()) {
+        return Fail(kExitLoadFailed, input,
+                    std::string("recognised as ") + format->title + " but the load failed (damaged or unsupported content)");
+    }
+    const ObjectSummary summary = Summarise(input, *format, *object.get());
+    const std::string text = options.json ? JsonSummary(summary, options.full) : HumanSummary(summary);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    return kExitLoaded;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const ParsedArguments parsed = ParseArguments(argc, argv);
+    if (parsed.options.help && parsed.error.empty()) {
+        std::printf("%s\n\n%s", kUsageLine, kHelpText);
+        return kExitLoaded;
+    }
+    if (!parsed.error.empty()) {
+        std::fprintf(stderr, "%s: %s\n%s\n", kProgram, parsed.error.c_str(), kUsageLine);
+        return kExitUsage;
+    }
+    return RunInfo(parsed.options);
+}
