@@ -45,7 +45,8 @@ struct ChunkStream {
     int32_t used[kMaxChunks];     // bytes written into chunk k
     int32_t last;                 // chunk being written
     uint8_t* cursor;              // next write position in chunk `last`
-    bool full;                    // StreamReserve answered 0: nothing more may be written
+    bool full;                    // closed: StreamReserve answered 0 (or a record pair broke off);
+                                  // every later write answers 0 without writing
 };
 
 enum LineEnd : int32_t { kLineEndLF = 0, kLineEndCRLF = 1, kLineEndCR = 2 };
@@ -105,26 +106,66 @@ extern ImportScene g_Scene;
 // ---- Operations ------------------------------------------------------------------
 
 void SceneReset();
+// Releases all module memory of the scene; freed pointers are nulled, so a
+// second call frees nothing.
 void SceneFree();
 
-// Allocates chunk 0 of the six import streams (in the order points, polygons,
-// dots, lines, polygon UVs, UV points) and WordScratch. On failure frees what
+// Allocates WordScratch, then chunk 0 of the six import streams in the order
+// points, polygons, dots, lines, polygon UVs, UV points. On failure frees what
 // it made and answers 0.
 int32_t SceneAllocateFirstChunks();
 
+// Allocates chunk 0 of `stream` and opens it for writing (last 0, cursor at
+// it, not full): 1, or 0 when no memory.
+int32_t StreamStart(ChunkStream& stream);
+// Frees chunks 0 to `last` of `stream` and nulls them.
+void StreamFreeChunks(ChunkStream& stream);
+
+// Opens chunk `last` + 1: 1, or 0 (and the stream is closed) when the stream
+// already has kMaxChunks chunks or no memory is left.
+int32_t StreamOpenNextChunk(ChunkStream& stream);
+
 // Called with the byte count that `used` of chunk `last` has just reached:
 // 0 = stream full or out of memory, 1 = switched to a new chunk, 2 = room left.
-int32_t StreamReserve(ChunkStream& stream, int32_t usedNow);
+inline int32_t StreamReserve(ChunkStream& stream, int32_t usedNow) {
+    if (stream.full) return 0;
+    if (usedNow < kChunkThreshold) return 2;
+    return StreamOpenNextChunk(stream);
+}
 
-int32_t SceneAddPoint(float x, float y, float z);
-int32_t SceneAddUVPoint(float u, float v, float w);
+// Appends a whole record (points, lines, dots) and reserves room for the next:
+// 1, or 0 when the stream is closed (nothing written) or has just become so
+// (the record is written but must not be counted).
+inline int32_t StreamAppendRecord(ChunkStream& stream, const void* record, int32_t bytes) {
+    if (stream.full) return 0;
+    std::memcpy(stream.cursor, record, static_cast<size_t>(bytes));
+    stream.cursor += bytes;
+    stream.used[stream.last] += bytes;
+    return StreamReserve(stream, stream.used[stream.last]) != 0;
+}
+
+inline int32_t SceneAddPoint(float x, float y, float z) {
+    const float record[3] = {x, y, z};
+    if (!StreamAppendRecord(g_Scene.PointStream, record, kPointRecordBytes)) return 0;
+    ++g_Scene.PointCount;
+    return 1;
+}
+
+inline int32_t SceneAddUVPoint(float u, float v, float w) {
+    const float record[3] = {u, v, w};
+    if (!StreamAppendRecord(g_Scene.UVPointStream, record, kPointRecordBytes)) return 0;
+    ++g_Scene.UVPointCount;
+    return 1;
+}
+
 // n >= 3 polygon (with texture indices when `uv` is not null), 2 line, 1 dot.
 // n <= 0 and n > kMaxCorners change nothing and answer 0.
 int32_t SceneAddElement(int32_t n, uint32_t surface, const uint32_t* indices, const uint32_t* uv);
 
-// `name` must hold kSurfaceNameBytes bytes (it may be overwritten with
-// "default"); `nameBufferBytes` is the caller's true buffer size, at least
-// as long as the text it holds.
+// Gives in `surface` the number of the surface named by `name`, adding it when
+// new. `nameBufferBytes` is the caller's buffer size: nothing past it is read,
+// and "default" is written into it only when it fits. Names are cut to 127
+// characters for storing and comparing.
 void SceneFindOrAddSurface(char* name, int32_t nameBufferBytes, uint16_t* surface);
 
 // The address of point i's three floats.
@@ -140,6 +181,7 @@ int32_t SceneCompactSurfaces();
 // Whole records (points, lines, dots): read the record's words, then
 // WalkerNextChunkIfDone. Polygon-type records: read the count word, call
 // WalkerNextChunkIfDone before each index word, read the surface word.
+// A walker never reads more records than the stream's count.
 
 struct StreamWalker {
     ChunkStream* stream;
@@ -163,15 +205,63 @@ inline void WalkerNextChunkIfDone(StreamWalker& w) {
     }
 }
 
+// One whole record of `bytes` bytes (a point or UV point: three floats).
+inline uint8_t* WalkerRecord(StreamWalker& w, int32_t bytes) {
+    uint8_t* record = w.stream->chunks[w.chunk] + w.offset;
+    w.offset += bytes;
+    WalkerNextChunkIfDone(w);
+    return record;
+}
+
+// Reads the count word (low 16 bits) of a polygon-type record and calls
+// visit(uint32_t& word) for each of its index words; answers the count.
+// A PolygonUVStream record ends there; the other records go on with a surface.
+template <typename Visit>
+inline uint32_t WalkerIndices(StreamWalker& w, Visit&& visit) {
+    const uint32_t n = *WalkerWord(w) & 0xFFFFu;
+    for (uint32_t k = 0; k < n; ++k) {
+        WalkerNextChunkIfDone(w);
+        visit(*WalkerWord(w));
+    }
+    return n;
+}
+
 // Reads one polygon-type record: its count (low 16 bits), the index words
 // (addresses, so that callers may rewrite them) and the surface (low 16 bits).
 // `words` must hold kMaxCorners entries.
 inline uint32_t WalkerPolygon(StreamWalker& w, uint32_t** words, uint32_t* surface) {
-    const uint32_t n = *WalkerWord(w) & 0xFFFFu;
-    for (uint32_t k = 0; k < n; ++k) {
-        WalkerNextChunkIfDone(w);
-        words[k] = WalkerWord(w);
-    }
+    uint32_t k = 0;
+    const uint32_t n = WalkerIndices(w, [&](uint32_t& word) { words[k++] = &word; });
     *surface = *WalkerWord(w) & 0xFFFFu;
     return n;
+}
+
+// One record of the polygon, line or one-point stream: visits its point index
+// words and answers its surface word. The closing chunk test serves the whole
+// records; after a polygon it never moves (its chunk still holds the next
+// record's count word).
+template <typename Visit>
+inline uint32_t& WalkerElement(StreamWalker& w, Visit&& visitIndex) {
+    WalkerIndices(w, visitIndex);
+    uint32_t& surface = *WalkerWord(w);
+    WalkerNextChunkIfDone(w);
+    return surface;
+}
+
+// Every counted polygon, line and one-point record, in that order:
+// visitIndex(uint32_t&) for each point index word, visitSurface(uint32_t&)
+// for each surface word. Either may rewrite the word.
+template <typename VisitIndex, typename VisitSurface>
+inline void SceneForEachElement(VisitIndex&& visitIndex, VisitSurface&& visitSurface) {
+    struct Part {
+        ChunkStream* stream;
+        int32_t count;
+    };
+    const Part parts[] = {{&g_Scene.PolygonStream, g_Scene.PolygonCount},
+                          {&g_Scene.LineStream, g_Scene.LineCount},
+                          {&g_Scene.DotStream, g_Scene.DotCount}};
+    for (const Part& part : parts) {
+        StreamWalker w = WalkerBegin(*part.stream);
+        for (int32_t k = 0; k < part.count; ++k) visitSurface(WalkerElement(w, visitIndex));
+    }
 }
