@@ -105,8 +105,10 @@ HostNamingPrefs& NamingPrefs();
 
 struct HostCall {
     std::string function;
-    std::vector<std::string> args;  // texts as given, numbers in decimal, pointers as "obj" / "null" etc.
+    std::vector<std::string> args;  // texts as given, numbers in decimal, pointers as PointerText gives them
 };
+// How the call log writes a pointer argument: "null", or the address in hex.
+std::string PointerText(const void* pointer);
 const std::vector<HostCall>& CallLog();
 void ClearCallLog();
 // The calls of one function, in order.

@@ -1,0 +1,319 @@
+// The host's own geometry work: releasing what an object owns, and deriving the
+// bounding box, edge list, normals and per-polygon UV data from its records.
+//
+// Arrays are walked up to what their blocks hold (the allocator knows every
+// block's size) and null entries are skipped, so a geometry that an import left
+// half built is released as completely as a finished one.
+#include <algorithm>
+#include <cmath>
+#include <set>
+#include <utility>
+
+#include "host_internal.h"
+
+namespace standin::detail {
+namespace {
+
+constexpr uint8_t kDefaultColour = 200;
+constexpr float kDefaultLevel = 1.0f;
+// A Newell vector shorter than this belongs to a degenerate polygon.
+constexpr double kMinNormalLength = 1e-12;
+
+// The number of entries an array block holds.
+template <typename T>
+int64_t Slots(T* const* array) {
+    return static_cast<int64_t>(BlockSize(array) / sizeof(T*));
+}
+
+// The entries a record claims (a negative count claims none), capped by what
+// its array block holds.
+template <typename T>
+int64_t Slots(T* const* array, int32_t claimed) {
+    return std::clamp<int64_t>(claimed, 0, Slots(array));
+}
+
+void FreePoints(HostGeometry* geometry) {
+    const int64_t count = Slots(geometry->points);
+    for (int64_t i = 0; i < count; ++i) {
+        HostPoint* point = geometry->points[i];
+        if (!point) continue;
+        Free(point->extra);
+        Free(point);
+    }
+    FreeField(geometry->points);
+    geometry->pointCount = 0;
+}
+
+void FreePolygon(HostPolygon* polygon) {
+    const int64_t corners = Slots(polygon->corners);
+    for (int64_t k = 0; k < corners; ++k) {
+        HostPolygonVertex* corner = polygon->corners[k];
+        if (!corner) continue;
+        Free(corner->extra);
+        Free(corner);
+    }
+    Free(polygon->corners);
+    Free(polygon->extra);
+    Free(polygon);
+}
+
+void FreePolygons(HostGeometry* geometry) {
+    const int64_t count = Slots(geometry->polygons);
+    for (int64_t i = 0; i < count; ++i) {
+        if (geometry->polygons[i]) FreePolygon(geometry->polygons[i]);
+    }
+    FreeField(geometry->polygons);
+    geometry->polygonCount = 0;
+    geometry->polygonCount2 = 0;
+}
+
+void FreeUVPolygons(HostUVMap* map) {
+    const int64_t count = Slots(map->polygonUV);
+    for (int64_t i = 0; i < count; ++i) Free(map->polygonUV[i]);
+    FreeField(map->polygonUV);
+}
+
+void FreeUVMaps(HostGeometry* geometry) {
+    const int64_t count = Slots(geometry->uvMaps);
+    for (int64_t i = 0; i < count; ++i) {
+        HostUVMap* map = geometry->uvMaps[i];
+        if (!map) continue;
+        FreeUVPolygons(map);
+        Free(map->name);
+        Free(map->pointEntries);
+        Free(map->pointIndex);
+        Free(map->polygonEntries);
+        Free(map);
+    }
+    FreeField(geometry->uvMaps);
+    geometry->uvMapCount = 0;
+}
+
+void FreeDerived(HostGeometry* geometry) {
+    FreeField(geometry->edges);
+    geometry->edgeCount = 0;
+    FreeField(geometry->normals);
+    geometry->normalCount = 0;
+    geometry->box = HostBoundingBox{};
+}
+
+// The polygon at `i`, when the polygons array holds one there.
+const HostPolygon* PolygonAt(const HostGeometry* geometry, int64_t i) {
+    return i < Slots(geometry->polygons) ? geometry->polygons[i] : nullptr;
+}
+
+// The corner's point, or null for a missing corner.
+const HostPoint* CornerPoint(const HostPolygon* polygon, int64_t k) {
+    if (k >= Slots(polygon->corners, polygon->cornerCount)) return nullptr;
+    const HostPolygonVertex* corner = polygon->corners[k];
+    return corner ? corner->point : nullptr;
+}
+
+HostNormal NewellNormal(const HostPolygon* polygon) {
+    const int64_t n = Slots(polygon->corners, polygon->cornerCount);
+    double x = 0, y = 0, z = 0;
+    for (int64_t k = 0; k < n; ++k) {
+        const HostPoint* current = CornerPoint(polygon, k);
+        const HostPoint* next = CornerPoint(polygon, (k + 1) % n);
+        if (!current || !next) return {};
+        const double* a = current->position1;
+        const double* b = next->position1;
+        x += (a[1] - b[1]) * (a[2] + b[2]);
+        y += (a[2] - b[2]) * (a[0] + b[0]);
+        z += (a[0] - b[0]) * (a[1] + b[1]);
+    }
+    const double length = std::sqrt(x * x + y * y + z * z);
+    if (!(length > kMinNormalLength) || !std::isfinite(length)) return {};
+    return {x / length, y / length, z / length};
+}
+
+// The polygon's edges as point-index pairs (a < b): a closed ring for three or
+// more corners, one edge for a line, none for a dot; repeated points add none.
+void CollectEdges(const HostPolygon* polygon, std::set<std::pair<int32_t, int32_t>>& seen,
+                  std::vector<HostEdge>& edges) {
+    const int64_t n = Slots(polygon->corners, polygon->cornerCount);
+    const int64_t ringEdges = n >= 3 ? n : (n == 2 ? 1 : 0);
+    for (int64_t k = 0; k < ringEdges; ++k) {
+        const HostPoint* from = CornerPoint(polygon, k);
+        const HostPoint* to = CornerPoint(polygon, (k + 1) % n);
+        if (!from || !to || from->index == to->index) continue;
+        const auto edge = std::minmax(from->index, to->index);
+        if (seen.insert(edge).second) edges.push_back({edge.first, edge.second});
+    }
+}
+
+// Sets the UV of the first still unset corner of `polygon` that uses `point`.
+void AssignCornerUV(const HostPolygon* polygon, const UVMapPolygonEntry& entry, HostUVCorner* corners,
+                    std::vector<bool>& assigned) {
+    const int64_t n = static_cast<int64_t>(assigned.size());
+    for (int64_t k = 0; k < n; ++k) {
+        if (assigned[k] || CornerPoint(polygon, k) != entry.point) continue;
+        corners[k].u = entry.u;
+        corners[k].v = entry.v;
+        assigned[k] = true;
+        return;
+    }
+}
+
+}  // namespace
+
+void SetSurfaceDefaults(HostSurface* surface) {
+    for (int c = 0; c < 3; ++c) {
+        surface->colour[c] = kDefaultColour;
+        surface->colourF[c] = kDefaultColour / 255.0f;
+    }
+    surface->level = kDefaultLevel;
+    surface->shininess = 0.0f;
+    surface->transparency = 0.0f;
+    surface->flags = 0;  // flat shading
+}
+
+void ClearHostList(HostList* list) {
+    void* node = list->head;
+    while (node) {
+        void* next = *static_cast<void**>(node);
+        Free(node);
+        node = next;
+    }
+    list->head = nullptr;
+    list->count = 0;
+}
+
+void FreeSurface(HostSurface* surface) {
+    Free(surface->name);
+    Free(surface->block1488);
+    Free(surface->block1552);
+    ClearHostList(&surface->dataList);
+    Free(surface);
+}
+
+void FreeSurfaceList(HostGeometry* geometry) {
+    HostSurface* surface = geometry->surfaceList;
+    while (surface) {
+        HostSurface* next = surface->next;
+        FreeSurface(surface);
+        surface = next;
+    }
+    geometry->surfaceList = nullptr;
+    FreeField(geometry->surfaceArray);
+    geometry->surfaceCount = 0;
+}
+
+void FreeGeometryContents(HostGeometry* geometry, bool keepSurfaces) {
+    FreeUVMaps(geometry);
+    FreePolygons(geometry);
+    FreePoints(geometry);
+    FreeDerived(geometry);
+    if (!keepSurfaces) FreeSurfaceList(geometry);
+}
+
+void FreeObjectShell(HostObject* object) {
+    FreeField(object->geometry);
+    FreeField(object->path);
+    FreeField(object->fileName);
+    FreeField(object->name);
+    FreeField(object->block120);
+    Free(object);
+}
+
+void FreeObjectEverything(HostObject* object) {
+    if (object->geometry) FreeGeometryContents(object->geometry, false);
+    FreeObjectShell(object);
+}
+
+void ComputeBoundingBox(HostPoint* const* points, int32_t count, HostBoundingBox* box) {
+    *box = HostBoundingBox{};
+    bool first = true;
+    for (int32_t i = 0; points && i < count; ++i) {
+        if (!points[i]) continue;
+        for (int c = 0; c < 3; ++c) {
+            const double value = points[i]->position1[c];
+            box->min[c] = first ? value : std::min(box->min[c], value);
+            box->max[c] = first ? value : std::max(box->max[c], value);
+        }
+        first = false;
+    }
+}
+
+bool CreateEdgeList(HostGeometry* geometry) {
+    FreeField(geometry->edges);
+    geometry->edgeCount = 0;
+    std::set<std::pair<int32_t, int32_t>> seen;
+    std::vector<HostEdge> edges;
+    for (int64_t i = 0; i < geometry->polygonCount; ++i) {
+        if (const HostPolygon* polygon = PolygonAt(geometry, i)) CollectEdges(polygon, seen, edges);
+    }
+    if (edges.empty()) return true;
+    geometry->edges = static_cast<HostEdge*>(Alloc(edges.size(), sizeof(HostEdge)));
+    if (!geometry->edges) return false;
+    std::copy(edges.begin(), edges.end(), geometry->edges);
+    geometry->edgeCount = static_cast<int32_t>(edges.size());
+    return true;
+}
+
+bool CreateNormals(HostGeometry* geometry) {
+    FreeField(geometry->normals);
+    geometry->normalCount = 0;
+    const int64_t count = std::max(0, geometry->polygonCount);
+    if (count == 0) return true;
+    geometry->normals = static_cast<HostNormal*>(Alloc(count, sizeof(HostNormal)));
+    if (!geometry->normals) return false;
+    for (int64_t i = 0; i < count; ++i) {
+        const HostPolygon* polygon = PolygonAt(geometry, i);
+        geometry->normals[i] = polygon ? NewellNormal(polygon) : HostNormal{};
+    }
+    geometry->normalCount = static_cast<int32_t>(count);
+    return true;
+}
+
+bool CreateUVPolygons(HostGeometry* geometry, int32_t mapIndex) {
+    if (mapIndex < 0 || mapIndex >= Slots(geometry->uvMaps, geometry->uvMapCount)) return false;
+    HostUVMap* map = geometry->uvMaps[mapIndex];
+    if (!map) return false;
+    FreeUVPolygons(map);
+    const int64_t polygons = std::max(0, geometry->polygonCount);
+    if (polygons == 0) return true;
+    map->polygonUV = static_cast<HostUVCorner**>(Alloc(polygons, sizeof(HostUVCorner*)));
+    if (!map->polygonUV) return false;
+    std::vector<std::vector<bool>> assigned(polygons);
+    const auto held = static_cast<int64_t>(BlockSize(map->polygonEntries) / sizeof(UVMapPolygonEntry));
+    const int64_t entries = std::clamp<int64_t>(map->polygonEntryCount, 0, held);
+    for (int64_t j = 0; j < entries; ++j) {
+        const UVMapPolygonEntry& entry = map->polygonEntries[j];
+        const HostPolygon* polygon = entry.polygon;
+        // An entry whose polygon is not the one at its own index is ignored.
+        if (!polygon || polygon->index < 0 || polygon->index >= polygons) continue;
+        if (PolygonAt(geometry, polygon->index) != polygon) continue;
+        const int64_t corners = Slots(polygon->corners, polygon->cornerCount);
+        if (corners == 0) continue;
+        HostUVCorner*& uv = map->polygonUV[polygon->index];
+        if (!uv) {
+            uv = static_cast<HostUVCorner*>(Alloc(corners, sizeof(HostUVCorner)));
+            if (!uv) {
+                FreeUVPolygons(map);
+                return false;
+            }
+            assigned[polygon->index].assign(corners, false);
+        }
+        AssignCornerUV(polygon, entry, uv, assigned[polygon->index]);
+    }
+    return true;
+}
+
+HostSurface* AppendSurface(HostGeometry* geometry, const char* name) {
+    auto* surface = static_cast<HostSurface*>(Alloc(1, sizeof(HostSurface)));
+    if (!surface) return nullptr;
+    surface->name = CopyText(name);
+    if (!surface->name) {
+        Free(surface);
+        return nullptr;
+    }
+    SetSurfaceDefaults(surface);
+    HostSurface** link = &geometry->surfaceList;
+    while (*link) link = &(*link)->next;
+    *link = surface;
+    ++geometry->surfaceCount;
+    return surface;
+}
+
+}  // namespace standin::detail

@@ -1,0 +1,87 @@
+// Internals shared by the stand-in host's source files.
+//
+// What the host keeps where (beyond the fields the module reads and writes):
+// - HostObject  96: the source path (FX_ObjectRenamePath), a host text block
+// - HostObject 104: the file name with its extension (FX_ObjectRenameFile)
+// - HostObject 112: the object's name; FX_ObjectAdd starts it as "Unnamed"
+// - HostObject 120: a block tied to the current geometry (BuildObject makes one)
+// - HostGeometry 120: the bounding box (FX_BoundingBoxGet), a HostBoundingBox
+// - HostGeometry 168/176: the distinct undirected edges (FX_EdgeListCreate)
+// - HostGeometry 184/192: one polygon normal per polygon (FX_NormalInit)
+// - HostUVMap 48: one HostUVCorner array per polygon (CreateDCUVPolys); the
+//   number of entries is the array block's size / 8, known to the allocator
+// - HostSurface 1648: a chain of host blocks, each starting with the pointer
+//   to the next one; ClearList frees them
+// Every block above comes from the HostCore allocation slot, so the live-block
+// count covers everything an object owns.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "standin_host.h"
+
+namespace standin::detail {
+
+// ---- Memory (host_core.cpp) -------------------------------------------------------
+
+// The HostCore slots as the host itself uses them: tracked, fault-injectable.
+void* Alloc(uint64_t count, uint64_t size);
+void* Realloc(void* block, uint64_t newSize);
+void Free(void* block);
+// The size a live block was given with, 0 for null. Aborts for a foreign block.
+uint64_t BlockSize(const void* block);
+// Frees `*field` when set and clears it.
+template <typename T>
+void FreeField(T*& field) {
+    Free(field);
+    field = nullptr;
+}
+// A host-allocated copy of `text`, or null when the allocation fails.
+char* CopyText(const char* text);
+// Replaces the text block at `field` with a copy of `text`; false (field kept)
+// when there is no memory.
+bool ReplaceText(char*& field, const char* text);
+
+// ---- Call log (host_core.cpp) -----------------------------------------------------
+
+void LogCall(const char* function, std::vector<std::string> args);
+std::string Text(const char* text);  // the text, or "null"
+std::string Number(int64_t value);
+
+// The service table found under "ms"; slot 2 records both lines (Messages()).
+HostMessageTable* MessageTable();
+
+// ---- Host registry (host_functions.cpp) -------------------------------------------
+
+// The host function or service table of that name, null for any other name.
+void* LookupHostSymbol(const char* name);
+// Drops every extension registered for `record`; returns how many there were.
+int32_t DropExtensions(const ServerRecord* record);
+
+// ---- Geometry work shared by the host functions and the object builder -------------
+// (host_geometry.cpp)
+
+void SetSurfaceDefaults(HostSurface* surface);
+// Frees one surface with everything it owns (not its successors).
+void FreeSurface(HostSurface* surface);
+void FreeSurfaceList(HostGeometry* geometry);
+void ClearHostList(HostList* list);
+// Frees points, polygons, UV maps, edges and normals (and, unless
+// `keepSurfaces`, the surfaces and the surface array), clearing every field and
+// count that referred to them. The HostGeometry record itself stays.
+void FreeGeometryContents(HostGeometry* geometry, bool keepSurfaces);
+// Frees the geometry record, the object's blocks at 96, 104, 112 and 120 and the
+// object. The geometry's contents must already be freed.
+void FreeObjectShell(HostObject* object);
+void FreeObjectEverything(HostObject* object);
+
+void ComputeBoundingBox(HostPoint* const* points, int32_t count, HostBoundingBox* box);
+bool CreateEdgeList(HostGeometry* geometry);
+bool CreateNormals(HostGeometry* geometry);
+bool CreateUVPolygons(HostGeometry* geometry, int32_t mapIndex);
+// Appends a new surface named `name` with default settings; null without memory.
+HostSurface* AppendSurface(HostGeometry* geometry, const char* name);
+
+}  // namespace standin::detail
