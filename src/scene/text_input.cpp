@@ -1,0 +1,100 @@
+// The text input shared by the OBJ and DXF readers: the file size, the DXF
+// input file with its block loader, and the line routines that walk a block.
+#include <cstring>
+
+#include "scene/import_driver.h"
+#include "scene/scene.h"
+
+namespace {
+
+constexpr uint8_t kLF = '\n';
+constexpr uint8_t kCR = '\r';
+// A completed line must leave room for its LF and the block's terminating NUL.
+constexpr int32_t kBlockTextLimit = kTextBlockBytes - 2;
+
+bool IsPrintable(uint8_t c) { return c >= 0x20 && c <= 0x7E; }
+
+// Reads bytes until the piece ends with `terminator`. A line that would run
+// past the block is cut: the rest of it is read and dropped, so that the next
+// block starts on a new line and the blocks stay NUL-terminated.
+int32_t CompleteLine(uint8_t* block, int32_t n, uint8_t terminator) {
+    FILE* file = g_Scene.DxfInputFile;
+    while (block[n - 1] != terminator) {
+        const int c = std::fgetc(file);
+        if (c == EOF) break;
+        if (n < kBlockTextLimit) {
+            block[n++] = static_cast<uint8_t>(c);
+        } else if (c == terminator) {
+            block[n++] = terminator;
+        }
+    }
+    return n;
+}
+
+}  // namespace
+
+int32_t FileSizeOf(const char* path, uint32_t* size) {
+    FILE* file = std::fopen(path, "r");
+    if (!file) return 0;
+    std::fseek(file, 0, SEEK_END);
+    const long end = std::ftell(file);
+    std::fclose(file);
+    // Files of 4 GiB and more do not fit the 32-bit size; they are refused
+    // rather than read with a wrapped size.
+    *size = (end > 0 && end <= static_cast<long>(UINT32_MAX)) ? static_cast<uint32_t>(end) : 0;
+    return *size != 0;
+}
+
+int32_t DxfInputOpen(const char* path) {
+    g_Scene.DxfInputFile = std::fopen(path, "rb");
+    return g_Scene.DxfInputFile != nullptr;
+}
+
+void DxfInputClose() {
+    if (g_Scene.DxfInputFile) std::fclose(g_Scene.DxfInputFile);
+    g_Scene.DxfInputFile = nullptr;
+}
+
+int32_t TextBlockLoad() {
+    uint8_t* block = g_Scene.TextBlocks[g_Scene.TextBlockIndex];
+    g_Scene.TextBlockCursor = block;
+    std::memset(block, 0, kTextBlockBytes);
+    auto n = static_cast<int32_t>(std::fread(block, 1, kTextPieceBytes, g_Scene.DxfInputFile));
+    if (n == 0) return 0;
+
+    const bool crOnly = g_Scene.LineEndStyle == kLineEndCR;
+    n = CompleteLine(block, n, crOnly ? kCR : kLF);
+    // With CR line ends every CR becomes the LF that ends its line; a last
+    // line without its CR keeps all of its characters.
+    for (int32_t i = 0; i < n; ++i) {
+        uint8_t& c = block[i];
+        if (c == kCR) c = crOnly ? kLF : ' ';
+        if (c != kLF && !IsPrintable(c)) c = ' ';
+    }
+    return 1;
+}
+
+const char* TextNextLine(const char* p) {
+    if (*p != kLF) {
+        p = std::strchr(p, kLF);
+        if (!p) return nullptr;
+    }
+    ++p;
+    if (*p == 0) return nullptr;
+    if (g_Scene.DetectedFormat == kFormatDXF) return p;
+    while (*p == kLF) ++p;
+    return *p == 0 ? nullptr : p;
+}
+
+void TextCopyLine(const char* src, char* dst, int32_t dstBytes) {
+    const char* end = std::strchr(src, kLF);
+    if (!end) {
+        dst[0] = 0;  // the last line of a text without a final LF reads as empty
+        return;
+    }
+    // A line longer than the destination is cut to fit it.
+    size_t length = static_cast<size_t>(end - src);
+    if (length > static_cast<size_t>(dstBytes - 1)) length = static_cast<size_t>(dstBytes - 1);
+    std::memcpy(dst, src, length);
+    dst[length] = 0;
+}
