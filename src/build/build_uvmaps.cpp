@@ -1,0 +1,247 @@
+// Host UV maps made from the scene's texture references: one map per surface,
+// fed by the runs of faces of that surface that carry texture references.
+//
+// When host memory runs out the walk stops: the message is shown once, the
+// maps made so far stay attached with counts that match their entries, and
+// BuildUVMaps answers 0.
+#include <algorithm>
+#include <cstring>
+
+#include "build/build.h"
+#include "build/build_internal.h"
+#include "frame/host_api.h"
+#include "frame/module_heap.h"
+#include "scene/scene.h"
+
+namespace {
+
+constexpr int32_t kUVMapArrayStep = 2;  // the maps array is reallocated to this many more entries
+
+// Working storage of one BuildUVMaps call.
+struct UVScratch {
+    uint32_t read[kBuildScratchEntries];    // a record's references as stored
+    uint32_t points[kBuildScratchEntries];  // point references in host corner order
+    uint32_t uvs[kBuildScratchEntries];     // texture references in host corner order
+};
+
+// Room for one more entry in a list grown in blocks of kUVEntryStep; false
+// (message shown, list unchanged) when memory runs out.
+template <typename Entry>
+bool ReserveEntry(Entry** list, int32_t count) {
+    if (count % kUVEntryStep != 0) return true;
+    const uint64_t entries = static_cast<uint64_t>(count) + kUVEntryStep;
+    void* grown = *list ? HostRealloc(*list, entries * sizeof(Entry)) : HostAlloc(kUVEntryStep, sizeof(Entry));
+    if (!grown) {
+        HostShowOutOfMemory();
+        return false;
+    }
+    *list = static_cast<Entry*>(grown);
+    return true;
+}
+
+// The point index of an earlier finish points into the point entries; when
+// they are about to move it is released, and the next finish rebuilds it.
+void DropPointIndexBeforeGrowth(HostUVMap* map) {
+    if (map->pointEntryCount % kUVEntryStep != 0 || !map->pointIndex) return;
+    HostFree(map->pointIndex);
+    map->pointIndex = nullptr;
+}
+
+// The (u, v) of corner c: 0, 0 when the corner has no texture reference (fewer
+// references than corners, or "none" at this corner).
+void CornerUV(const uint32_t* uvs, int32_t uvCount, int32_t c, const float* uvPoints, float* u, float* v) {
+    const uint32_t ref = c < uvCount ? uvs[c] : kNoTexture;
+    const bool known = ref < static_cast<uint32_t>(std::max(g_Scene.UVPointCount, 0));
+    *u = known ? uvPoints[ref * 3ull] : 0.0f;
+    *v = known ? uvPoints[ref * 3ull + 1] : 0.0f;
+}
+
+bool AllPointsMade(const HostGeometry* geometry, const uint32_t* points, int32_t count) {
+    return std::all_of(points, points + count, [&](uint32_t ref) { return BuildPointMade(geometry, ref); });
+}
+
+// The point index and the host's per-polygon UV data of `map`: false when
+// memory runs out (message shown).
+bool FinishMap(HostObject* object, HostUVMap* map) {
+    if (map->pointEntryCount == 0) return true;
+    HostGeometry* geometry = object->geometry;
+    if (map->pointIndex) HostFree(map->pointIndex);
+    const int32_t pointCount = std::max(geometry->pointCount, 0);
+    map->pointIndex =
+        static_cast<UVMapPointEntry**>(HostAlloc(static_cast<uint64_t>(pointCount), sizeof(UVMapPointEntry*)));
+    if (!map->pointIndex) {
+        HostShowOutOfMemory();
+        return false;
+    }
+    for (int32_t j = 0; j < map->pointEntryCount; ++j) {
+        UVMapPointEntry& entry = map->pointEntries[j];
+        const uint32_t i = static_cast<uint32_t>(entry.point->index);
+        if (i < static_cast<uint32_t>(pointCount)) map->pointIndex[i] = &entry;
+    }
+    g_HostApi.CreateDCUVPolys(object, geometry->uvMapCount - 1);
+    return true;
+}
+
+// ---- Walking the faces ------------------------------------------------------------
+
+struct UVWalk {
+    HostObject* object;
+    const float* uvPoints;
+    UVScratch* scratch;
+    bool reversed;
+    HostUVMap* map;    // the open map, null when none is open
+    uint32_t surface;  // the open map's surface number
+};
+
+// Puts the face's point and texture references into host corner order; a
+// corner without a texture reference gets "none". Answers whether the face
+// has UVs (its first texture reference is set).
+bool ArrangeFace(UVWalk& walk, int32_t n, int32_t m) {
+    UVScratch& s = *walk.scratch;
+    const bool hasUVs = m > 0 && s.uvs[0] != kNoTexture;
+    std::fill(s.uvs + std::min(m, n), s.uvs + n, kNoTexture);
+    std::copy(s.read, s.read + n, s.points);
+    if (walk.reversed) {
+        std::reverse(s.points, s.points + n);
+        std::reverse(s.uvs, s.uvs + n);
+    }
+    return hasUVs;
+}
+
+bool CloseMap(UVWalk& walk) {
+    HostUVMap* map = walk.map;
+    walk.map = nullptr;
+    walk.surface = 0;
+    return !map || FinishMap(walk.object, map);
+}
+
+// A surface number outside the table names no map: its faces get no UVs.
+bool SurfaceNamed(uint32_t surface) {
+    return surface >= 1 && surface <= static_cast<uint32_t>(std::clamp(g_Scene.SurfaceCount, 0, kSurfaceSlots));
+}
+
+// Feeds face k to the map of its surface: false when memory runs out.
+bool WalkFace(UVWalk& walk, int32_t k, int32_t n, int32_t m, uint32_t surface) {
+    const bool hasUVs = ArrangeFace(walk, n, m) && SurfaceNamed(surface);
+    if (walk.map && (!hasUVs || surface != walk.surface) && !CloseMap(walk)) return false;
+    if (!hasUVs) return true;
+    if (!walk.map) {
+        walk.map = UVMapFindOrCreate(walk.object, g_Scene.SurfaceNames[surface - 1]);
+        if (!walk.map) return false;
+        walk.surface = surface;
+    }
+    const UVScratch& s = *walk.scratch;
+    return UVMapAddPolygon(walk.object, walk.map, s.points, n, s.uvs, n, walk.uvPoints, k) != 0;
+}
+
+// The faces that have host polygons; answers the number walked, or -1 when
+// memory ran out.
+int32_t WalkFaces(UVWalk& walk, int32_t polygons) {
+    const HostGeometry* geometry = walk.object->geometry;
+    // Only faces whose host polygons were made are walked.
+    const int32_t faces = geometry->polygons ? std::clamp(polygons, 0, geometry->polygonCount) : 0;
+    const int32_t withTextures = std::max(g_Scene.PolygonUVCount, 0);
+    StreamWalker pointWalker = WalkerBegin(g_Scene.PolygonStream);
+    StreamWalker uvWalker = WalkerBegin(g_Scene.PolygonUVStream);
+    int32_t k = 0;
+    for (; k < faces; ++k) {
+        uint32_t surface = 0;
+        const int32_t n = BuildReadElement(pointWalker, walk.scratch->read, &surface);
+        const int32_t m = k < withTextures ? BuildReadTextureRefs(uvWalker, walk.scratch->uvs) : 0;
+        if (n > kBuildScratchEntries) break;
+        if (!WalkFace(walk, k, n, std::min(m, kBuildScratchEntries), surface)) return -1;
+    }
+    return CloseMap(walk) ? k : -1;
+}
+
+// A flat copy of every UV point (u, v, w), or null.
+float* CopyUVPoints() {
+    const int32_t count = g_Scene.UVPointCount;
+    auto* copy = static_cast<float*>(ModuleAlloc(static_cast<uint64_t>(count) * kPointRecordBytes));
+    if (!copy) return nullptr;
+    const ChunkStream& stream = g_Scene.UVPointStream;
+    uint64_t left = static_cast<uint64_t>(count) * kPointRecordBytes;
+    auto* to = reinterpret_cast<uint8_t*>(copy);
+    // Whole records never span chunks, so each chunk's bytes copy as one piece.
+    for (int32_t k = 0; k <= stream.last && left > 0; ++k) {
+        const uint64_t bytes = std::min<uint64_t>(left, static_cast<uint64_t>(std::max(stream.used[k], 0)));
+        std::memcpy(to, stream.chunks[k], bytes);
+        to += bytes;
+        left -= bytes;
+    }
+    return copy;
+}
+
+}  // namespace
+
+int32_t BuildUVMaps(int32_t polygons, int32_t, int32_t, HostObject* object, HostPolygon***, int32_t, int32_t,
+                    uint8_t format) {
+    if (g_Scene.UVPointCount < 1) return 0;
+    float* uvPoints = CopyUVPoints();
+    auto* scratch = static_cast<UVScratch*>(ModuleAlloc(sizeof(UVScratch)));
+    int32_t walked = -1;
+    if (uvPoints && scratch) {
+        UVWalk walk = {object, uvPoints, scratch, BuildCornersReversed(format), nullptr, 0};
+        walked = WalkFaces(walk, polygons);
+    } else {
+        // No working storage is out of memory too: the user learns why there are no UVs.
+        HostShowOutOfMemory();
+    }
+    ModuleFree(uvPoints);
+    ModuleFree(scratch);
+    return walked < 0 ? 0 : walked;
+}
+
+HostUVMap* UVMapFindOrCreate(HostObject* object, const char* name) {
+    HostGeometry* geometry = object->geometry;
+    const int32_t count = std::max(geometry->uvMapCount, 0);
+    for (int32_t i = 0; i < count; ++i) {
+        HostUVMap* map = geometry->uvMaps[i];
+        if (map && map->name && std::strcmp(map->name, name) == 0) return map;
+    }
+    const uint64_t entries = static_cast<uint64_t>(count) + kUVMapArrayStep;
+    void* grown = geometry->uvMaps ? HostRealloc(geometry->uvMaps, entries * sizeof(HostUVMap*))
+                                   : HostAlloc(kUVMapArrayStep, sizeof(HostUVMap*));
+    if (!grown) {
+        HostShowOutOfMemory();
+        return nullptr;
+    }
+    geometry->uvMaps = static_cast<HostUVMap**>(grown);
+    auto* map = static_cast<HostUVMap*>(HostAlloc(1, sizeof(HostUVMap)));
+    if (!map) {
+        HostShowOutOfMemory();
+        return nullptr;
+    }
+    geometry->uvMaps[count] = map;
+    geometry->uvMapCount = count + 1;
+    map->name = HostCopyText(name);
+    return map->name ? map : nullptr;
+}
+
+int32_t UVMapAddPolygon(HostObject* object, HostUVMap* map, const uint32_t* points, int32_t pointCount,
+                        const uint32_t* uvs, int32_t uvCount, const float* uvPoints, int32_t polygonIndex) {
+    const HostGeometry* geometry = object->geometry;
+    // A polygon or point that was never made gets no entries.
+    const bool made = geometry->polygons && polygonIndex >= 0 && polygonIndex < geometry->polygonCount;
+    if (!made || !AllPointsMade(geometry, points, pointCount)) return 0;
+    HostPolygon* polygon = geometry->polygons[polygonIndex];
+    for (int32_t c = 0; c < pointCount; ++c) {
+        DropPointIndexBeforeGrowth(map);
+        if (!ReserveEntry(&map->pointEntries, map->pointEntryCount)) return 0;
+        UVMapPointEntry& entry = map->pointEntries[map->pointEntryCount++];
+        CornerUV(uvs, uvCount, c, uvPoints, &entry.u, &entry.v);
+        entry.point = geometry->points[points[c]];
+    }
+    for (int32_t c = 0; c < pointCount; ++c) {
+        if (!ReserveEntry(&map->polygonEntries, map->polygonEntryCount)) return 0;
+        UVMapPolygonEntry& entry = map->polygonEntries[map->polygonEntryCount++];
+        CornerUV(uvs, uvCount, c, uvPoints, &entry.u, &entry.v);
+        entry.point = geometry->points[points[c]];
+        entry.polygon = polygon;
+    }
+    return 1;
+}
+
+void UVMapFinish(HostObject* object, HostUVMap* map) {
+    if (map) FinishMap(object, map);
+}
