@@ -1,0 +1,519 @@
+// The scene-to-host builder: host points, polygons, surfaces and UV maps made
+// from a scene, against the stand-in host.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "build/build.h"
+#include "frame/host_api.h"
+#include "frame/module_heap.h"
+#include "host_internal.h"
+#include "scene/scene.h"
+#include "standin_host.h"
+
+namespace {
+
+using Refs = std::vector<uint32_t>;
+
+class BuildTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        HostApiBind(standin::Core());
+        liveBefore_ = standin::LiveBlocks();
+        SceneReset();
+        ASSERT_EQ(SceneAllocateFirstChunks(), 1);
+        NewObject();
+    }
+
+    void TearDown() override {
+        standin::FailAllocationAt(0);
+        standin::DestroyObject(object_);
+        SceneFree();
+        EXPECT_EQ(standin::LiveBlocks(), liveBefore_);
+    }
+
+    void NewObject() {
+        ASSERT_EQ(g_HostApi.FX_ObjectAdd(&object_, 0), 1);
+        object_->geometry = static_cast<HostGeometry*>(HostAlloc(1, kHostGeometrySize));
+        ASSERT_NE(object_->geometry, nullptr);
+        standin::ClearMessages();
+        standin::ClearCallLog();
+    }
+
+    HostGeometry* geometry() { return object_->geometry; }
+
+    void AddPoints(int count) {
+        for (int i = 0; i < count; ++i) ASSERT_EQ(SceneAddPoint(float(i), 2.0f * i, 3.0f * i), 1);
+    }
+    void AddUVPoints(int count) {
+        for (int i = 0; i < count; ++i) ASSERT_EQ(SceneAddUVPoint(0.5f + i, 10.0f + i, 0.0f), 1);
+    }
+    uint16_t Surface(const char* name) {
+        char buffer[kSurfaceNameBytes] = {};
+        std::strcpy(buffer, name);
+        uint16_t number = 0;
+        SceneFindOrAddSurface(buffer, sizeof buffer, &number);
+        return number;
+    }
+    void AddElement(const Refs& refs, uint32_t surface, const Refs& uvs = {}) {
+        ASSERT_NE(SceneAddElement(int32_t(refs.size()), surface, refs.data(), uvs.empty() ? nullptr : uvs.data()), 0);
+    }
+
+    int32_t Points(uint32_t pointDataSize = 0) {
+        geometry()->pointCount = g_Scene.PointCount;
+        return BuildPoints(g_Scene.PointCount, geometry(), pointDataSize);
+    }
+    int32_t Polygons(uint8_t format, uint32_t loadFlags = kLoadNewObject) {
+        return BuildPolygons(g_Scene.PolygonCount, g_Scene.LineCount, g_Scene.DotCount, object_,
+                             &geometry()->polygons, 0, 0, format, loadFlags);
+    }
+    int32_t UVMaps(uint8_t format) {
+        return BuildUVMaps(g_Scene.PolygonCount, g_Scene.LineCount, g_Scene.DotCount, object_, &geometry()->polygons,
+                           0, 0, format);
+    }
+    // The scene point index each corner of polygon i points at.
+    Refs CornerPoints(int i) {
+        const HostPolygon* polygon = geometry()->polygons[i];
+        Refs refs;
+        for (int k = 0; k < polygon->cornerCount; ++k) {
+            EXPECT_EQ(polygon->corners[k]->position, k);
+            refs.push_back(uint32_t(polygon->corners[k]->point->index));
+        }
+        return refs;
+    }
+
+    HostObject* object_ = nullptr;
+    int64_t liveBefore_ = 0;
+};
+
+// ---- Points and polygons -------------------------------------------------------------
+
+TEST_F(BuildTest, PointsOnlySceneGetsNoPolygonsAndNoSurfaces) {
+    AddPoints(3);
+    Surface("unused");
+    ASSERT_EQ(Points(), 3);
+    const HostPoint* p = geometry()->points[2];
+    EXPECT_EQ(p->index, 2);
+    for (const double* position : {p->position0, p->position1, p->position2}) {
+        EXPECT_EQ(position[0], 2.0);
+        EXPECT_EQ(position[1], 4.0);
+        EXPECT_EQ(position[2], 6.0);
+    }
+    EXPECT_EQ(p->weight, 1.0f);
+    EXPECT_EQ(p->extra, nullptr);
+
+    EXPECT_EQ(Polygons(kFormatOBJ), 0);
+    EXPECT_EQ(geometry()->polygons, nullptr);
+    EXPECT_EQ(geometry()->polygonCount, 0);
+    EXPECT_EQ(geometry()->polygonCount2, 0);
+    EXPECT_EQ(geometry()->surfaceList, nullptr);
+    EXPECT_EQ(geometry()->surfaceCount, 0);
+    EXPECT_TRUE(standin::Messages().empty());
+}
+
+TEST_F(BuildTest, PointDataSizeGivesEveryPointItsOwnZeroedBlock) {
+    AddPoints(2);
+    ASSERT_EQ(Points(16), 2);
+    void* a = geometry()->points[0]->extra;
+    void* b = geometry()->points[1]->extra;
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(b, nullptr);
+    EXPECT_NE(a, b);
+    EXPECT_EQ(standin::detail::BlockSize(a), 16u);
+    EXPECT_EQ(std::memcmp(a, std::vector<char>(16, 0).data(), 16), 0);
+}
+
+TEST_F(BuildTest, OBJAnd3DSCornersAreReversedDXFCornersKept) {
+    AddPoints(4);
+    AddElement({0, 1, 3}, Surface("a"));
+    for (const uint8_t format : {kFormatOBJ, kFormat3DS, kFormatDXF}) {
+        SCOPED_TRACE(int(format));
+        ASSERT_EQ(Points(), 4);
+        ASSERT_EQ(Polygons(format), 1);
+        EXPECT_EQ(CornerPoints(0), format == kFormatDXF ? Refs({0, 1, 3}) : Refs({3, 1, 0}));
+        standin::DestroyObject(object_);
+        NewObject();
+    }
+}
+
+TEST_F(BuildTest, FacesThenLinesThenDotsShareOneRunningIndex) {
+    AddPoints(6);
+    const uint16_t wood = Surface("wood");
+    const uint16_t stone = Surface("stone");
+    for (uint32_t f = 0; f < 5; ++f) AddElement({f, f + 1, 5}, wood);
+    AddElement({0, 1}, stone);
+    AddElement({2, 3}, stone);
+    AddElement({4}, wood);
+    ASSERT_EQ(Points(), 6);
+    ASSERT_EQ(Polygons(kFormatDXF), 8);
+    EXPECT_EQ(geometry()->polygonCount, 8);
+    EXPECT_EQ(geometry()->polygonCount2, 8);
+    EXPECT_EQ(standin::detail::BlockSize(geometry()->polygons), 8 * sizeof(HostPolygon*));
+    const int corners[8] = {3, 3, 3, 3, 3, 2, 2, 1};
+    const int surfaces[8] = {1, 1, 1, 1, 1, 2, 2, 1};
+    for (int i = 0; i < 8; ++i) {
+        const HostPolygon* polygon = geometry()->polygons[i];
+        EXPECT_EQ(polygon->index, i);
+        EXPECT_EQ(polygon->cornerCount, corners[i]);
+        EXPECT_EQ(polygon->surface, surfaces[i]);
+        EXPECT_EQ(polygon->type, 0);
+        EXPECT_EQ(polygon->extra, nullptr);
+    }
+    EXPECT_EQ(CornerPoints(6), Refs({2, 3}));
+    EXPECT_EQ(CornerPoints(7), Refs({4}));
+    EXPECT_EQ(standin::CallsOf("FX_GeometrySetType").size(), 8u);
+}
+
+TEST_F(BuildTest, PolygonsArrayGrowsByTenThousandAndIsTrimmedOnce) {
+    AddPoints(1);
+    const uint16_t s = Surface("s");
+    for (int i = 0; i < 25000; ++i) AddElement({0}, s);
+    ASSERT_EQ(Points(), 1);
+    const int64_t before = standin::AllocationCount();
+    ASSERT_EQ(Polygons(kFormatDXF), 25000);
+    // Per dot: polygon, corners array, corner. Plus three growths, one trim, a surface and its name.
+    EXPECT_EQ(standin::AllocationCount() - before, 25000 * 3 + 3 + 1 + 2);
+    EXPECT_EQ(standin::detail::BlockSize(geometry()->polygons), 25000 * sizeof(HostPolygon*));
+    EXPECT_EQ(geometry()->polygons[24999]->index, 24999);
+}
+
+TEST_F(BuildTest, SecondGrowthFailingKeepsTheFirstTenThousand) {
+    AddPoints(1);
+    const uint16_t s = Surface("s");
+    for (int i = 0; i < 10001; ++i) AddElement({0}, s);
+    ASSERT_EQ(Points(), 1);
+    standin::FailAllocationAt(1 + 10000 * 3 + 1);
+    EXPECT_EQ(Polygons(kFormatDXF), 0);
+    EXPECT_EQ(geometry()->polygonCount, 10000);
+    EXPECT_EQ(geometry()->polygonCount2, 10000);
+    EXPECT_EQ(standin::Messages().size(), 1u);
+}
+
+// ---- Surfaces -------------------------------------------------------------------------
+
+TEST_F(BuildTest, SurfacesTakeLegalNamesColoursAndLevelsInSceneOrder) {
+    AddPoints(3);
+    AddElement({0, 1, 2}, Surface("plain"));
+    const uint16_t red = Surface("red brick");
+    AddElement({0, 1, 2}, red);
+    g_Scene.SurfaceColours[red - 1][0] = 255;
+    g_Scene.SurfaceColours[red - 1][1] = 0;
+    g_Scene.SurfaceColours[red - 1][2] = 51;
+    g_Scene.SurfaceColourLevel[red - 1] = 0;
+    ASSERT_EQ(Points(), 3);
+    ASSERT_EQ(Polygons(kFormatOBJ), 2);
+    ASSERT_EQ(geometry()->surfaceCount, 2);
+    const HostSurface* plain = geometry()->surfaceList;
+    ASSERT_NE(plain, nullptr);
+    EXPECT_STREQ(plain->name, "plain");
+    EXPECT_EQ(plain->colour[0], 200);
+    EXPECT_NEAR(plain->colourF[1], 0.784f, 0.001f);
+    EXPECT_FLOAT_EQ(plain->level, 1.0f);
+    const HostSurface* brick = plain->next;
+    ASSERT_NE(brick, nullptr);
+    EXPECT_STREQ(brick->name, "red_brick");
+    EXPECT_EQ(brick->colour[0], 255);
+    EXPECT_EQ(brick->colour[2], 51);
+    EXPECT_FLOAT_EQ(brick->colourF[0], 1.0f);
+    EXPECT_FLOAT_EQ(brick->colourF[2], 0.2f);
+    EXPECT_FLOAT_EQ(brick->level, 0.0f);
+    EXPECT_EQ(brick->next, nullptr);
+    EXPECT_EQ(standin::CallsOf("FX_SurfaceSetDefault").size(), 2u);
+}
+
+TEST_F(BuildTest, KeptSurfacesAreNotMadeAgain) {
+    ASSERT_EQ(g_HostApi.FX_SurfaceCreate(object_, "old_wood"), 1);
+    AddPoints(3);
+    AddElement({0, 1, 2}, Surface("old wood"));
+    AddElement({0, 1, 2}, Surface("stone"));
+    ASSERT_EQ(Points(), 3);
+    ASSERT_EQ(Polygons(kFormatOBJ, kLoadReplaceGeometry | kLoadKeepSurfaces), 2);
+    EXPECT_EQ(geometry()->surfaceCount, 2);
+    const HostSurface* first = geometry()->surfaceList;
+    ASSERT_NE(first, nullptr);
+    EXPECT_STREQ(first->name, "old_wood");
+    ASSERT_NE(first->next, nullptr);
+    EXPECT_STREQ(first->next->name, "stone");
+    EXPECT_EQ(first->next->next, nullptr);
+    EXPECT_EQ(geometry()->polygons[0]->surface, 1);
+    EXPECT_EQ(geometry()->polygons[1]->surface, 2);
+}
+
+// ---- Records the scene cannot make --------------------------------------------------------
+
+class BuildRawRecordTest : public BuildTest {
+protected:
+    // Appends a polygon record as stored words, whatever its count.
+    void AppendRawPolygon(const Refs& words) {
+        ChunkStream& stream = g_Scene.PolygonStream;
+        std::memcpy(stream.cursor, words.data(), words.size() * 4);
+        stream.cursor += words.size() * 4;
+        stream.used[stream.last] += int32_t(words.size() * 4);
+        ++g_Scene.PolygonCount;
+    }
+};
+
+TEST_F(BuildRawRecordTest, CornerlessRecordEndsTheBuildWithEveryPolygonCounted) {
+    AddPoints(3);
+    const uint16_t s = Surface("s");
+    AppendRawPolygon({3, 0, 1, 2, s});
+    AppendRawPolygon({0, s});
+    ASSERT_EQ(Points(), 3);
+    EXPECT_EQ(Polygons(kFormatOBJ), 0);
+    EXPECT_EQ(geometry()->polygonCount, 2);
+    EXPECT_EQ(geometry()->polygons[1]->cornerCount, 0);
+    EXPECT_EQ(geometry()->surfaceList, nullptr);
+    EXPECT_TRUE(standin::Messages().empty());
+}
+
+TEST_F(BuildRawRecordTest, RecordBeyondTheScratchIsNotMade) {
+    AddPoints(3);
+    Refs words(10003, 0);
+    words[0] = 10001;
+    words.back() = Surface("s");
+    AppendRawPolygon(words);
+    AddUVPoints(1);
+    ASSERT_EQ(Points(), 3);
+    EXPECT_EQ(Polygons(kFormatOBJ), 0);
+    EXPECT_EQ(geometry()->polygons, nullptr);
+    EXPECT_EQ(UVMaps(kFormatOBJ), 0);
+    EXPECT_EQ(geometry()->uvMapCount, 0);
+}
+
+// ---- UV maps ------------------------------------------------------------------------------
+
+TEST_F(BuildTest, SceneWithoutUVPointsMakesNoMaps) {
+    AddPoints(3);
+    AddElement({0, 1, 2}, Surface("wood"));
+    ASSERT_EQ(Points(), 3);
+    ASSERT_EQ(Polygons(kFormatOBJ), 1);
+    EXPECT_EQ(UVMaps(kFormatOBJ), 0);
+    EXPECT_EQ(geometry()->uvMapCount, 0);
+    EXPECT_EQ(geometry()->uvMaps, nullptr);
+}
+
+TEST_F(BuildTest, OneMapPerSurfaceRunWithEntriesInHostCornerOrder) {
+    AddPoints(6);
+    AddUVPoints(6);
+    const uint16_t wood = Surface("wood");
+    const uint16_t stone = Surface("stone");
+    AddElement({0, 1, 2}, wood, {3, 4, 5});
+    AddElement({2, 3, 4}, wood, {0, 1, 2});
+    AddElement({3, 4, 5}, stone, {0, 1, 2});
+    AddElement({0, 5}, stone);  // a line: never in a map
+    ASSERT_EQ(Points(), 6);
+    ASSERT_EQ(Polygons(kFormatOBJ), 4);
+    EXPECT_EQ(UVMaps(kFormatOBJ), 3);
+
+    ASSERT_EQ(geometry()->uvMapCount, 2);
+    const HostUVMap* woodMap = geometry()->uvMaps[0];
+    const HostUVMap* stoneMap = geometry()->uvMaps[1];
+    EXPECT_STREQ(woodMap->name, "wood");
+    EXPECT_STREQ(stoneMap->name, "stone");
+    ASSERT_EQ(woodMap->pointEntryCount, 6);
+    EXPECT_EQ(woodMap->polygonEntryCount, 6);
+    EXPECT_EQ(stoneMap->pointEntryCount, 3);
+    // The first face (a, b, c) = (0, 1, 2) with (ta, tb, tc) = (3, 4, 5) is entered as (tc, c), (tb, b), (ta, a).
+    const float expectU[3] = {5.5f, 4.5f, 3.5f};
+    const int32_t expectPoint[3] = {2, 1, 0};
+    for (int c = 0; c < 3; ++c) {
+        EXPECT_EQ(woodMap->pointEntries[c].u, expectU[c]);
+        EXPECT_EQ(woodMap->pointEntries[c].v, expectU[c] + 9.5f);
+        EXPECT_EQ(woodMap->pointEntries[c].point->index, expectPoint[c]);
+        EXPECT_EQ(woodMap->polygonEntries[c].point, geometry()->points[expectPoint[c]]);
+        EXPECT_EQ(woodMap->polygonEntries[c].polygon, geometry()->polygons[0]);
+        EXPECT_EQ(woodMap->polygonEntries[3 + c].polygon, geometry()->polygons[1]);
+    }
+    // Point 2 is in both wood faces: its index slot holds the later entry.
+    ASSERT_NE(woodMap->pointIndex, nullptr);
+    EXPECT_EQ(woodMap->pointIndex[2], &woodMap->pointEntries[5]);
+    EXPECT_EQ(woodMap->pointIndex[5], nullptr);
+    // The host derived per-polygon UVs; the stand-in places them by corner.
+    ASSERT_NE(woodMap->polygonUV, nullptr);
+    EXPECT_EQ(woodMap->polygonUV[0][0].u, 5.5f);
+
+    const auto finishes = standin::CallsOf("CreateDCUVPolys");
+    ASSERT_EQ(finishes.size(), 2u);
+    EXPECT_EQ(finishes[0].args[1], "0");
+    EXPECT_EQ(finishes[1].args[1], "1");
+}
+
+TEST_F(BuildTest, DXFEntriesKeepTheSceneCornerOrder) {
+    AddPoints(3);
+    AddUVPoints(3);
+    AddElement({0, 1, 2}, Surface("wood"), {0, 1, 2});
+    ASSERT_EQ(Points(), 3);
+    ASSERT_EQ(Polygons(kFormatDXF), 1);
+    ASSERT_EQ(UVMaps(kFormatDXF), 1);
+    const HostUVMap* map = geometry()->uvMaps[0];
+    for (int c = 0; c < 3; ++c) {
+        EXPECT_EQ(map->pointEntries[c].point->index, c);
+        EXPECT_EQ(map->pointEntries[c].u, 0.5f + c);
+    }
+}
+
+TEST_F(BuildTest, FirstUVPointCountsAsHavingUVsAfterASurfaceChange) {
+    AddPoints(3);
+    AddUVPoints(3);
+    AddElement({0, 1, 2}, Surface("wood"), {1, 2, 1});
+    AddElement({0, 1, 2}, Surface("stone"), {0, 1, 2});
+    ASSERT_EQ(Points(), 3);
+    ASSERT_EQ(Polygons(kFormatOBJ), 2);
+    ASSERT_EQ(UVMaps(kFormatOBJ), 2);
+    ASSERT_EQ(geometry()->uvMapCount, 2);
+    EXPECT_STREQ(geometry()->uvMaps[1]->name, "stone");
+    EXPECT_EQ(geometry()->uvMaps[1]->pointEntryCount, 3);
+}
+
+TEST_F(BuildTest, MapInterruptedByAFaceWithoutUVsIsFoundAgainAndFinishedTwice) {
+    AddPoints(3);
+    AddUVPoints(3);
+    const uint16_t wood = Surface("wood");
+    AddElement({0, 1, 2}, wood, {0, 1, 2});
+    AddElement({0, 1, 2}, wood, {kNoTexture, kNoTexture, kNoTexture});
+    AddElement({0, 1, 2}, wood, {2, 1, 0});
+    ASSERT_EQ(Points(), 3);
+    ASSERT_EQ(Polygons(kFormatOBJ), 3);
+    ASSERT_EQ(UVMaps(kFormatOBJ), 3);
+    ASSERT_EQ(geometry()->uvMapCount, 1);
+    EXPECT_EQ(geometry()->uvMaps[0]->pointEntryCount, 6);
+    EXPECT_EQ(geometry()->uvMaps[0]->polygonEntries[3].polygon, geometry()->polygons[2]);
+    EXPECT_EQ(standin::CallsOf("CreateDCUVPolys").size(), 2u);
+}
+
+TEST_F(BuildTest, CornersWithoutTextureReferenceGetZeroUV) {
+    AddPoints(3);
+    AddUVPoints(2);
+    AddElement({0, 1, 2}, Surface("wood"), {1, kNoTexture, 0});
+    ASSERT_EQ(Points(), 3);
+    ASSERT_EQ(Polygons(kFormatDXF), 1);
+    ASSERT_EQ(UVMaps(kFormatDXF), 1);
+    const HostUVMap* map = geometry()->uvMaps[0];
+    EXPECT_EQ(map->pointEntries[0].u, 1.5f);
+    EXPECT_EQ(map->pointEntries[1].u, 0.0f);
+    EXPECT_EQ(map->pointEntries[1].v, 0.0f);
+    EXPECT_EQ(map->polygonEntries[2].v, 10.0f);
+
+    // Fewer references than corners: the corners past them get 0, 0 too.
+    const uint32_t points[3] = {0, 1, 2};
+    const uint32_t uvs[1] = {1};
+    const float uvPoints[6] = {0.5f, 10.0f, 0.0f, 1.5f, 11.0f, 0.0f};
+    HostUVMap* extra = UVMapFindOrCreate(object_, "extra");
+    ASSERT_EQ(UVMapAddPolygon(object_, extra, points, 3, uvs, 1, uvPoints, 0), 1);
+    EXPECT_EQ(extra->pointEntries[0].u, 1.5f);
+    EXPECT_EQ(extra->pointEntries[2].u, 0.0f);
+    EXPECT_EQ(extra->polygonEntries[1].v, 0.0f);
+    // A polygon that was never made gets no entries.
+    EXPECT_EQ(UVMapAddPolygon(object_, extra, points, 3, uvs, 1, uvPoints, 1), 0);
+    EXPECT_EQ(extra->pointEntryCount, 3);
+}
+
+TEST_F(BuildTest, SurfaceNumberOutsideTheTableGetsNoMap) {
+    AddPoints(3);
+    AddUVPoints(3);
+    Surface("wood");
+    AddElement({0, 1, 2}, 7, {0, 1, 2});
+    AddElement({0, 1, 2}, 0, {0, 1, 2});
+    ASSERT_EQ(Points(), 3);
+    ASSERT_EQ(Polygons(kFormatOBJ), 2);
+    EXPECT_EQ(UVMaps(kFormatOBJ), 2);
+    EXPECT_EQ(geometry()->uvMapCount, 0);
+}
+
+TEST_F(BuildTest, EntryListsGrowInBlocksOfAHundred) {
+    AddPoints(3);
+    AddUVPoints(3);
+    const uint16_t wood = Surface("wood");
+    for (int f = 0; f < 40; ++f) AddElement({0, 1, 2}, wood, {0, 1, 2});
+    ASSERT_EQ(Points(), 3);
+    ASSERT_EQ(Polygons(kFormatOBJ), 40);
+    ASSERT_EQ(UVMaps(kFormatOBJ), 40);
+    const HostUVMap* map = geometry()->uvMaps[0];
+    EXPECT_EQ(map->pointEntryCount, 120);
+    EXPECT_EQ(standin::detail::BlockSize(map->pointEntries), 200 * sizeof(UVMapPointEntry));
+    EXPECT_EQ(standin::detail::BlockSize(map->polygonEntries), 200 * sizeof(UVMapPolygonEntry));
+    EXPECT_EQ(map->pointIndex[0], &map->pointEntries[119]);
+    EXPECT_EQ(map->pointIndex[2], &map->pointEntries[117]);
+}
+
+// ---- Running out of memory ------------------------------------------------------------------
+
+// Every made record is reachable and every count matches what its array holds.
+void ExpectConsistent(const HostGeometry* g) {
+    for (int i = 0; i < g->pointCount && g->points; ++i) ASSERT_NE(g->points[i], nullptr) << "point " << i;
+    for (int i = 0; i < g->polygonCount; ++i) {
+        const HostPolygon* polygon = g->polygons[i];
+        ASSERT_NE(polygon, nullptr) << "polygon " << i;
+        for (int k = 0; k < polygon->cornerCount; ++k) {
+            ASSERT_NE(polygon->corners[k], nullptr);
+            ASSERT_NE(polygon->corners[k]->point, nullptr);
+        }
+    }
+    int surfaces = 0;
+    for (const HostSurface* s = g->surfaceList; s; s = s->next) ++surfaces;
+    EXPECT_EQ(surfaces, g->surfaceCount);
+    for (int m = 0; m < g->uvMapCount; ++m) {
+        const HostUVMap* map = g->uvMaps[m];
+        ASSERT_NE(map, nullptr);
+        for (int j = 0; j < map->pointEntryCount; ++j) ASSERT_NE(map->pointEntries[j].point, nullptr);
+        // A point index, when there is one, points into the current entries.
+        for (int i = 0; map->pointIndex && i < g->pointCount; ++i) {
+            if (!map->pointIndex[i]) continue;
+            EXPECT_GE(map->pointIndex[i], map->pointEntries);
+            EXPECT_LT(map->pointIndex[i], map->pointEntries + map->pointEntryCount);
+        }
+        for (int j = 0; j < map->polygonEntryCount; ++j) ASSERT_NE(map->polygonEntries[j].polygon, nullptr);
+    }
+}
+
+TEST_F(BuildTest, AllocationFailureAtEveryStepLeavesNoBlockBehind) {
+    AddPoints(4);
+    AddUVPoints(3);
+    const uint16_t wood = Surface("wood");
+    const uint16_t stone = Surface("stone");
+    AddElement({0, 1, 2}, wood, {0, 1, 2});
+    AddElement({1, 2, 3}, stone, {2, 1, 0});
+    // Wood again: its point entries outgrow the first block after the map was finished once.
+    for (int f = 0; f < 33; ++f) AddElement({0, 3, 2}, wood, {1, 1, 1});
+    AddElement({0, 3}, stone);
+    AddElement({1}, wood);
+    standin::DestroyObject(object_);
+    object_ = nullptr;
+    bool failed = true;
+    for (int64_t n = 1; failed; ++n) {
+        SCOPED_TRACE(n);
+        const int64_t live = standin::LiveBlocks();
+        NewObject();
+        const int64_t start = standin::AllocationCount();
+        standin::FailAllocationAt(n);
+        const bool ok = Points(8) == 4 && Polygons(kFormatOBJ) == 37 && UVMaps(kFormatOBJ) == 35;
+        failed = standin::AllocationCount() - start >= n;
+        standin::FailAllocationAt(0);
+        EXPECT_LE(standin::Messages().size(), 1u);
+        if (!failed) EXPECT_TRUE(ok);
+        ExpectConsistent(geometry());
+        ASSERT_EQ(g_HostApi.FX_FreeObjectGeometryOnly(&object_), 1);
+        standin::DestroyObject(object_);
+        object_ = nullptr;
+        ASSERT_EQ(standin::LiveBlocks(), live);
+    }
+}
+
+TEST_F(BuildTest, NoScratchIsOutOfMemory) {
+    AddPoints(3);
+    AddUVPoints(3);
+    AddElement({0, 1, 2}, Surface("wood"), {0, 1, 2});
+    ASSERT_EQ(Points(), 3);
+    ModuleHeapFailAt(1);
+    EXPECT_EQ(Polygons(kFormatOBJ), 0);
+    EXPECT_EQ(geometry()->polygons, nullptr);
+    ASSERT_EQ(Polygons(kFormatOBJ), 1);
+    ModuleHeapFailAt(2);
+    EXPECT_EQ(UVMaps(kFormatOBJ), 0);
+    EXPECT_EQ(geometry()->uvMapCount, 0);
+    EXPECT_EQ(standin::Messages().size(), 2u);
+}
+
+}  // namespace
