@@ -1,0 +1,452 @@
+// The stand-in host's own side: its core table, the host functions as a module
+// reaches them (by name through the lookup slot), and the objects it models.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "standin_host.h"
+
+namespace {
+
+using standin::Core;
+using standin::LiveBlocks;
+
+template <typename Fn>
+Fn HostFunction(const char* name) {
+    return reinterpret_cast<Fn>(Core()->lookup(name));
+}
+
+std::string Edited(const char* function, const std::string& text) {
+    std::vector<char> buffer(text.begin(), text.end());
+    buffer.push_back('\0');
+    HostFunction<NameEditFn>(function)(buffer.data());
+    return buffer.data();
+}
+
+standin::PointSpec Point(double x, double y, double z) { return {{x, y, z}, {}, false}; }
+
+// Five points; a quad, a triangle sharing the quad's edge 1-2, a line, a dot
+// and the line again with its ends swapped.
+standin::ObjectSpec MixedObject() {
+    standin::ObjectSpec spec;
+    spec.name = "mixed";
+    spec.points = {Point(0, 0, 0), Point(1, 0, 0), Point(1, 1, 0), Point(0, 1, 0), Point(2, 1, 3)};
+    spec.surfaces = {{"wood", {10, 20, 30}, 0.5f, 64.0f, 12.0f, true}, {"stone"}};
+    spec.polygons = {{{0, 1, 2, 3}, 1}, {{1, 4, 2}, 2}, {{3, 4}, 1}, {{0}, 1}, {{4, 3}, 2}};
+    spec.uvMaps = {{"wood", {{{0.0f, 0.0f}, {1.0f, 0.0f}, {1.0f, 1.0f}, {0.0f, 1.0f}}}}};
+    return spec;
+}
+
+// Blocks a surface made by BuildObject owns: itself, its name, the blocks at
+// 1488 and 1552 and one data-list node.
+constexpr int64_t kBlocksPerModelledSurface = 5;
+// The object, its name, its block at 120 and its geometry record.
+constexpr int64_t kObjectShellBlocks = 4;
+
+TEST(HostCoreTest, LookupAnswersTheHostFunctionsAndTheMessageTableOnly) {
+    const char* names[] = {"AddFileExtension", "RemoveFileExtensions", "fxDataInstanceFreeAll", "ClearList",
+                           "FX_ObjectAdd", "NotifyModes", "NotifyObject", "FX_FreeObjectGeometryOnly",
+                           "FX_FreeObjectGeometryOnlyKeepSurfaces", "FX_ObjectRenamePath", "StripExtension",
+                           "FX_StringMakeLegalName", "SpacesToUnderScores", "FX_ObjectRename", "FX_ObjectRenameFile",
+                           "FX_ExclusiveAllocate", "FX_BoundingBoxGet", "FX_SurfaceCreate", "FX_EdgeListCreate",
+                           "FX_NormalInit", "FX_SurfaceSetDefault", "FX_GeometrySetType", "CreateDCUVPolys", "ms"};
+    std::set<void*> addresses;
+    for (const char* name : names) {
+        void* address = Core()->lookup(name);
+        EXPECT_NE(address, nullptr) << name;
+        addresses.insert(address);
+    }
+    EXPECT_EQ(addresses.size(), std::size(names));
+    for (const char* unknown : {"stripextension", "FX_ObjectAdd ", "iPlay_Mode", "df", "", "fxObjectAdd"}) {
+        EXPECT_EQ(Core()->lookup(unknown), nullptr) << unknown;
+    }
+}
+
+TEST(HostCoreTest, AllocationIsZeroFilledTrackedAndRefusesOverflow) {
+    const int64_t before = LiveBlocks();
+    auto* block = static_cast<uint8_t*>(Core()->alloc(16, 8));
+    ASSERT_NE(block, nullptr);
+    for (int i = 0; i < 128; ++i) EXPECT_EQ(block[i], 0) << i;
+    EXPECT_EQ(LiveBlocks(), before + 1);
+    EXPECT_EQ(Core()->alloc(UINT64_MAX / 2 + 1, 2), nullptr);   // wraps to 0 without the check
+    EXPECT_EQ(Core()->alloc(uint64_t{1} << 33, uint64_t{1} << 33), nullptr);
+    EXPECT_EQ(LiveBlocks(), before + 1);
+    Core()->free(block);
+    Core()->free(nullptr);
+    EXPECT_EQ(LiveBlocks(), before);
+}
+
+TEST(HostCoreTest, ReallocationKeepsContentsAndZeroesTheGrowth) {
+    auto* block = static_cast<uint8_t*>(Core()->alloc(16, 1));
+    for (int i = 0; i < 16; ++i) block[i] = static_cast<uint8_t>(i + 1);
+    block = static_cast<uint8_t*>(Core()->realloc(block, 4096));
+    ASSERT_NE(block, nullptr);
+    for (int i = 0; i < 16; ++i) EXPECT_EQ(block[i], i + 1);
+    for (int i = 16; i < 4096; ++i) ASSERT_EQ(block[i], 0) << i;
+    block = static_cast<uint8_t*>(Core()->realloc(block, 4));
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(block[3], 4);
+    Core()->free(block);
+}
+
+TEST(HostCoreTest, TheScheduledAllocationFailsOnceAndARefusedReallocationKeepsTheBlock) {
+    const int64_t before = LiveBlocks();
+    const int64_t counted = standin::AllocationCount();
+    standin::FailAllocationAt(2);
+    void* first = Core()->alloc(1, 8);
+    void* second = Core()->alloc(1, 8);
+    void* third = Core()->alloc(1, 8);
+    EXPECT_NE(first, nullptr);
+    EXPECT_EQ(second, nullptr);
+    EXPECT_NE(third, nullptr);
+    EXPECT_EQ(standin::AllocationCount(), counted + 3);
+
+    static_cast<char*>(first)[0] = 'k';
+    standin::FailAllocationAt(1);
+    EXPECT_EQ(Core()->realloc(first, 64), nullptr);
+    EXPECT_EQ(static_cast<char*>(first)[0], 'k');
+    EXPECT_EQ(LiveBlocks(), before + 2);
+    Core()->free(first);
+    Core()->free(third);
+
+    standin::FailAllocationAt(3);
+    standin::FailAllocationAt(0);  // switched off again before it struck
+    for (int i = 0; i < 4; ++i) {
+        void* block = Core()->alloc(1, 1);
+        EXPECT_NE(block, nullptr);
+        Core()->free(block);
+    }
+    EXPECT_EQ(LiveBlocks(), before);
+}
+
+TEST(HostCoreDeathTest, FreeingABlockTheHostNeverGaveOutAborts) {
+    int local = 0;
+    EXPECT_DEATH(Core()->free(&local), "never gave out");
+}
+
+TEST(HostCoreTest, TheMessageTableRecordsBothLines) {
+    standin::ClearMessages();
+    auto* table = static_cast<HostMessageTable*>(Core()->lookup("ms"));
+    table->message("first line", "second line");
+    ASSERT_EQ(standin::Messages().size(), 1u);
+    EXPECT_EQ(standin::Messages()[0], std::make_pair(std::string("first line"), std::string("second line")));
+}
+
+TEST(NameFunctionsTest, StripExtensionCutsAtTheLastDotUnlessItLeadsTheName) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"chair.final.obj", "chair.final"}, {"a.b.c", "a.b"}, {".hidden", ".hidden"}, {"plain", "plain"},
+        {"trailing.", "trailing"},          {"", ""},         {"..", "."},
+    };
+    for (const auto& [input, expected] : cases) EXPECT_EQ(Edited("StripExtension", input), expected) << input;
+}
+
+TEST(NameFunctionsTest, LegalNamesReplaceEachOtherCharacterOneForOne) {
+    EXPECT_EQ(Edited("FX_StringMakeLegalName", "my chair#1.obj"), "my_chair_1.obj");
+    EXPECT_EQ(Edited("FX_StringMakeLegalName", "Az09_-."), "Az09_-.");
+    // Every byte of a multi-byte character is replaced: the length never changes.
+    const std::string accented = "caf\xc3\xa9/x";
+    EXPECT_EQ(Edited("FX_StringMakeLegalName", accented), "caf___x");
+    EXPECT_EQ(Edited("SpacesToUnderScores", "a b  c#d"), "a_b__c#d");
+}
+
+TEST(CallLogTest, RecordsTextsAsGivenAndNumbersInDecimal) {
+    standin::ClearCallLog();
+    Edited("StripExtension", "chair.final.obj");
+    int object = 0;
+    HostFunction<NotifyFn>("NotifyModes")(0, reinterpret_cast<HostObject*>(&object), 11, 0x80000000u);
+    HostFunction<FxGeometrySetTypeFn>("FX_GeometrySetType")(nullptr, -3);
+
+    const auto& log = standin::CallLog();
+    ASSERT_EQ(log.size(), 3u);
+    EXPECT_EQ(log[0].function, "StripExtension");
+    EXPECT_EQ(log[0].args, std::vector<std::string>{"chair.final.obj"});
+    EXPECT_EQ(log[1].args, (std::vector<std::string>{"0", standin::PointerText(&object), "11", "2147483648"}));
+    EXPECT_EQ(log[2].args, (std::vector<std::string>{"null", "-3"}));
+    EXPECT_EQ(standin::CallsOf("NotifyModes").size(), 1u);
+    EXPECT_TRUE(standin::CallsOf("NotifyObject").empty());
+}
+
+TEST(ObjectFunctionsTest, ObjectAddAndTheRenamesOwnTheirTextBlocks) {
+    const int64_t before = LiveBlocks();
+    HostObject* object = nullptr;
+    ASSERT_EQ(HostFunction<FxObjectAddFn>("FX_ObjectAdd")(&object, 0), 1);
+    ASSERT_NE(object, nullptr);
+    EXPECT_STREQ(object->name, "Unnamed");
+    EXPECT_EQ(object->geometry, nullptr);
+
+    for (int round = 0; round < 2; ++round) {  // renaming again replaces, never adds, a block
+        HostFunction<FxObjectTextFn>("FX_ObjectRenamePath")(object, "C:\\models\\chair.final.obj");
+        HostFunction<FxObjectTextFn>("FX_ObjectRenameFile")(object, "chair.final.obj");
+        HostFunction<FxObjectTextFn>("FX_ObjectRename")(object, "chair.final");
+        EXPECT_EQ(LiveBlocks(), before + 4);
+    }
+    EXPECT_STREQ(object->path, "C:\\models\\chair.final.obj");
+    EXPECT_STREQ(object->fileName, "chair.final.obj");
+    EXPECT_STREQ(object->name, "chair.final");
+
+    standin::FailAllocationAt(1);
+    EXPECT_EQ(HostFunction<FxObjectTextFn>("FX_ObjectRename")(object, "other"), 0);
+    EXPECT_STREQ(object->name, "chair.final");
+    standin::FailAllocationAt(1);
+    HostObject* refused = nullptr;
+    EXPECT_EQ(HostFunction<FxObjectAddFn>("FX_ObjectAdd")(&refused, 0), 0);
+    EXPECT_EQ(refused, nullptr);
+
+    standin::DestroyObject(object);
+    EXPECT_EQ(LiveBlocks(), before);
+}
+
+TEST(GeometryFunctionsTest, BoundingBoxSpansTheDefaultPositionsAndIsZeroForNoPoints) {
+    HostObject* object = standin::BuildObject(MixedObject());
+    ASSERT_NE(object, nullptr);
+    HostGeometry* geometry = object->geometry;
+    object->geometry->points[4]->position2[0] = 100.0;  // the third triple is not the box's
+    HostBoundingBox box;
+    const auto getBox = HostFunction<FxBoundingBoxGetFn>("FX_BoundingBoxGet");
+    getBox(reinterpret_cast<void* const*>(geometry->points), geometry->pointCount, &box);
+    EXPECT_EQ(box.min[0], 0.0);
+    EXPECT_EQ(box.min[1], 0.0);
+    EXPECT_EQ(box.min[2], 0.0);
+    EXPECT_EQ(box.max[0], 2.0);
+    EXPECT_EQ(box.max[1], 1.0);
+    EXPECT_EQ(box.max[2], 3.0);
+
+    box.min[0] = box.max[2] = 7.0;
+    getBox(reinterpret_cast<void* const*>(geometry->points), 0, &box);
+    for (int c = 0; c < 3; ++c) {
+        EXPECT_EQ(box.min[c], 0.0);
+        EXPECT_EQ(box.max[c], 0.0);
+    }
+    standin::DestroyObject(object);
+}
+
+TEST(GeometryFunctionsTest, EdgeListHoldsEachUndirectedEdgeOnce) {
+    HostObject* object = standin::BuildObject(MixedObject());
+    ASSERT_NE(object, nullptr);
+    const int64_t built = LiveBlocks();
+    ASSERT_EQ(HostFunction<FxObjectFn>("FX_EdgeListCreate")(object), 1);  // a second time: replaces the list
+    EXPECT_EQ(LiveBlocks(), built);
+
+    const HostGeometry* geometry = object->geometry;
+    std::set<std::pair<int32_t, int32_t>> edges;
+    for (int i = 0; i < geometry->edgeCount; ++i) {
+        EXPECT_LT(geometry->edges[i].a, geometry->edges[i].b);
+        edges.insert({geometry->edges[i].a, geometry->edges[i].b});
+    }
+    const std::set<std::pair<int32_t, int32_t>> expected = {{0, 1}, {1, 2}, {2, 3}, {0, 3}, {1, 4}, {2, 4}, {3, 4}};
+    EXPECT_EQ(geometry->edgeCount, 7);
+    EXPECT_EQ(edges, expected);
+    standin::DestroyObject(object);
+}
+
+TEST(GeometryFunctionsTest, NewellNormalsAreUnitVectorsAndZeroForDegeneratePolygons) {
+    standin::ObjectSpec spec;
+    spec.points = {Point(0, 0, 0), Point(1, 0, 0), Point(1, 1, 1), Point(0, 1, 1), Point(2, 0, 0)};
+    spec.surfaces = {{"s"}};
+    spec.polygons = {{{0, 1, 2, 3}}, {{3, 2, 1, 0}}, {{0, 1, 4}}, {{0, 1}}, {{2}}};
+    HostObject* object = standin::BuildObject(spec);
+    ASSERT_NE(object, nullptr);
+    ASSERT_EQ(HostFunction<FxNormalInitFn>("FX_NormalInit")(object, 0), 1);
+    const HostGeometry* geometry = object->geometry;
+    ASSERT_EQ(geometry->normalCount, 5);
+    const double half = std::sqrt(0.5);
+    EXPECT_NEAR(geometry->normals[0].x, 0.0, 1e-12);
+    EXPECT_NEAR(geometry->normals[0].y, -half, 1e-12);
+    EXPECT_NEAR(geometry->normals[0].z, half, 1e-12);
+    EXPECT_NEAR(geometry->normals[1].y, half, 1e-12);  // reversed winding, reversed normal
+    EXPECT_NEAR(geometry->normals[1].z, -half, 1e-12);
+    for (int i = 2; i < 5; ++i) {  // collinear triangle, line, dot
+        EXPECT_EQ(geometry->normals[i].x, 0.0) << i;
+        EXPECT_EQ(geometry->normals[i].y, 0.0) << i;
+        EXPECT_EQ(geometry->normals[i].z, 0.0) << i;
+    }
+    standin::DestroyObject(object);
+}
+
+TEST(GeometryFunctionsTest, SurfaceCreateAppendsADefaultSurfaceAtTheEnd) {
+    HostObject* object = standin::BuildObject(MixedObject());
+    ASSERT_NE(object, nullptr);
+    HostSurface** arrayBefore = object->geometry->surfaceArray;
+    ASSERT_EQ(HostFunction<FxObjectTextFn>("FX_SurfaceCreate")(object, "Default"), 1);
+    const HostGeometry* geometry = object->geometry;
+    EXPECT_EQ(geometry->surfaceCount, 3);
+    EXPECT_EQ(geometry->surfaceArray, arrayBefore);
+    const HostSurface* last = geometry->surfaceList->next->next;
+    ASSERT_NE(last, nullptr);
+    EXPECT_EQ(last->next, nullptr);
+    EXPECT_STREQ(last->name, "Default");
+    EXPECT_EQ(last->colour[0], 200);
+    EXPECT_FLOAT_EQ(last->colourF[2], 200 / 255.0f);
+    EXPECT_EQ(last->level, 1.0f);
+    EXPECT_EQ(last->flags, 0);
+    standin::DestroyObject(object);
+}
+
+TEST(GeometryFunctionsTest, ClearListFreesEveryNodeOfTheChain) {
+    const int64_t before = LiveBlocks();
+    HostList list{};
+    for (int i = 0; i < 3; ++i) {
+        void** node = static_cast<void**>(Core()->alloc(1, 16));
+        *node = list.head;
+        list.head = node;
+        ++list.count;
+    }
+    EXPECT_EQ(HostFunction<ClearListFn>("ClearList")(&list), 1);
+    EXPECT_EQ(list.head, nullptr);
+    EXPECT_EQ(list.count, 0);
+    EXPECT_EQ(LiveBlocks(), before);
+}
+
+TEST(GeometryFunctionsTest, FreeingTheGeometryKeepsTheRecordAndOptionallyTheSurfaces) {
+    const int64_t before = LiveBlocks();
+    for (const bool keepSurfaces : {false, true}) {
+        HostObject* object = standin::BuildObject(MixedObject());
+        ASSERT_NE(object, nullptr);
+        HostGeometry* geometry = object->geometry;
+        HostSurface* surfaces = geometry->surfaceList;
+        HostSurface** surfaceArray = geometry->surfaceArray;
+        const char* function = keepSurfaces ? "FX_FreeObjectGeometryOnlyKeepSurfaces" : "FX_FreeObjectGeometryOnly";
+        ASSERT_EQ(HostFunction<FxObjectSlotFn>(function)(&object), 1);
+
+        EXPECT_EQ(object->geometry, geometry);
+        EXPECT_EQ(geometry->points, nullptr);
+        EXPECT_EQ(geometry->pointCount, 0);
+        EXPECT_EQ(geometry->polygons, nullptr);
+        EXPECT_EQ(geometry->polygonCount, 0);
+        EXPECT_EQ(geometry->polygonCount2, 0);
+        EXPECT_EQ(geometry->uvMaps, nullptr);
+        EXPECT_EQ(geometry->uvMapCount, 0);
+        EXPECT_EQ(geometry->edges, nullptr);
+        EXPECT_EQ(geometry->edgeCount, 0);
+        EXPECT_EQ(geometry->normals, nullptr);
+        EXPECT_EQ(geometry->normalCount, 0);
+        if (keepSurfaces) {
+            EXPECT_EQ(geometry->surfaceList, surfaces);
+            EXPECT_EQ(geometry->surfaceArray, surfaceArray);
+            EXPECT_EQ(geometry->surfaceCount, 2);
+            EXPECT_EQ(LiveBlocks(), before + kObjectShellBlocks + 2 * kBlocksPerModelledSurface + 1);
+        } else {
+            EXPECT_EQ(geometry->surfaceList, nullptr);
+            EXPECT_EQ(geometry->surfaceArray, nullptr);
+            EXPECT_EQ(geometry->surfaceCount, 0);
+            EXPECT_EQ(LiveBlocks(), before + kObjectShellBlocks);
+        }
+        standin::DestroyObject(object);
+        EXPECT_EQ(LiveBlocks(), before);
+    }
+}
+
+TEST(GeometryFunctionsTest, UVPolygonsFollowTheEntriesPointsAndCanBeRebuilt) {
+    HostObject* object = standin::BuildObject(MixedObject());
+    ASSERT_NE(object, nullptr);
+    HostGeometry* geometry = object->geometry;
+    HostUVMap* map = geometry->uvMaps[0];
+    ASSERT_EQ(map->polygonEntryCount, 4);
+    // Entries in reverse corner order still land on the corners of their points.
+    std::swap(map->polygonEntries[0], map->polygonEntries[3]);
+    std::swap(map->polygonEntries[1], map->polygonEntries[2]);
+    const int64_t built = LiveBlocks();
+    ASSERT_EQ(HostFunction<CreateDCUVPolysFn>("CreateDCUVPolys")(object, 0), 1);
+    EXPECT_EQ(LiveBlocks(), built);
+
+    const HostUVCorner* quad = map->polygonUV[0];
+    ASSERT_NE(quad, nullptr);
+    const float expected[4][2] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
+    for (int k = 0; k < 4; ++k) {
+        EXPECT_EQ(quad[k].u, expected[k][0]) << k;
+        EXPECT_EQ(quad[k].v, expected[k][1]) << k;
+    }
+    for (int p = 1; p < geometry->polygonCount; ++p) EXPECT_EQ(map->polygonUV[p], nullptr) << p;
+    EXPECT_EQ(HostFunction<CreateDCUVPolysFn>("CreateDCUVPolys")(object, 1), 0);  // no such map
+    standin::DestroyObject(object);
+}
+
+TEST(ObjectBuilderTest, BuildsTheRecordsAsTheHostModelsThem) {
+    standin::ObjectSpec spec = MixedObject();
+    spec.points[1].hasPosition2 = true;
+    spec.points[1].position2[0] = 9.0;
+    HostObject* object = standin::BuildObject(spec);
+    ASSERT_NE(object, nullptr);
+    const HostGeometry* geometry = object->geometry;
+    EXPECT_STREQ(object->name, "mixed");
+    ASSERT_EQ(geometry->pointCount, 5);
+    const HostPoint* point = geometry->points[1];
+    EXPECT_EQ(point->index, 1);
+    EXPECT_EQ(point->position0[0], 1.0);
+    EXPECT_EQ(point->position1[0], 1.0);
+    EXPECT_EQ(point->position2[0], 9.0);
+    EXPECT_EQ(point->weight, 1.0f);
+
+    ASSERT_EQ(geometry->polygonCount, 5);
+    EXPECT_EQ(geometry->polygonCount2, 5);
+    const HostPolygon* triangle = geometry->polygons[1];
+    EXPECT_EQ(triangle->index, 1);
+    EXPECT_EQ(triangle->cornerCount, 3);
+    EXPECT_EQ(triangle->surface, 2);
+    EXPECT_EQ(triangle->corners[1]->point, geometry->points[4]);
+    EXPECT_EQ(triangle->corners[2]->position, 2);
+
+    ASSERT_EQ(geometry->surfaceCount, 2);
+    const HostSurface* wood = geometry->surfaceArray[0];
+    EXPECT_EQ(wood, geometry->surfaceList);
+    EXPECT_EQ(geometry->surfaceArray[1], wood->next);
+    EXPECT_STREQ(wood->name, "wood");
+    EXPECT_EQ(wood->colour[1], 20);
+    EXPECT_FLOAT_EQ(wood->colourF[2], 30 / 255.0f);
+    EXPECT_EQ(wood->level, 0.5f);
+    EXPECT_EQ(wood->shininess, 64.0f);
+    EXPECT_EQ(wood->transparency, 12.0f);
+    EXPECT_EQ(wood->flags, 0x04);
+    EXPECT_EQ(wood->next->flags, 0);
+
+    ASSERT_EQ(geometry->uvMapCount, 1);
+    const HostUVMap* map = geometry->uvMaps[0];
+    EXPECT_STREQ(map->name, "wood");
+    EXPECT_EQ(map->pointEntryCount, 4);
+    EXPECT_EQ(map->pointIndex[2]->u, 1.0f);
+    EXPECT_EQ(map->pointIndex[4], nullptr);
+    EXPECT_EQ(geometry->box.max[2], 3.0);
+    EXPECT_EQ(geometry->edgeCount, 7);
+    EXPECT_EQ(geometry->normalCount, 5);
+    standin::DestroyObject(object);
+}
+
+TEST(ObjectBuilderTest, DestroyingABuiltObjectReleasesEveryBlock) {
+    const int64_t before = LiveBlocks();
+    HostObject* object = standin::BuildObject(MixedObject());
+    ASSERT_NE(object, nullptr);
+    EXPECT_GT(LiveBlocks(), before + kObjectShellBlocks);
+    standin::DestroyObject(object);
+    standin::DestroyObject(nullptr);
+    EXPECT_EQ(LiveBlocks(), before);
+}
+
+TEST(ObjectBuilderTest, EveryFailedAllocationLeavesNothingBehind) {
+    const int64_t before = LiveBlocks();
+    const int64_t counted = standin::AllocationCount();
+    standin::DestroyObject(standin::BuildObject(MixedObject()));
+    const int64_t allocations = standin::AllocationCount() - counted;
+    ASSERT_GT(allocations, 20);
+    for (int64_t n = 1; n <= allocations; ++n) {
+        standin::FailAllocationAt(n);
+        EXPECT_EQ(standin::BuildObject(MixedObject()), nullptr) << n;
+        EXPECT_EQ(LiveBlocks(), before) << n;
+    }
+    standin::FailAllocationAt(0);
+}
+
+TEST(ObjectBuilderTest, RefusesCornersOrUVListsThatDoNotFit) {
+    standin::ObjectSpec badCorner = MixedObject();
+    badCorner.polygons[0].corners[2] = 5;
+    EXPECT_EQ(standin::BuildObject(badCorner), nullptr);
+    standin::ObjectSpec badUVs = MixedObject();
+    badUVs.uvMaps[0].polygonUVs[0].pop_back();
+    EXPECT_EQ(standin::BuildObject(badUVs), nullptr);
+}
+
+}  // namespace
