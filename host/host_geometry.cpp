@@ -32,27 +32,25 @@ int64_t Slots(T* const* array, int32_t claimed) {
     return std::clamp<int64_t>(claimed, 0, Slots(array));
 }
 
-void FreePoints(HostGeometry* geometry) {
-    const int64_t count = Slots(geometry->points);
+// Frees every record of a pointer array with its extra block, then the array.
+template <typename T>
+void FreeRecordsWithExtras(T**& array) {
+    const int64_t count = Slots(array);
     for (int64_t i = 0; i < count; ++i) {
-        HostPoint* point = geometry->points[i];
-        if (!point) continue;
-        Free(point->extra);
-        Free(point);
+        if (!array[i]) continue;
+        Free(array[i]->extra);
+        Free(array[i]);
     }
-    FreeField(geometry->points);
+    FreeField(array);
+}
+
+void FreePoints(HostGeometry* geometry) {
+    FreeRecordsWithExtras(geometry->points);
     geometry->pointCount = 0;
 }
 
 void FreePolygon(HostPolygon* polygon) {
-    const int64_t corners = Slots(polygon->corners);
-    for (int64_t k = 0; k < corners; ++k) {
-        HostPolygonVertex* corner = polygon->corners[k];
-        if (!corner) continue;
-        Free(corner->extra);
-        Free(corner);
-    }
-    Free(polygon->corners);
+    FreeRecordsWithExtras(polygon->corners);
     Free(polygon->extra);
     Free(polygon);
 }
@@ -157,6 +155,8 @@ void AssignCornerUV(const HostPolygon* polygon, const UVMapPolygonEntry& entry, 
 
 }  // namespace
 
+// A new surface is light grey (200, 200, 200) at full colour level, without
+// shininess, opaque and flat shaded; its name, blocks and link are left alone.
 void SetSurfaceDefaults(HostSurface* surface) {
     for (int c = 0; c < 3; ++c) {
         surface->colour[c] = kDefaultColour;
