@@ -1,5 +1,389 @@
-#include "formats/obj/obj.h"
+// The OBJ reader: loads the file into text blocks and walks them twice, in
+// place. The first pass reads the points and counts the group names, the
+// second reads texture points, surfaces and elements.
+#include <cstring>
 
-// The OBJ reader lands with the OBJ import work; until then nothing is OBJ.
-int32_t ObjSniff(int32_t, const uint8_t*) { return 0; }
-int32_t ObjRead(const char*) { return 0; }
+#include "formats/obj/obj.h"
+#include "formats/obj/obj_reader.h"
+#include "frame/module_heap.h"
+#include "scene/import_driver.h"
+#include "scene/scene.h"
+
+namespace {
+
+constexpr uint32_t kRejectedIndex = 0xFFFFFFFEu;  // out of range for every stream, and not "none"
+constexpr char kDefaultMaterial[] = "default";
+
+// The storage of one read, in one module-heap block.
+struct ObjReaderStore {
+    char groupNames[kSurfaceSlots][kSurfaceNameBytes];
+    uint16_t groupOrder[kSurfaceSlots];
+    uint16_t surfaceOrder[kSurfaceSlots];
+    char lineBuffer[kObjLineBufferBytes];
+};
+
+// ---- Walking the text ------------------------------------------------------------
+
+// A line of the walk over every line of every text block.
+struct ObjWalk {
+    int32_t block;
+    const char* line;
+    const char* lineEnd;  // its LF, or the end of the block's text
+    const char* textEnd;
+};
+
+void WalkTo(ObjWalk& walk, const char* line) {
+    walk.line = line;
+    const void* lf = std::memchr(line, '\n', static_cast<size_t>(walk.textEnd - line));
+    walk.lineEnd = lf ? static_cast<const char*>(lf) : walk.textEnd;
+}
+
+ObjWalk WalkBlock(int32_t block) {
+    const char* text = reinterpret_cast<const char*>(g_Scene.TextBlocks[block]);
+    ObjWalk walk{block, text, text, text + std::strlen(text)};
+    WalkTo(walk, text);
+    return walk;
+}
+
+// The next line in the same block, else the first line of the next block;
+// false after the last line of the text.
+bool WalkNext(ObjWalk& walk) {
+    const char* next = walk.lineEnd < walk.textEnd ? TextNextLine(walk.lineEnd) : nullptr;
+    if (next) {
+        WalkTo(walk, next);
+        return true;
+    }
+    if (walk.block >= g_Scene.TextBlockLast) return false;
+    walk = WalkBlock(walk.block + 1);
+    return true;
+}
+
+bool HasLineEnd(const ObjWalk& walk) { return walk.lineEnd < walk.textEnd; }
+
+// Whether the line, as TextCopyLine gives it, holds a backslash. The whole
+// line decides, also past what the line buffer keeps of it.
+bool Continues(const ObjWalk& walk) {
+    return HasLineEnd(walk) && std::memchr(walk.line, '\\', static_cast<size_t>(walk.lineEnd - walk.line));
+}
+
+// ---- First pass ------------------------------------------------------------------
+
+int32_t FirstPassLine(const char* line, NameIndex& groups) {
+    if (line[0] == 'v' && line[1] == ' ') {
+        float values[3];
+        ObjParseTriple(line + 1, values);
+        return SceneAddPoint(values[0], values[1], values[2] * -1.0f);
+    }
+    if (line[0] == 'g' && line[1] == ' ') {
+        char copy[kObjNameBufferBytes];
+        TextCopyLine(line, copy, kObjNameBufferBytes);  // longer "g" lines are cut to 255 characters
+        return ObjRegisterGroups(copy, groups);
+    }
+    return 1;
+}
+
+int32_t FirstPass(NameIndex& groups) {
+    ObjWalk walk = WalkBlock(0);
+    do {
+        if (!FirstPassLine(walk.line, groups)) return 0;
+    } while (WalkNext(walk));
+    return 1;
+}
+
+// ---- Second pass: statement text -------------------------------------------------
+
+struct TextView {
+    const char* begin;
+    const char* end;
+};
+
+bool StartsWith(TextView text, const char* keyword, int32_t length) {
+    return text.end - text.begin >= length && std::memcmp(text.begin, keyword, static_cast<size_t>(length)) == 0;
+}
+
+bool IsLowerLetter(char c) { return c >= 'a' && c <= 'z'; }
+
+// Copies the current line and its continuation lines into `buffer` (cut to
+// the buffer; the joining itself goes on), backslashes read as spaces. The
+// walk ends on the last line taken. Returns the text's length.
+int32_t JoinLines(ObjWalk& walk, char* buffer) {
+    TextCopyLine(walk.line, buffer, kObjLineBufferBytes);
+    int32_t length = static_cast<int32_t>(std::strlen(buffer));
+    ObjWalk next = walk;
+    bool join = WalkNext(next) && !IsLowerLetter(next.line[0]);
+    while (join) {
+        walk = next;
+        TextCopyLine(walk.line, buffer + length, kObjLineBufferBytes - length);
+        length += static_cast<int32_t>(std::strlen(buffer + length));
+        join = Continues(walk) && WalkNext(next);  // a continued last line ends the joining
+    }
+    for (int32_t i = 0; i < length; ++i)
+        if (buffer[i] == '\\') buffer[i] = ' ';
+    return length;
+}
+
+// The statement text of the current line: the line itself in the block, or the
+// joined copy in `buffer` when it is continued. Lines longer than the line
+// buffer are cut to it; the final line without LF reads as empty.
+TextView StatementText(ObjWalk& walk, char* buffer) {
+    if (Continues(walk)) return TextView{buffer, buffer + JoinLines(walk, buffer)};
+    if (!HasLineEnd(walk)) return TextView{walk.line, walk.line};
+    const char* cut = walk.line + (kObjLineBufferBytes - 1);
+    return TextView{walk.line, walk.lineEnd < cut ? walk.lineEnd : cut};
+}
+
+// ---- Second pass: surfaces -------------------------------------------------------
+
+struct ReaderState {
+    char material[kObjNameBufferBytes];
+    char groupLine[kObjNameBufferBytes];
+    char pick[kObjGroupNameBytes];
+    bool surfaceStale;  // a "g" or "usemtl" came since the last element
+    uint32_t surface;
+    bool pointPending;
+    uint32_t pendingPoint;
+};
+
+// Copies [begin, end) cut to `bytes` - 1 characters; the copied length.
+int32_t CopyCut(const char* begin, const char* end, char* destination, int32_t bytes) {
+    const int32_t length = end - begin < bytes - 1 ? static_cast<int32_t>(end - begin) : bytes - 1;
+    std::memcpy(destination, begin, static_cast<size_t>(length));
+    destination[length] = 0;
+    return length;
+}
+
+// Material names are cut to 255 characters, then lose their trailing spaces.
+void SetMaterial(ReaderState& state, TextView name) {
+    int32_t length = CopyCut(name.begin, name.end, state.material, kObjNameBufferBytes);
+    while (length > 0 && state.material[length - 1] == ' ') state.material[--length] = 0;
+    state.surfaceStale = true;
+}
+
+// "material pick", or the material alone, cut to a surface name.
+void ComposeSurfaceName(const ReaderState& state, char* name) {
+    const char* material = state.material;
+    int32_t length = CopyCut(material, material + std::strlen(material), name, kSurfaceNameBytes);
+    if (state.pick[0] == 0) return;
+    const char separator = ' ';
+    length += CopyCut(&separator, &separator + 1, name + length, kSurfaceNameBytes - length);
+    CopyCut(state.pick, state.pick + std::strlen(state.pick), name + length, kSurfaceNameBytes - length);
+}
+
+int32_t UpdateSurface(ReaderState& state, const NameIndex& groups, NameIndex& surfaces) {
+    if (!ObjPickGroup(state.groupLine, state.pick, reinterpret_cast<char*>(g_Scene.WordScratch), groups)) return 0;
+    char name[kSurfaceNameBytes];
+    ComposeSurfaceName(state, name);
+    int32_t position = 0;
+    int32_t slot = NameIndexFind(surfaces, g_Scene.SurfaceCount, name, &position);
+    if (slot < 0) {
+        if (g_Scene.SurfaceCount >= kObjSurfaceLimit) return 0;
+        slot = g_Scene.SurfaceCount;
+        NameIndexAdd(surfaces, slot, position, name);
+        ++g_Scene.SurfaceCount;
+    }
+    state.surface = static_cast<uint32_t>(slot) + 1;
+    state.surfaceStale = false;
+    state.groupLine[0] = 0;
+    return 1;
+}
+
+// ---- Second pass: elements -------------------------------------------------------
+
+enum class ElementKind { kFace, kLine, kDot };
+
+struct ElementKeyword {
+    const char* keyword;  // with its space
+    int32_t length;
+    ElementKind kind;
+};
+
+constexpr ElementKeyword kElementKeywords[] = {
+    {"f ", 2, ElementKind::kFace}, {"fo ", 3, ElementKind::kFace}, {"bzp ", 4, ElementKind::kFace},
+    {"l ", 2, ElementKind::kLine}, {"p ", 2, ElementKind::kDot},
+};
+
+const ElementKeyword* FindElementKeyword(TextView text) {
+    for (const ElementKeyword& element : kElementKeywords)
+        if (StartsWith(text, element.keyword, element.length)) return &element;
+    return nullptr;
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// File references count from 1; a point reference 0 becomes 0xFFFFFFFF, which validation rejects.
+uint32_t PointIndex(int64_t reference) { return static_cast<uint32_t>(reference - 1); }
+
+// Negative texture references count back from the UV points read so far;
+// 0 and none mean no texture point. A reference before the first UV point
+// stays out of range instead of wrapping.
+uint32_t TextureIndex(int64_t reference) {
+    if (reference < 0) reference += int64_t{g_Scene.UVPointCount} + 1;
+    if (reference == 0) return kNoTexture;
+    return reference > 0 ? static_cast<uint32_t>(reference - 1) : kRejectedIndex;
+}
+
+// Reads the index tokens of [begin, end) (at most kMaxCorners) into
+// FaceIndexScratch and, with `textures`, FaceUVScratch.
+void ReadCorners(const char* begin, const char* end, bool textures) {
+    int32_t corner = 0;
+    for (const char* p = begin; p + 1 < end; ++p) {
+        if (p[0] != ' ' || !IsDigit(p[1])) continue;
+        const char* q = p + 1;
+        g_Scene.FaceIndexScratch[corner] = PointIndex(ObjParseReference(q, end));
+        const char* tokenEnd = q;
+        while (tokenEnd < end && *tokenEnd != ' ') ++tokenEnd;
+        if (textures) {
+            const void* slash = std::memchr(q, '/', static_cast<size_t>(tokenEnd - q));
+            const char* after = slash ? static_cast<const char*>(slash) + 1 : tokenEnd;
+            g_Scene.FaceUVScratch[corner] = TextureIndex(ObjParseReference(after, tokenEnd));
+        }
+        ++corner;
+        p = tokenEnd - 1;
+    }
+}
+
+int32_t AddLine(uint32_t surface, uint32_t from, uint32_t to) {
+    const uint32_t ends[2] = {from, to};
+    return SceneAddElement(2, surface, ends, nullptr);
+}
+
+bool NextLineStartsWithL(const ObjWalk& walk) {
+    ObjWalk next = walk;
+    return WalkNext(next) && next.line[0] == 'l';
+}
+
+// Three or more references make a polyline. Two equal references followed by
+// another "l" line stand for one end of a line: two such statements in a row
+// make one line. An "l" with fewer than two references is ignored.
+int32_t AddLines(const ObjWalk& walk, int32_t count, ReaderState& state) {
+    const uint32_t* refs = g_Scene.FaceIndexScratch;
+    if (count >= 3) {
+        for (int32_t i = 0; i + 1 < count; ++i)
+            if (!SceneAddElement(2, state.surface, refs + i, nullptr)) return 0;
+        return 1;
+    }
+    if (count < 2) return 1;
+    if (refs[0] == refs[1] && NextLineStartsWithL(walk)) {
+        if (!state.pointPending) {
+            state.pointPending = true;
+            state.pendingPoint = refs[0];
+            return 1;
+        }
+        state.pointPending = false;
+        return AddLine(state.surface, state.pendingPoint, refs[0]);
+    }
+    const uint32_t from = state.pointPending ? state.pendingPoint : refs[0];
+    state.pointPending = false;
+    return AddLine(state.surface, from, refs[1]);
+}
+
+int32_t AddDots(int32_t count, uint32_t surface) {
+    for (int32_t i = 0; i < count; ++i)
+        if (!SceneAddElement(1, surface, g_Scene.FaceIndexScratch + i, nullptr)) return 0;
+    return 1;
+}
+
+// An element statement; its index text starts at the space after the keyword.
+int32_t ReadElement(const ObjWalk& walk, ElementKind kind, TextView indices, ReaderState& state) {
+    const int32_t count = ObjCountIndices(indices.begin, indices.end);
+    if (count > kMaxCorners) {
+        ++g_Scene.SkippedFaceCount;
+        return 1;
+    }
+    ReadCorners(indices.begin, indices.end, kind == ElementKind::kFace);
+    switch (kind) {
+        case ElementKind::kFace:
+            return SceneAddElement(count, state.surface, g_Scene.FaceIndexScratch, g_Scene.FaceUVScratch);
+        case ElementKind::kLine:
+            return AddLines(walk, count, state);
+        case ElementKind::kDot:
+            return AddDots(count, state.surface);
+    }
+    return 0;
+}
+
+// ---- Second pass -----------------------------------------------------------------
+
+struct SecondPassTables {
+    const NameIndex& groups;
+    NameIndex& surfaces;
+};
+
+int32_t SecondPassLine(const ObjWalk& walk, TextView text, ReaderState& state, SecondPassTables& tables) {
+    const char* line = walk.line;
+    if (line[0] == 'v' && line[1] == 't' && line[2] == ' ') {
+        float values[3];
+        ObjParseTriple(line + 2, values);
+        return SceneAddUVPoint(values[0], values[1], values[2] * -1.0f);
+    }
+    if (StartsWith(text, "g ", 2)) {
+        CopyCut(text.begin, text.end, state.groupLine, kObjNameBufferBytes);  // cut to 255 characters
+        state.surfaceStale = true;
+        return 1;
+    }
+    if (StartsWith(text, "usemtl ", 7)) {
+        SetMaterial(state, TextView{text.begin + 7, text.end});
+        return 1;
+    }
+    const ElementKeyword* element = FindElementKeyword(text);
+    if (!element) return 1;
+    if (state.surfaceStale && !UpdateSurface(state, tables.groups, tables.surfaces)) return 0;
+    return ReadElement(walk, element->kind, TextView{text.begin + element->length - 1, text.end}, state);
+}
+
+int32_t SecondPass(char* lineBuffer, SecondPassTables& tables) {
+    ReaderState state{};
+    std::memcpy(state.material, kDefaultMaterial, sizeof kDefaultMaterial);
+    state.surface = 1;
+    ObjWalk walk = WalkBlock(0);
+    do {
+        const TextView text = StatementText(walk, lineBuffer);
+        if (!SecondPassLine(walk, text, state, tables)) return 0;
+    } while (WalkNext(walk));
+    return 1;
+}
+
+// ---- The read --------------------------------------------------------------------
+
+int32_t AllocateFirstTextBlock() {
+    auto* block = static_cast<uint8_t*>(ModuleAlloc(kTextBlockBytes));
+    if (!block) return 0;
+    g_Scene.TextBlocks[0] = block;
+    g_Scene.TextBlockCursor = block;
+    g_Scene.TextBlockLast = 0;
+    g_Scene.TextBlocksOwned = true;
+    return 1;
+}
+
+void FreeTextBlocks() {
+    for (int32_t k = 0; k <= g_Scene.TextBlockLast; ++k) {
+        ModuleFree(g_Scene.TextBlocks[k]);
+        g_Scene.TextBlocks[k] = nullptr;
+    }
+    g_Scene.TextBlocksOwned = false;
+}
+
+int32_t ReadText() {
+    auto* store = static_cast<ObjReaderStore*>(ModuleAlloc(sizeof(ObjReaderStore)));
+    if (!store) return 0;
+    NameIndex groups{store->groupNames[0], kSurfaceNameBytes, store->groupOrder};
+    NameIndex surfaces{g_Scene.SurfaceNames[0], kSurfaceNameBytes, store->surfaceOrder};
+    SecondPassTables tables{groups, surfaces};
+    const int32_t read = FirstPass(groups) && SecondPass(store->lineBuffer, tables);
+    ModuleFree(store);
+    return read;
+}
+
+}  // namespace
+
+int32_t ObjRead(const char* path) {
+    if (!AllocateFirstTextBlock()) return 0;
+    uint32_t size = 0;
+    uint32_t loaded = 0;
+    if (!FileSizeOf(path, &size) || size == 0 || !ObjLoadText(path, size, &loaded)) return 0;
+    const int32_t read = ReadText();
+    FreeTextBlocks();
+    if (!read || g_Scene.PointCount < 1 || !SceneValidate()) return 0;
+    SceneCompactSurfaces();  // without its scratch memory the surfaces stay as read
+    return 1;
+}

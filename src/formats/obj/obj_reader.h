@@ -1,0 +1,68 @@
+// Wavefront OBJ reader internals: the text loader, the number and index
+// readers, the group-name table and the surface naming that ObjRead builds on.
+#pragma once
+
+#include <cstdint>
+
+// ---- Limits ----------------------------------------------------------------------
+
+constexpr int32_t kObjLineBufferBytes = 15008;     // a statement, continuation lines joined in
+constexpr int32_t kObjNameBufferBytes = 256;       // a "g" line copy, the material, the group line
+constexpr int32_t kObjGroupNameChars = 30;         // group names and the group pick are cut to this
+constexpr int32_t kObjGroupNameBytes = kObjGroupNameChars + 1;
+constexpr int32_t kObjGroupNameLimit = 2046;       // distinct group names; one more fails the read
+constexpr int32_t kObjSurfaceLimit = 2048;         // surfaces; one more fails the read
+constexpr int32_t kObjNumberTokenChars = 111;      // text handed to the number conversion
+constexpr int32_t kObjExtensionLimit = 2045;       // bytes a piece may be extended to reach a line end
+constexpr int32_t kObjExtensionSplitAfter = 100;   // past this many extension bytes a space ends the piece
+constexpr int64_t kObjReferenceLimit = INT32_MAX;  // larger references saturate here (never valid)
+constexpr uint16_t kObjUseCountLimit = UINT16_MAX; // group use counts saturate here
+
+// ---- Names -----------------------------------------------------------------------
+
+// 1 when both NUL-terminated names have the same length and the same bytes.
+int32_t NamesEqual(const char* a, const char* b);
+
+// Fixed-size NUL-terminated name slots with an index of slot numbers kept
+// sorted by name, so that a lookup costs a binary search, not a walk over
+// every slot. The count of names lives with the caller.
+struct NameIndex {
+    char* slots;
+    int32_t slotBytes;
+    uint16_t* order;
+};
+
+// The slot holding `name`, or -1; *position receives where it stands or would
+// be inserted in `order`.
+int32_t NameIndexFind(const NameIndex& index, int32_t count, const char* name, int32_t* position);
+// Stores `name` (cut to the slot) in slot `count` and files it at `position`.
+void NameIndexAdd(NameIndex& index, int32_t count, int32_t position, const char* name);
+
+// First pass: counts every name of a "g" line copy in the group table (names
+// kept in g_Scene.SurfaceSlotCount, use counts in g_Scene.GroupUseCount).
+// 0 when a name beyond kObjGroupNameLimit would be needed.
+int32_t ObjRegisterGroups(const char* groupLine, NameIndex& groups);
+// Second pass: the group pick of a "g" line, the name on it with the smallest
+// use count (the first on ties). `pick` holds kObjGroupNameBytes, `scratch`
+// kObjNameBufferBytes. 0 when a name on the line is not in the table.
+int32_t ObjPickGroup(const char* groupLine, char* pick, char* scratch, const NameIndex& groups);
+
+// ---- Numbers and indices ---------------------------------------------------------
+
+// The value the standard decimal conversion (strtod in the "C" locale) gives
+// for the text [begin, end), stored as a 32-bit float; independent of the
+// process locale.
+float ObjTextToFloat(const char* begin, const char* end);
+// Parses up to three numbers after a keyword; stops at a LF or NUL. Missing
+// values are 0.
+void ObjParseTriple(const char* text, float* values);
+// The number of places in [begin, end) where a space is directly followed by a digit.
+int32_t ObjCountIndices(const char* begin, const char* end);
+// An optionally signed decimal integer at `p` (digits only up to `end`),
+// saturated at +-kObjReferenceLimit; 0 when there are no digits. `p` moves past it.
+int64_t ObjParseReference(const char*& p, const char* end);
+
+// ---- Text ------------------------------------------------------------------------
+
+// Loads the file into TextBlocks (block 0 allocated and current on entry).
+int32_t ObjLoadText(const char* path, uint32_t fileSize, uint32_t* loaded);
