@@ -250,12 +250,13 @@ private:
             }
             if (pos_ >= text_.size()) Fail("unterminated escape");
             const char e = text_[pos_++];
-            const char* simple = std::strchr("\"\\/bfnrt", e);
-            if (!simple) Fail("bad escape");
-            if (e != 'u') {
-                out += "\"\\/\b\f\n\r\t"[simple - "\"\\/bfnrt"];
+            constexpr std::string_view kEscapes = "\"\\/bfnrt";
+            const size_t simple = kEscapes.find(e);
+            if (simple != std::string_view::npos) {
+                out += "\"\\/\b\f\n\r\t"[simple];
                 continue;
             }
+            if (e != 'u') Fail("bad escape");
             uint32_t code = ReadHex4();
             if (code >= 0xD800 && code < 0xDC00 && TakeWord("\\u")) code = 0x10000 + ((code - 0xD800) << 10) + (ReadHex4() - 0xDC00);
             AppendUtf8(out, code);
