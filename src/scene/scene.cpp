@@ -45,9 +45,11 @@ inline void StreamPutWord(ChunkStream& stream, uint32_t word) {
 }
 
 // Writes the count word and the n index words of a polygon-type record,
-// reserving room before each index word: 1, or 0 when the stream ran full
-// (it is closed then, so the broken-off record stays last and uncounted).
+// reserving room before each index word: 1, or 0 when the stream is closed
+// (nothing written) or ran full (it is closed then, so the broken-off record
+// stays last and uncounted).
 int32_t StreamPutIndexed(ChunkStream& stream, int32_t n, const uint32_t* indices) {
+    if (stream.full) return 0;
     StreamPutWord(stream, static_cast<uint32_t>(n));
     for (int32_t k = 0; k < n; ++k) {
         if (!StreamReserve(stream, stream.used[stream.last])) return 0;
@@ -59,7 +61,6 @@ int32_t StreamPutIndexed(ChunkStream& stream, int32_t n, const uint32_t* indices
 int32_t SceneAddPolygon(int32_t n, uint32_t surface, const uint32_t* indices, const uint32_t* uv) {
     ChunkStream& polygons = g_Scene.PolygonStream;
     ChunkStream& uvs = g_Scene.PolygonUVStream;
-    if (polygons.full || (uv && uvs.full)) return 0;
     if (!StreamPutIndexed(polygons, n, indices)) return 0;
     StreamPutWord(polygons, surface);
     if (uv && !StreamPutIndexed(uvs, n, uv)) {

@@ -1,0 +1,514 @@
+// The intermediate scene: chunk streams, appends, walks, the surface table,
+// validation and compaction, and the scene's use of the module heap.
+#include "scene/scene.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "frame/module_heap.h"
+
+namespace {
+
+// Runs before any other test touches the scene (each test also runs alone under ctest).
+TEST(SceneStart, NothingDetectedBeforeTheFirstImport) {
+    EXPECT_EQ(g_Scene.DetectedFormat, kFormatNeverDetected);
+    EXPECT_EQ(g_Scene.LineEndStyle, kLineEndLF);
+}
+
+class Scene : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SceneReset();
+        ASSERT_EQ(SceneAllocateFirstChunks(), 1);
+    }
+    void TearDown() override {
+        ModuleHeapFailAt(0);
+        SceneFree();
+        EXPECT_EQ(ModuleHeapLiveBlocks(), 0);
+    }
+};
+
+std::vector<uint32_t> Iota(uint32_t n, uint32_t first) {
+    std::vector<uint32_t> v(n);
+    for (uint32_t k = 0; k < n; ++k) v[k] = first + k;
+    return v;
+}
+
+int32_t AddPolygon(uint32_t n, uint32_t first, uint32_t surface, bool withUV = false) {
+    const std::vector<uint32_t> indices = Iota(n, first);
+    return SceneAddElement(static_cast<int32_t>(n), surface, indices.data(), withUV ? indices.data() : nullptr);
+}
+
+// Makes chunk 0 of `stream` its chunk `k`, with no chunks before it, so that
+// the chunk limit is reached after a few chunks instead of 2048.
+void JumpToChunk(ChunkStream& stream, int32_t k) {
+    uint8_t* chunk = stream.chunks[0];
+    for (int32_t i = 0; i < k; ++i) stream.chunks[i] = nullptr;
+    stream.chunks[k] = chunk;
+    stream.used[k] = stream.used[0];
+    stream.last = k;
+}
+
+TEST_F(Scene, ResetGivesTheStartValuesAndTouchesNoMemory) {
+    for (int32_t i = 0; i < 5; ++i) ASSERT_EQ(SceneAddPoint(1, 2, 3), 1);
+    ASSERT_EQ(AddPolygon(3, 0, 1, true), 1);
+    uint16_t surface = 0;
+    char name[kSurfaceNameBytes] = "red";
+    SceneFindOrAddSurface(name, sizeof name, &surface);
+    g_Scene.SurfaceColours[kSurfaceSlots - 1][1] = 7;
+    g_Scene.SurfaceColourLevel[kSurfaceSlots - 1] = 9;
+    g_Scene.SurfaceSmooth[3] = 1;
+    g_Scene.GroupUseCount[4] = 2;
+    g_Scene.LineStream.full = true;
+    g_Scene.TextBlocksOwned = g_Scene.BinaryDxfSeen = true;
+    g_Scene.LineEndStyle = kLineEndCR;
+    g_Scene.DetectedFormat = kFormatDXF;
+    g_Scene.SkippedFaceCount = 3;
+
+    const int64_t allocations = ModuleHeapAllocCount();
+    const int64_t live = ModuleHeapLiveBlocks();
+    SceneReset();
+    EXPECT_EQ(ModuleHeapAllocCount(), allocations);
+    EXPECT_EQ(ModuleHeapLiveBlocks(), live);
+
+    const ImportScene& s = g_Scene;
+    for (int32_t count : {s.PointCount, s.UVPointCount, s.PolygonCount, s.PolygonUVCount, s.LineCount, s.DotCount,
+                          s.PolygonWordTotal, s.SurfaceCount, s.SkippedFaceCount}) {
+        EXPECT_EQ(count, 0);
+    }
+    EXPECT_EQ(s.SurfaceSlotCount, 0);
+    EXPECT_EQ(s.PolygonStream.used[0], 0);
+    EXPECT_EQ(s.PolygonUVStream.last, 0);
+    EXPECT_FALSE(s.LineStream.full);
+    EXPECT_FALSE(s.TextBlocksOwned || s.BinaryDxfSeen || s.TriangleStreamOwned);
+    EXPECT_EQ(s.SurfaceNames[0][0], '\0');
+    for (int32_t slot : {0, kSurfaceSlots - 1}) {
+        EXPECT_EQ(s.SurfaceColours[slot][0], 200);
+        EXPECT_EQ(s.SurfaceColours[slot][1], 200);
+        EXPECT_EQ(s.SurfaceColours[slot][2], 200);
+        EXPECT_EQ(s.SurfaceColourLevel[slot], 255);
+    }
+    EXPECT_EQ(s.SurfaceSmooth[3], 0);
+    EXPECT_EQ(s.GroupUseCount[4], 0);
+    // Kept between imports.
+    EXPECT_EQ(s.LineEndStyle, kLineEndCR);
+    EXPECT_EQ(s.DetectedFormat, kFormatDXF);
+    g_Scene.DetectedFormat = kFormatNeverDetected;
+    g_Scene.LineEndStyle = kLineEndLF;
+}
+
+TEST_F(Scene, TenThousandNineHundredTwentyPointsFillOneChunkAndOpenAnEmptyOne) {
+    for (int32_t i = 0; i < kPointsPerChunk; ++i) ASSERT_EQ(SceneAddPoint(float(i), float(-i), 0.5f), 1);
+    const ChunkStream& points = g_Scene.PointStream;
+    EXPECT_EQ(g_Scene.PointCount, kPointsPerChunk);
+    EXPECT_EQ(points.last, 1);
+    EXPECT_EQ(points.used[0], kPointsPerChunk * kPointRecordBytes);
+    EXPECT_EQ(points.used[1], 0);
+
+    StreamWalker w = WalkerBegin(g_Scene.PointStream);
+    for (int32_t i = 0; i < kPointsPerChunk; ++i) {
+        const auto* walked = reinterpret_cast<const float*>(WalkerRecord(w, kPointRecordBytes));
+        ASSERT_EQ(walked, ScenePointAt(i));
+        ASSERT_EQ(walked[0], float(i));
+        ASSERT_EQ(walked[1], float(-i));
+    }
+    EXPECT_EQ(w.chunk, 1);
+    EXPECT_EQ(w.offset, 0);
+
+    ASSERT_EQ(SceneAddPoint(7, 8, 9), 1);
+    EXPECT_EQ(reinterpret_cast<uint8_t*>(ScenePointAt(kPointsPerChunk)), points.chunks[1]);
+    EXPECT_EQ(ScenePointAt(kPointsPerChunk)[2], 9.0f);
+}
+
+// Polygons of 8 x 4000 and 739 corners take 32757 words, so the next count
+// word ends exactly at the threshold and its indices go to chunk 1.
+TEST_F(Scene, ACountWordEndingAtTheThresholdHasItsIndicesInTheNextChunk) {
+    std::vector<uint32_t> sizes(8, kMaxCorners);
+    sizes.push_back(739);
+    sizes.push_back(12);
+    uint32_t first = 0;
+    for (uint32_t n : sizes) {
+        ASSERT_EQ(AddPolygon(n, first, n % 7 + 1, true), 1);
+        first += n;
+    }
+    const ChunkStream& polygons = g_Scene.PolygonStream;
+    ASSERT_EQ(polygons.last, 1);
+    EXPECT_EQ(polygons.used[0], kChunkThreshold);
+    EXPECT_EQ(polygons.used[1], 13 * 4);
+    EXPECT_EQ(g_Scene.PolygonWordTotal, 8 * 4001 + 740 + 13);
+    // The texture records (no surface word) cross after the ninth index of the last one.
+    EXPECT_EQ(g_Scene.PolygonUVStream.used[1], 3 * 4);
+
+    std::vector<uint32_t*> words(kMaxCorners);
+    StreamWalker w = WalkerBegin(g_Scene.PolygonStream);
+    StreamWalker uvWalk = WalkerBegin(g_Scene.PolygonUVStream);
+    first = 0;
+    for (uint32_t n : sizes) {
+        uint32_t surface = 0;
+        ASSERT_EQ(WalkerPolygon(w, words.data(), &surface), n);
+        EXPECT_EQ(surface, n % 7 + 1);
+        for (uint32_t k = 0; k < n; ++k) ASSERT_EQ(*words[k], first + k);
+        uint32_t expected = first;
+        EXPECT_EQ(WalkerIndices(uvWalk, [&](uint32_t& index) { ASSERT_EQ(index, expected++); }), n);
+        first += n;
+    }
+    EXPECT_EQ(reinterpret_cast<uint8_t*>(words[0]), polygons.chunks[1]);
+
+    // Validation walks the same records: every index is one below `first`.
+    g_Scene.PointCount = g_Scene.UVPointCount = static_cast<int32_t>(first);
+    EXPECT_EQ(SceneValidate(), 1);
+    g_Scene.PointCount -= 1;
+    EXPECT_EQ(SceneValidate(), 0);
+    g_Scene.PointCount += 1;
+    g_Scene.UVPointCount -= 1;
+    EXPECT_EQ(SceneValidate(), 0);
+}
+
+TEST_F(Scene, ElementsOutsideOneToFourThousandCornersChangeNothing) {
+    const std::vector<uint32_t> indices = Iota(kMaxCorners + 1, 0);
+    for (int32_t n : {0, -1, kMaxCorners + 1}) {
+        EXPECT_EQ(SceneAddElement(n, 1, indices.data(), indices.data()), 0);
+    }
+    for (const ChunkStream* stream : {&g_Scene.PolygonStream, &g_Scene.LineStream, &g_Scene.DotStream,
+                                      &g_Scene.PolygonUVStream}) {
+        EXPECT_EQ(stream->used[0], 0);
+        EXPECT_EQ(stream->cursor, stream->chunks[0]);
+    }
+    EXPECT_EQ(g_Scene.PolygonCount + g_Scene.LineCount + g_Scene.DotCount + g_Scene.PolygonWordTotal, 0);
+    EXPECT_EQ(SceneAddElement(kMaxCorners, 1, indices.data(), nullptr), 1);
+}
+
+TEST_F(Scene, LinesAndDotsAreWholeRecordsAndIgnoreTextureIndices) {
+    const uint32_t indices[2] = {4, 5};
+    ASSERT_EQ(SceneAddElement(2, 3, indices, indices), 1);
+    ASSERT_EQ(SceneAddElement(1, 6, indices, nullptr), 1);
+    const uint32_t line[4] = {2, 4, 5, 3};
+    const uint32_t dot[3] = {1, 4, 6};
+    EXPECT_EQ(std::memcmp(g_Scene.LineStream.chunks[0], line, sizeof line), 0);
+    EXPECT_EQ(std::memcmp(g_Scene.DotStream.chunks[0], dot, sizeof dot), 0);
+    EXPECT_EQ(g_Scene.PolygonUVStream.used[0], 0);
+    EXPECT_EQ(g_Scene.LineCount, 1);
+    EXPECT_EQ(g_Scene.DotCount, 1);
+    EXPECT_EQ(g_Scene.PolygonWordTotal, 0);
+}
+
+TEST_F(Scene, LineChunksHold8190RecordsAndTheWalkCrossesThem) {
+    constexpr int32_t kLines = 8190 + 3;
+    for (uint32_t k = 0; k < kLines; ++k) {
+        const uint32_t indices[2] = {k, k + 1};
+        ASSERT_EQ(SceneAddElement(2, 1, indices, nullptr), 1);
+    }
+    EXPECT_EQ(g_Scene.LineStream.used[0], 8190 * 16);
+    uint32_t expected = 0;
+    int32_t surfaces = 0;
+    SceneForEachElement([&](uint32_t& index) { EXPECT_EQ(index, expected / 2 + expected % 2); ++expected; },
+                        [&](uint32_t& surface) { surfaces += static_cast<int32_t>(surface); });
+    EXPECT_EQ(expected, 2u * kLines);
+    EXPECT_EQ(surfaces, kLines);
+}
+
+TEST_F(Scene, ValidationAcceptsNoTextureAndRejectsAnIndexEqualToTheCount) {
+    for (int32_t i = 0; i < 4; ++i) ASSERT_EQ(SceneAddPoint(0, 0, float(i)), 1);
+    ASSERT_EQ(SceneAddUVPoint(0, 0, 0), 1);
+    const uint32_t corners[3] = {0, 1, 3};
+    const uint32_t uv[3] = {0, kNoTexture, kNoTexture};
+    ASSERT_EQ(SceneAddElement(3, 1, corners, uv), 1);
+    ASSERT_EQ(SceneAddElement(2, 1, corners, nullptr), 1);
+    ASSERT_EQ(SceneAddElement(1, 1, corners + 2, nullptr), 1);
+    EXPECT_EQ(SceneValidate(), 1);
+
+    // The last point index of each kind of record, raised to PointCount.
+    for (uint32_t* word : {reinterpret_cast<uint32_t*>(g_Scene.PolygonStream.chunks[0]) + 3,
+                           reinterpret_cast<uint32_t*>(g_Scene.LineStream.chunks[0]) + 2,
+                           reinterpret_cast<uint32_t*>(g_Scene.DotStream.chunks[0]) + 1}) {
+        const uint32_t kept = *word;
+        *word = 4;
+        EXPECT_EQ(SceneValidate(), 0);
+        *word = kept;
+    }
+    auto* texture = reinterpret_cast<uint32_t*>(g_Scene.PolygonUVStream.chunks[0]) + 2;
+    *texture = 1;
+    EXPECT_EQ(SceneValidate(), 0);
+}
+
+// ---- Surfaces -------------------------------------------------------------------
+
+uint16_t Surface(const std::string& text) {
+    std::vector<char> buffer(std::max<size_t>(text.size() + 1, kSurfaceNameBytes));
+    std::memcpy(buffer.data(), text.c_str(), text.size() + 1);
+    uint16_t surface = 0;
+    SceneFindOrAddSurface(buffer.data(), static_cast<int32_t>(buffer.size()), &surface);
+    return surface;
+}
+
+TEST_F(Scene, SurfacesAreFoundExactlyAndEmptyNamesBecomeDefault) {
+    EXPECT_EQ(Surface("red"), 1);
+    EXPECT_EQ(Surface("Red"), 2);
+    EXPECT_EQ(Surface("red"), 1);
+    EXPECT_EQ(Surface("re"), 3);
+    EXPECT_EQ(Surface("redder"), 4);
+    char empty[16] = "";
+    uint16_t surface = 0;
+    SceneFindOrAddSurface(empty, sizeof empty, &surface);
+    EXPECT_STREQ(empty, "default");
+    EXPECT_EQ(surface, 5);
+    EXPECT_EQ(Surface("default"), 5);
+    EXPECT_EQ(g_Scene.SurfaceCount, 5);
+    EXPECT_EQ(g_Scene.SurfaceSlotCount, 5);
+}
+
+TEST_F(Scene, NamesBeyond127CharactersAreCutAndShortBuffersAreNeverOverrun) {
+    std::string layer(511, 'L');
+    EXPECT_EQ(Surface(layer), 1);
+    EXPECT_EQ(std::strlen(g_Scene.SurfaceNames[0]), 127u);
+    layer[300] = 'x';
+    EXPECT_EQ(Surface(layer), 1);  // differs only past the cut
+    layer[126] = 'x';
+    EXPECT_EQ(Surface(layer), 2);
+    EXPECT_EQ(Surface(layer.substr(0, 127)), 2);
+
+    // A 16-byte name with no terminator, in a block of exactly 16 bytes.
+    auto unterminated = std::make_unique<char[]>(16);
+    std::memset(unterminated.get(), 'M', 16);
+    uint16_t surface = 0;
+    SceneFindOrAddSurface(unterminated.get(), 16, &surface);
+    EXPECT_EQ(surface, 3);
+    EXPECT_EQ(std::string(g_Scene.SurfaceNames[2]), std::string(16, 'M'));
+
+    // Too short for "default": the buffer keeps its byte, the number is default's.
+    auto tiny = std::make_unique<char[]>(4);
+    tiny[0] = '\0';
+    tiny[1] = 'q';
+    SceneFindOrAddSurface(tiny.get(), 4, &surface);
+    EXPECT_EQ(surface, 4);
+    EXPECT_EQ(tiny[1], 'q');
+    EXPECT_STREQ(g_Scene.SurfaceNames[3], "default");
+}
+
+TEST_F(Scene, From2046SlotsOnEveryNameIsDefaultStoredOnce) {
+    for (int32_t i = 0; i < kSurfaceNameLimit; ++i) ASSERT_EQ(Surface("s" + std::to_string(i)), i + 1);
+    char fresh[32] = "fresh";
+    uint16_t surface = 0;
+    SceneFindOrAddSurface(fresh, sizeof fresh, &surface);
+    EXPECT_STREQ(fresh, "default");
+    EXPECT_EQ(surface, kSurfaceNameLimit + 1);
+    EXPECT_EQ(g_Scene.SurfaceSlotCount, kSurfaceNameLimit + 1);
+    EXPECT_EQ(Surface("another"), kSurfaceNameLimit + 1);
+    EXPECT_EQ(Surface(""), kSurfaceNameLimit + 1);
+    // At the limit even a stored name becomes "default".
+    EXPECT_EQ(Surface("s5"), kSurfaceNameLimit + 1);
+    EXPECT_EQ(g_Scene.SurfaceSlotCount, kSurfaceNameLimit + 1);
+    EXPECT_EQ(g_Scene.SurfaceCount, kSurfaceNameLimit + 1);
+}
+
+TEST_F(Scene, ATableWithNoSlotLeftGivesTheFirstSurface) {
+    g_Scene.SurfaceSlotCount = kSurfaceSlots;
+    EXPECT_EQ(Surface("late"), 1);
+    EXPECT_EQ(g_Scene.SurfaceSlotCount, kSurfaceSlots);
+    EXPECT_EQ(g_Scene.SurfaceCount, 0);
+}
+
+void SetSurface(int32_t slot, const char* name, uint8_t tint) {
+    uint16_t surface = 0;
+    char buffer[kSurfaceNameBytes] = {};
+    std::strcpy(buffer, name);
+    SceneFindOrAddSurface(buffer, sizeof buffer, &surface);
+    ASSERT_EQ(surface, slot + 1);
+    g_Scene.SurfaceColours[slot][0] = tint;
+    g_Scene.SurfaceColourLevel[slot] = tint + 1;
+    g_Scene.SurfaceShininess[slot] = tint + 2;
+    g_Scene.SurfaceShininessStrength[slot] = tint + 3;
+    g_Scene.SurfaceTransparency[slot] = tint + 4;
+    g_Scene.SurfaceSmooth[slot] = tint % 2;
+}
+
+void ExpectSurface(int32_t slot, const char* name, uint8_t tint) {
+    EXPECT_STREQ(g_Scene.SurfaceNames[slot], name);
+    EXPECT_EQ(g_Scene.SurfaceColours[slot][0], tint);
+    EXPECT_EQ(g_Scene.SurfaceColourLevel[slot], tint + 1);
+    EXPECT_EQ(g_Scene.SurfaceShininess[slot], tint + 2);
+    EXPECT_EQ(g_Scene.SurfaceShininessStrength[slot], tint + 3);
+    EXPECT_EQ(g_Scene.SurfaceTransparency[slot], tint + 4);
+    EXPECT_EQ(g_Scene.SurfaceSmooth[slot], tint % 2);
+}
+
+std::vector<uint32_t> ElementSurfaces() {
+    std::vector<uint32_t> surfaces;
+    SceneForEachElement([](uint32_t&) {}, [&](uint32_t& surface) { surfaces.push_back(surface); });
+    return surfaces;
+}
+
+TEST_F(Scene, CompactionKeepsOnlyUsedSurfacesInTheirOrder) {
+    SetSurface(0, "red", 10);
+    SetSurface(1, "green", 21);
+    SetSurface(2, "blue", 30);
+    const uint32_t indices[3] = {0, 1, 2};
+    ASSERT_EQ(SceneAddElement(3, 3, indices, nullptr), 1);
+    ASSERT_EQ(SceneAddElement(2, 3, indices, nullptr), 1);
+    ASSERT_EQ(SceneAddElement(1, 3, indices, nullptr), 1);
+    ASSERT_EQ(SceneCompactSurfaces(), 1);
+    EXPECT_EQ(g_Scene.SurfaceCount, 1);
+    EXPECT_EQ(g_Scene.SurfaceSlotCount, 3);
+    ExpectSurface(0, "blue", 30);
+    EXPECT_EQ(ElementSurfaces(), (std::vector<uint32_t>{1, 1, 1}));
+}
+
+TEST_F(Scene, CompactionMovesEachUsedSurfaceToTheFirstFreeSlot) {
+    const uint32_t indices[3] = {0, 1, 2};
+    const char* names[] = {"a", "b", "c", "d", "e"};
+    for (int32_t slot = 0; slot < 5; ++slot) SetSurface(slot, names[slot], uint8_t(40 + 10 * slot));
+    for (uint32_t surface : {4u, 2u, 4u, 5u}) ASSERT_EQ(SceneAddElement(3, surface, indices, nullptr), 1);
+    ASSERT_EQ(SceneCompactSurfaces(), 1);
+    EXPECT_EQ(g_Scene.SurfaceCount, 3);
+    ExpectSurface(0, "b", 50);
+    ExpectSurface(1, "d", 70);
+    ExpectSurface(2, "e", 80);
+    EXPECT_EQ(ElementSurfaces(), (std::vector<uint32_t>{2, 1, 2, 3}));
+}
+
+// A file without materials has no surface name yet its elements say surface 1;
+// words naming no slot (0, past the table) are left alone.
+TEST_F(Scene, CompactionKeepsSurfacesItHasNoSlotFor) {
+    const uint32_t indices[3] = {0, 1, 2};
+    const std::vector<uint32_t> surfaces = {1, 5, 0, 0xFFFF, kSurfaceSlots + 1, 0xFFFFFFFFu};
+    for (uint32_t surface : surfaces) ASSERT_EQ(SceneAddElement(3, surface, indices, nullptr), 1);
+    ASSERT_EQ(SceneCompactSurfaces(), 1);
+    EXPECT_EQ(g_Scene.SurfaceCount, 0);
+    EXPECT_EQ(ElementSurfaces(), surfaces);
+}
+
+TEST_F(Scene, CompactionWithoutScratchLeavesTheSceneUnchanged) {
+    SetSurface(0, "red", 10);
+    SetSurface(1, "blue", 30);
+    const uint32_t indices[3] = {0, 1, 2};
+    ASSERT_EQ(SceneAddElement(3, 2, indices, nullptr), 1);
+    for (int64_t failing : {1, 2}) {
+        ModuleHeapFailAt(failing);
+        EXPECT_EQ(SceneCompactSurfaces(), 0);
+        EXPECT_EQ(g_Scene.SurfaceCount, 2);
+        ExpectSurface(0, "red", 10);
+        EXPECT_EQ(ElementSurfaces(), std::vector<uint32_t>{2});
+        EXPECT_EQ(ModuleHeapLiveBlocks(), 7);  // WordScratch and six first chunks
+    }
+}
+
+// ---- Full streams and failing memory --------------------------------------------
+
+TEST_F(Scene, AFullStreamAnswersZeroAndWritesNothingMore) {
+    ChunkStream& points = g_Scene.PointStream;
+    JumpToChunk(points, kMaxChunks - 2);
+    for (int32_t i = 0; i < 2 * kPointsPerChunk - 1; ++i) ASSERT_EQ(SceneAddPoint(1, 1, 1), 1);
+    EXPECT_EQ(points.last, kMaxChunks - 1);
+
+    // The record reaching the threshold of the last chunk is written, not counted.
+    const int64_t allocations = ModuleHeapAllocCount();
+    EXPECT_EQ(SceneAddPoint(2, 2, 2), 0);
+    EXPECT_EQ(ModuleHeapAllocCount(), allocations);
+    EXPECT_TRUE(points.full);
+    EXPECT_EQ(points.last, kMaxChunks - 1);
+    EXPECT_EQ(g_Scene.PointCount, 2 * kPointsPerChunk - 1);
+    const int32_t used = points.used[kMaxChunks - 1];
+    EXPECT_EQ(used, kPointsPerChunk * kPointRecordBytes);
+
+    const uint8_t* cursor = points.cursor;
+    EXPECT_EQ(SceneAddPoint(3, 3, 3), 0);
+    EXPECT_EQ(StreamReserve(points, 0), 0);
+    EXPECT_EQ(points.cursor, cursor);
+    EXPECT_EQ(points.used[kMaxChunks - 1], used);
+    EXPECT_EQ(g_Scene.PointCount, 2 * kPointsPerChunk - 1);
+}
+
+TEST_F(Scene, APolygonBrokenOffInTheLastChunkIsNotCounted) {
+    JumpToChunk(g_Scene.PolygonStream, kMaxChunks - 1);
+    int32_t added = 0;
+    while (AddPolygon(kMaxCorners, 0, 1) == 1) ++added;
+    EXPECT_EQ(added, kChunkThreshold / ((kMaxCorners + 2) * 4));
+    EXPECT_EQ(g_Scene.PolygonCount, added);
+    EXPECT_EQ(g_Scene.PolygonWordTotal, added * (kMaxCorners + 1));
+    EXPECT_TRUE(g_Scene.PolygonStream.full);
+    const int32_t used = g_Scene.PolygonStream.used[kMaxChunks - 1];
+    EXPECT_LE(used, kChunkBytes);
+
+    EXPECT_EQ(AddPolygon(3, 0, 1), 0);
+    EXPECT_EQ(g_Scene.PolygonStream.used[kMaxChunks - 1], used);
+    EXPECT_EQ(g_Scene.PolygonCount, added);
+    // The counted polygons are whole.
+    std::vector<uint32_t*> words(kMaxCorners);
+    StreamWalker w{&g_Scene.PolygonStream, kMaxChunks - 1, 0};
+    for (int32_t k = 0; k < added; ++k) {
+        uint32_t surface = 0;
+        ASSERT_EQ(WalkerPolygon(w, words.data(), &surface), uint32_t(kMaxCorners));
+        EXPECT_EQ(*words[kMaxCorners - 1], uint32_t(kMaxCorners - 1));
+        EXPECT_EQ(surface, 1u);
+    }
+}
+
+TEST_F(Scene, APolygonWhoseTextureRecordBreaksOffIsNotCountedAndClosesItsStream) {
+    JumpToChunk(g_Scene.PolygonUVStream, kMaxChunks - 1);
+    int32_t added = 0;
+    while (AddPolygon(kMaxCorners, 0, 1, true) == 1) ++added;
+    EXPECT_EQ(g_Scene.PolygonCount, added);
+    EXPECT_EQ(g_Scene.PolygonUVCount, added);
+    EXPECT_EQ(g_Scene.PolygonWordTotal, added * (kMaxCorners + 1));
+    EXPECT_TRUE(g_Scene.PolygonUVStream.full);
+    EXPECT_TRUE(g_Scene.PolygonStream.full);
+    EXPECT_EQ(AddPolygon(3, 0, 1), 0);
+    EXPECT_EQ(g_Scene.PolygonCount, added);
+}
+
+TEST(SceneHeap, EveryFailingFirstChunkIsCleanedUp) {
+    constexpr int32_t kFirstAllocations = 7;  // WordScratch and six chunks
+    for (int32_t failing = 1; failing <= kFirstAllocations; ++failing) {
+        SceneReset();
+        ModuleHeapFailAt(failing);
+        EXPECT_EQ(SceneAllocateFirstChunks(), 0) << "allocation " << failing;
+        EXPECT_EQ(ModuleHeapLiveBlocks(), 0) << "allocation " << failing;
+        EXPECT_EQ(g_Scene.WordScratch, nullptr);
+        SceneFree();  // the driver's release afterwards frees nothing twice
+        EXPECT_EQ(ModuleHeapLiveBlocks(), 0);
+    }
+    ModuleHeapFailAt(0);
+    SceneReset();
+    const int64_t before = ModuleHeapAllocCount();
+    ASSERT_EQ(SceneAllocateFirstChunks(), 1);
+    EXPECT_EQ(ModuleHeapAllocCount() - before, kFirstAllocations);
+    SceneFree();
+    SceneFree();
+    EXPECT_EQ(ModuleHeapLiveBlocks(), 0);
+}
+
+TEST_F(Scene, ANewChunkThatCannotBeHadFailsTheAppendAndLeaksNothing) {
+    for (int32_t i = 0; i < kPointsPerChunk - 1; ++i) ASSERT_EQ(SceneAddPoint(0, 0, 0), 1);
+    ModuleHeapFailAt(1);
+    EXPECT_EQ(SceneAddPoint(0, 0, 0), 0);
+    EXPECT_EQ(g_Scene.PointCount, kPointsPerChunk - 1);
+    EXPECT_EQ(g_Scene.PointStream.last, 0);
+    EXPECT_TRUE(g_Scene.PointStream.full);
+    EXPECT_EQ(SceneAddPoint(0, 0, 0), 0);
+}
+
+TEST_F(Scene, FreeReleasesOwnedTextBlocksAndTriangleChunksOnce) {
+    g_Scene.TextBlocksOwned = true;
+    g_Scene.TextBlockLast = 1;
+    for (uint8_t*& block : g_Scene.TextBlocks) block = nullptr;
+    g_Scene.TextBlocks[0] = static_cast<uint8_t*>(ModuleAlloc(kTextBlockBytes));
+    g_Scene.TextBlocks[1] = static_cast<uint8_t*>(ModuleAlloc(kTextBlockBytes));
+    ASSERT_EQ(StreamStart(g_Scene.TriangleStream), 1);
+    g_Scene.TriangleStreamOwned = true;
+    ASSERT_EQ(StreamOpenNextChunk(g_Scene.TriangleStream), 1);
+    EXPECT_EQ(ModuleHeapLiveBlocks(), 7 + 2 + 2);
+
+    SceneFree();
+    EXPECT_EQ(ModuleHeapLiveBlocks(), 0);
+    EXPECT_FALSE(g_Scene.TextBlocksOwned);
+    EXPECT_EQ(g_Scene.TextBlocks[1], nullptr);
+    EXPECT_EQ(g_Scene.TriangleStream.chunks[1], nullptr);
+    EXPECT_EQ(g_Scene.PointStream.chunks[0], nullptr);
+}
+
+}  // namespace
