@@ -33,8 +33,8 @@ void FillPoint(HostPoint* point, const float* xyz, int32_t index) {
     point->weight = kPointWeight;
 }
 
-// Makes points[i] for every scene point; answers the number made (the message
-// is shown when fewer than `count` could be made).
+// Makes points[i] for every scene point; answers the number stored, fewer
+// than `count` when host memory ran out.
 int32_t MakePoints(HostPoint** points, int32_t count, uint32_t pointDataSize) {
     StreamWalker walker = WalkerBegin(g_Scene.PointStream);
     for (int32_t i = 0; i < count; ++i) {

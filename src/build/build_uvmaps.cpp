@@ -19,9 +19,8 @@ constexpr int32_t kUVMapArrayStep = 2;  // the maps array is reallocated to this
 
 // Working storage of one BuildUVMaps call.
 struct UVScratch {
-    uint32_t read[kBuildScratchEntries];    // a record's references as stored
-    uint32_t points[kBuildScratchEntries];  // point references in host corner order
-    uint32_t uvs[kBuildScratchEntries];     // texture references in host corner order
+    uint32_t points[kBuildScratchEntries];  // one face's point references
+    uint32_t uvs[kBuildScratchEntries];     // and its texture references
 };
 
 // Room for one more entry in a list grown in blocks of kUVEntryStep; false
@@ -100,7 +99,6 @@ bool ArrangeFace(UVWalk& walk, int32_t n, int32_t m) {
     UVScratch& s = *walk.scratch;
     const bool hasUVs = m > 0 && s.uvs[0] != kNoTexture;
     std::fill(s.uvs + std::min(m, n), s.uvs + n, kNoTexture);
-    std::copy(s.read, s.read + n, s.points);
     if (walk.reversed) {
         std::reverse(s.points, s.points + n);
         std::reverse(s.uvs, s.uvs + n);
@@ -139,14 +137,14 @@ bool WalkFace(UVWalk& walk, int32_t k, int32_t n, int32_t m, uint32_t surface) {
 int32_t WalkFaces(UVWalk& walk, int32_t polygons) {
     const HostGeometry* geometry = walk.object->geometry;
     // Only faces whose host polygons were made are walked.
-    const int32_t faces = geometry->polygons ? std::clamp(polygons, 0, geometry->polygonCount) : 0;
+    const int32_t faces = geometry->polygons ? std::max(std::min(polygons, geometry->polygonCount), 0) : 0;
     const int32_t withTextures = std::max(g_Scene.PolygonUVCount, 0);
     StreamWalker pointWalker = WalkerBegin(g_Scene.PolygonStream);
     StreamWalker uvWalker = WalkerBegin(g_Scene.PolygonUVStream);
     int32_t k = 0;
     for (; k < faces; ++k) {
         uint32_t surface = 0;
-        const int32_t n = BuildReadElement(pointWalker, walk.scratch->read, &surface);
+        const int32_t n = BuildReadElement(pointWalker, walk.scratch->points, &surface);
         const int32_t m = k < withTextures ? BuildReadTextureRefs(uvWalker, walk.scratch->uvs) : 0;
         if (n > kBuildScratchEntries) break;
         if (!WalkFace(walk, k, n, std::min(m, kBuildScratchEntries), surface)) return -1;
