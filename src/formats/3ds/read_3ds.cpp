@@ -38,7 +38,7 @@ struct TdsChunk {
 struct FaceSurfaces {
     uint16_t count;
     uint16_t objectSurface;
-    uint16_t* surfaces;
+    uint16_t* surfaces;  // one entry per face of the list, from the module heap
 };
 
 uint32_t Remaining(const TdsCursor& cursor) { return cursor.end - cursor.pos; }
@@ -146,7 +146,7 @@ uint16_t GroupSurface(const char* material, uint16_t objectSurface) {
     char name[kGroupNameBytes];
     ComposeGroupName(g_Scene.SurfaceNames[objectSurface - 1], material, name);
     uint16_t group = 0;
-    SceneFindOrAddSurface(name, kGroupNameBytes, &group);
+    SceneFindOrAddSurface(name, static_cast<int32_t>(kGroupNameBytes), &group);
     CopySurfaceLook(FindSurfaceSlot(material, objectSurface) - 1, group - 1);
     return group;
 }
