@@ -1,0 +1,183 @@
+// The OBJ reader's number conversion against the C library's strtod in the
+// "C" locale: every token must give the same 32-bit float, bit for bit.
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "formats/obj/obj_reader.h"
+
+namespace {
+
+uint32_t Bits(float value) {
+    uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
+float Convert(const std::string& token) { return ObjTextToFloat(token.data(), token.data() + token.size()); }
+
+// strtod in the "C" locale (the test process never changes it), stored as float.
+float Reference(const std::string& token) { return static_cast<float>(std::strtod(token.c_str(), nullptr)); }
+
+::testing::AssertionResult SameAsStrtod(const std::string& token) {
+    const float got = Convert(token);
+    const float want = Reference(token);
+    if (Bits(got) == Bits(want)) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "token \"" << token << "\": got bits " << Bits(got)
+                                         << ", strtod gives " << Bits(want);
+}
+
+// Random tokens built from the pieces that the conversion treats differently.
+class TokenMaker {
+public:
+    explicit TokenMaker(uint32_t seed) : random_(seed) {}
+
+    std::string Make() {
+        std::string token = Pick({"", "", "", "+", "-", "-", "+-", "--", " ", "\t-"});
+        switch (Below(10)) {
+            case 0: token += Special(); break;
+            case 1:
+            case 2: token += Hex(); break;
+            default: token += Decimal(); break;
+        }
+        if (Below(4) == 0) token += Pick({"abc", "e", "e+", "E-", ".", "x", "#INF", "+e2", "/", ")", "p3", "0x1"});
+        return token;
+    }
+
+private:
+    uint32_t Below(uint32_t n) { return std::uniform_int_distribution<uint32_t>(0, n - 1)(random_); }
+
+    std::string Pick(std::initializer_list<const char*> choices) {
+        return *(choices.begin() + Below(static_cast<uint32_t>(choices.size())));
+    }
+
+    std::string Digits(uint32_t most, const char* alphabet) {
+        std::string digits;
+        // Mostly short runs, now and then very long ones (correct rounding beyond 19 digits).
+        const uint32_t length = Below(8) == 0 ? Below(most + 1) : Below(12);
+        if (Below(5) == 0) digits.append(Below(30), '0');
+        for (uint32_t i = 0; i < length; ++i) digits += alphabet[Below(static_cast<uint32_t>(std::strlen(alphabet)))];
+        return digits;
+    }
+
+    std::string Exponent(const char* marks) {
+        if (Below(2) == 0) return "";
+        std::string exponent(1, marks[Below(2)]);
+        exponent += Pick({"", "", "+", "-", "-"});
+        switch (Below(4)) {
+            case 0: exponent += std::to_string(Below(50)); break;
+            case 1: exponent += std::to_string(280 + Below(60)); break;       // around the double limits
+            case 2: exponent += std::to_string(1000 + Below(200)); break;    // hexadecimal limits, overflow
+            default: exponent += Pick({"", "99999999999999999999", "0000000000000000000000045"}); break;
+        }
+        return exponent;
+    }
+
+    std::string Decimal() {
+        std::string body = Digits(130, "0123456789");
+        if (Below(3) != 0) body += "." + Digits(130, "0123456789");
+        return body + Exponent("eE");
+    }
+
+    std::string Hex() {
+        std::string body = Pick({"0x", "0X"}) + Digits(40, "0123456789abcdefABCDEF");
+        if (Below(3) == 0) body += "." + Digits(40, "0123456789abcdef");
+        return body + Exponent("pP");
+    }
+
+    std::string Special() {
+        return Pick({"inf", "INF", "Infinity", "infinit", "in", "i", "nan", "NaN", "nAn(123)", "nan(0x7ffffffffffff)",
+                     "nan(0xFFFFFFFFFFFFFFFF)", "nan(0x1p3)", "nan(abc_1)", "nan(", "nan()", "nan(0777)", "nan(08)",
+                     "nan(0x)", "nan(99999999999999999999999)", "nan(1-2)", "n", "1.#INF", "1.#IND", ".", ".e5",
+                     "e5", "0x", "0x.", "0x.p1", "0xp3", "0x-1", "0xg", "00x1", "-0", "+.5", "5.", "3.1+e2",
+                     "1e", "1e+", "1.7976931348623157e308", "1.7976931348623159e308", "3.4028235677973366e38",
+                     "3.4028235677973367e38", "1.401298464324817e-45", "7.006492321624085e-46",
+                     "7.006492321624086e-46", "2.4703282292062327e-324", "2.4703282292062328e-324", "4.9e-324",
+                     "0x1p-1074", "0x1p-1075", "0x1.0000000000001p-1075", "0x1.fffffffffffff8p1023",
+                     "0x1.fffffffffffffp1023", "0e99999999999", "0.000e-99999999"});
+    }
+
+    std::mt19937 random_;
+};
+
+TEST(ObjNumberTest, MatchesStrtodOnGeneratedTokens) {
+    ASSERT_STREQ(std::setlocale(LC_NUMERIC, nullptr), "C");
+    TokenMaker maker(20240611);
+    int32_t mismatches = 0;
+    for (int32_t i = 0; i < 400000 && mismatches < 20; ++i) {
+        const std::string token = maker.Make();
+        const ::testing::AssertionResult same = SameAsStrtod(token);
+        if (!same) {
+            ++mismatches;
+            ADD_FAILURE() << same.message();
+        }
+    }
+    EXPECT_EQ(mismatches, 0);
+}
+
+TEST(ObjNumberTest, TokensThatStrtodReadsOnlyInPart) {
+    // Values a prefix gives, signs without a number, and NaN payloads that
+    // reach the float's mantissa.
+    EXPECT_EQ(Convert("3.1+e2"), 3.1f);
+    EXPECT_EQ(Convert("1.#INF"), 1.0f);
+    EXPECT_EQ(Convert("+1"), 1.0f);
+    EXPECT_EQ(Convert(".5"), 0.5f);
+    EXPECT_EQ(Convert("1e5"), 100000.0f);
+    EXPECT_EQ(Convert("0x1.8p3"), 12.0f);
+    EXPECT_TRUE(std::signbit(Convert("-0")));
+    EXPECT_TRUE(std::signbit(Convert("-0xg")));   // "-0" was read before the "x"
+    EXPECT_FALSE(std::signbit(Convert("-abc")));  // nothing read: no sign either
+    EXPECT_TRUE(std::isinf(Convert("-Infinity")) && Convert("-Infinity") < 0);
+    EXPECT_EQ(Bits(Convert("nan(0x7ffffffffffff)")), Bits(Reference("nan(0x7ffffffffffff)")));
+    EXPECT_NE(Bits(Convert("nan(0x7ffffffffffff)")), Bits(Convert("nan")));
+    for (const char* token : {"1e400", "-1e400", "1e-400", "-1e-400", "0x1p2000", "0x1p-2000", "1e-40"})
+        EXPECT_TRUE(SameAsStrtod(token)) << token;
+}
+
+TEST(ObjNumberTest, ParseTripleReadsUpToThreeValuesOfTheLine) {
+    float values[3] = {9, 9, 9};
+    ObjParseTriple("  1.5   -2e1 3 4\n", values);  // a fourth value is not read
+    EXPECT_EQ(values[0], 1.5f);
+    EXPECT_EQ(values[1], -20.0f);
+    EXPECT_EQ(values[2], 3.0f);
+
+    ObjParseTriple(" 7 8\nv 1 2 3\n", values);  // the line's end stops the reading
+    EXPECT_EQ(values[0], 7.0f);
+    EXPECT_EQ(values[1], 8.0f);
+    EXPECT_EQ(values[2], 0.0f);
+
+    // A token is cut after 111 characters; its rest is read as the next value.
+    const std::string longToken = std::string(111, '1') + "25";
+    const std::string line = " " + longToken + " 6\n";
+    ObjParseTriple(line.c_str(), values);
+    EXPECT_EQ(values[0], Reference(std::string(111, '1')));
+    EXPECT_EQ(values[1], 25.0f);
+    EXPECT_EQ(values[2], 6.0f);
+}
+
+TEST(ObjNumberTest, ReferencesSaturateInsteadOfOverflowing) {
+    const auto parse = [](const std::string& text) {
+        const char* p = text.data();
+        return ObjParseReference(p, text.data() + text.size());
+    };
+    EXPECT_EQ(parse("42/7"), 42);
+    EXPECT_EQ(parse("-3"), -3);
+    EXPECT_EQ(parse("+3"), 3);
+    EXPECT_EQ(parse("/5"), 0);
+    EXPECT_EQ(parse("99999999999999999999999999"), kObjReferenceLimit);
+    EXPECT_EQ(parse("-99999999999999999999999999"), -kObjReferenceLimit);
+    EXPECT_EQ(parse("2147483648"), kObjReferenceLimit);
+}
+
+TEST(ObjNumberTest, CountIndicesCountsSpacesBeforeDigits) {
+    const std::string text = " 1/2 -3  4//5 x6 7";
+    EXPECT_EQ(ObjCountIndices(text.data(), text.data() + text.size()), 3);
+}
+
+}  // namespace
