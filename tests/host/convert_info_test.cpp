@@ -52,6 +52,8 @@ void WriteFile(const fs::path& path, const std::string& bytes) {
     ASSERT_TRUE(out.good()) << path;
 }
 
+struct ExpectedObject;
+
 class ConvertInfo : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -68,6 +70,8 @@ protected:
         WriteFile(path, bytes);
         return path;
     }
+
+    void ExpectLoaded(const std::string& name, const std::string& bytes, const ExpectedObject& expected);
 
     // Runs the converter with stdout and stderr sent to files in the test directory.
     RunResult Run(const std::vector<std::string>& args) {
@@ -569,47 +573,35 @@ TEST_F(ConvertInfo, ModuleOptionChoosesTheLibrary) {
                        "no such file");
 }
 
-TEST_F(ConvertInfo, ObjWithMaterialsGroupsLinesAndDots) {
-    const fs::path file = Write("handmade.obj", kObjText);
-    const RunResult run = Run({"--info", "--json", "--full", file.string()});
-    ASSERT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(run.err, "");
-    ExpectSummary(ParseJson(run.out), kObjObject, file, true);
-
-    // Without --full the two long lists are left out.
-    const RunResult brief = Run({"--json", "--info", file.string()});
-    ASSERT_EQ(brief.exitCode, 0) << brief.err;
-    ExpectSummary(ParseJson(brief.out), kObjObject, file, false);
+// Loads a file made of `bytes` and checks its JSON summary, with and without --full.
+void ConvertInfo::ExpectLoaded(const std::string& name, const std::string& bytes, const ExpectedObject& expected) {
+    const fs::path file = Write(name, bytes);
+    for (const bool full : {true, false}) {
+        std::vector<std::string> args = {"--info", "--json", file.string()};
+        if (full) args.insert(args.begin() + 1, "--full");
+        const RunResult run = Run(args);
+        ASSERT_EQ(run.exitCode, 0) << name << ": " << run.err;
+        EXPECT_EQ(run.err, "") << name;
+        ExpectSummary(ParseJson(run.out), expected, file, full);
+    }
 }
 
-TEST_F(ConvertInfo, ThreeDStudioFileWrittenChunkByChunk) {
-    const fs::path file = Write("box.3ds", k3DSBytes);
-    const RunResult run = Run({"--info", "--json", "--full", file.string()});
-    ASSERT_EQ(run.exitCode, 0) << run.err;
-    ExpectSummary(ParseJson(run.out), k3DSObject, file, true);
+TEST_F(ConvertInfo, ObjWithMaterialsGroupsLinesAndDots) { ExpectLoaded("handmade.obj", kObjText, kObjObject); }
 
+TEST_F(ConvertInfo, ThreeDStudioFileWrittenChunkByChunk) {
+    ExpectLoaded("box.3ds", k3DSBytes, k3DSObject);
     // The content decides, not the extension: the same bytes named .obj.
-    const fs::path misnamed = Write("crate.obj", k3DSBytes);
-    const RunResult again = Run({"--info", "--json", "--full", misnamed.string()});
-    ASSERT_EQ(again.exitCode, 0) << again.err;
     ExpectedObject renamed = k3DSObject;
     renamed.name = "crate";
-    ExpectSummary(ParseJson(again.out), renamed, misnamed, true);
+    ExpectLoaded("crate.obj", k3DSBytes, renamed);
 }
 
 TEST_F(ConvertInfo, AsciiDxfWithFaceLineAndPoint) {
-    const fs::path file = Write("plan.dxf", kDxfText);
-    const RunResult run = Run({"--info", "--json", "--full", file.string()});
-    ASSERT_EQ(run.exitCode, 0) << run.err;
-    ExpectSummary(ParseJson(run.out), kDxfObject, file, true);
-
+    ExpectLoaded("plan.dxf", kDxfText, kDxfObject);
     // CR LF line ends read the same.
     std::string crlf;
     for (const char c : kDxfText) crlf += c == '\n' ? "\r\n" : std::string(1, c);
-    const fs::path windows = Write("plan.txt", crlf);
-    const RunResult again = Run({"--info", "--json", "--full", windows.string()});
-    ASSERT_EQ(again.exitCode, 0) << again.err;
-    ExpectSummary(ParseJson(again.out), kDxfObject, windows, true);
+    ExpectLoaded("plan.txt", crlf, kDxfObject);
 }
 
 TEST_F(ConvertInfo, NonFiniteCoordinatesPrintAsNull) {
