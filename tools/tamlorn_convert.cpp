@@ -275,7 +275,8 @@ void SummarisePolygons(const HostGeometry& geometry, ObjectSummary& summary) {
         PolygonSummary entry;
         entry.surface = polygon->surface;
         for (int64_t k = 0; k < corners && polygon->corners; ++k) {
-            const auto found = pointIndex.find(polygon->corners[k]->point);
+            const HostPolygonVertex* corner = polygon->corners[k];
+            const auto found = pointIndex.find(corner ? corner->point : nullptr);
             entry.corners.push_back(found == pointIndex.end() ? -1 : found->second);
         }
         summary.polygonList.push_back(std::move(entry));
