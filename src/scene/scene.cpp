@@ -9,7 +9,8 @@ ImportScene g_Scene;
 namespace {
 
 // The scene before the first import: no format has been detected yet. The
-// scene lives zero-filled in uninitialised storage; only this byte differs.
+// scene starts zero-filled (so the library carries no image of it); only this
+// byte differs.
 [[maybe_unused]] const bool g_sceneStartState = (g_Scene.DetectedFormat = kFormatNeverDetected, true);
 
 constexpr char kDefaultSurfaceName[] = "default";
