@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <sstream>
 #include <string>
@@ -564,6 +565,50 @@ TEST_F(ObjReaderTest, ModuleHeapFailureAtEveryAllocation) {
 }
 
 // ---- Real files ---------------------------------------------------------------------------
+
+// Statements counted straight from a file's lines; an "f" on a final line
+// without LF is not counted, as the reader ignores it.
+struct StatementCount {
+    int32_t points = 0;
+    int32_t faces = 0;
+};
+
+StatementCount CountStatements(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    StatementCount count;
+    for (size_t start = 0; start < text.size();) {
+        const size_t lf = text.find('\n', start);
+        if (text.compare(start, 2, "v ") == 0) ++count.points;
+        if (text.compare(start, 2, "f ") == 0 && lf != std::string::npos) ++count.faces;
+        start = lf == std::string::npos ? text.size() : lf + 1;
+    }
+    return count;
+}
+
+TEST_F(ObjReaderTest, CorpusFilesReadAsTheirStatementsSay) {
+    // Refused: relative point references ("f -4 -3 -2 -1") leave faces
+    // without index tokens; a file without "v"; UTF-16 text is no OBJ.
+    const std::vector<std::string> refused = {"cornell_box.obj", "cornell_box_multimaterial.obj", "test-nan.obj",
+                                              "invalid-relative-texture-index.obj", "box_UTF16BE.obj"};
+    int32_t files = 0;
+    for (const auto& entry : fs::directory_iterator(std::string(TAMLORN_CORPUS_DIR) + "/obj")) {
+        if (entry.path().extension() != ".obj") continue;
+        ++files;
+        const std::string name = entry.path().filename().string();
+        const bool refuse = std::find(refused.begin(), refused.end(), name) != refused.end();
+        const int32_t result = Import(entry.path().string());
+        EXPECT_EQ(result, refuse ? 0 : 1) << name;
+        if (refuse) continue;
+        const StatementCount count = CountStatements(entry.path().string());
+        EXPECT_EQ(g_Scene.PointCount, count.points) << name;
+        const bool linesOrDots = name.find("prim") != std::string::npos || name.find("test") == 0;
+        if (!linesOrDots) {
+            EXPECT_EQ(g_Scene.PolygonCount + g_Scene.LineCount + g_Scene.DotCount, count.faces) << name;
+        }
+    }
+    EXPECT_EQ(files, 26);
+}
 
 TEST_F(ObjReaderTest, CorpusNumberFormatsMatchStrtod) {
     const std::string path = std::string(TAMLORN_CORPUS_DIR) + "/obj/number_formats.obj";

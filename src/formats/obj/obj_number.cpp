@@ -152,13 +152,3 @@ int32_t ObjCountIndices(const char* begin, const char* end) {
         if (*p == ' ' && IsDigit(p[1])) ++count;
     return count;
 }
-
-int64_t ObjParseReference(const char*& p, const char* end) {
-    const bool negative = p != end && *p == '-';
-    if (p != end && (*p == '-' || *p == '+')) ++p;
-    int64_t value = 0;
-    for (; p != end && IsDigit(*p); ++p)
-        if (value < kObjReferenceLimit) value = value * 10 + (*p - '0');
-    if (value > kObjReferenceLimit) value = kObjReferenceLimit;
-    return negative ? -value : value;
-}

@@ -98,7 +98,10 @@ struct TextView {
 };
 
 bool StartsWith(TextView text, const char* keyword, int32_t length) {
-    return text.end - text.begin >= length && std::memcmp(text.begin, keyword, static_cast<size_t>(length)) == 0;
+    if (text.end - text.begin < length) return false;
+    for (int32_t i = 0; i < length; ++i)
+        if (text.begin[i] != keyword[i]) return false;
+    return true;
 }
 
 bool IsLowerLetter(char c) { return c >= 'a' && c <= 'z'; }
@@ -230,11 +233,12 @@ void ReadCorners(const char* begin, const char* end, bool textures) {
         if (p[0] != ' ' || !IsDigit(p[1])) continue;
         const char* q = p + 1;
         g_Scene.FaceIndexScratch[corner] = PointIndex(ObjParseReference(q, end));
+        const char* slash = nullptr;
         const char* tokenEnd = q;
-        while (tokenEnd < end && *tokenEnd != ' ') ++tokenEnd;
+        for (; tokenEnd < end && *tokenEnd != ' '; ++tokenEnd)
+            if (*tokenEnd == '/' && !slash) slash = tokenEnd;
         if (textures) {
-            const void* slash = std::memchr(q, '/', static_cast<size_t>(tokenEnd - q));
-            const char* after = slash ? static_cast<const char*>(slash) + 1 : tokenEnd;
+            const char* after = slash ? slash + 1 : tokenEnd;
             g_Scene.FaceUVScratch[corner] = TextureIndex(ObjParseReference(after, tokenEnd));
         }
         ++corner;

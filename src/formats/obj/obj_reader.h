@@ -60,7 +60,18 @@ void ObjParseTriple(const char* text, float* values);
 int32_t ObjCountIndices(const char* begin, const char* end);
 // An optionally signed decimal integer at `p` (digits only up to `end`),
 // saturated at +-kObjReferenceLimit; 0 when there are no digits. `p` moves past it.
-int64_t ObjParseReference(const char*& p, const char* end);
+inline int64_t ObjParseReference(const char*& p, const char* end) {
+    const bool negative = p != end && *p == '-';
+    if (p != end && (*p == '-' || *p == '+')) ++p;
+    int64_t value = 0;
+    for (; p != end; ++p) {
+        const auto digit = static_cast<uint32_t>(*p - '0');
+        if (digit > 9) break;
+        if (value < kObjReferenceLimit) value = value * 10 + digit;
+    }
+    if (value > kObjReferenceLimit) value = kObjReferenceLimit;
+    return negative ? -value : value;
+}
 
 // ---- Text ------------------------------------------------------------------------
 

@@ -36,12 +36,10 @@ uint64_t ExtendPiece(FILE* file, uint8_t* block, int32_t* length, uint8_t termin
 }
 
 void Sanitise(uint8_t* text, int32_t length, int32_t lineEndStyle) {
-    const uint8_t carriageReturn = lineEndStyle == kLineEndCR ? '\n' : ' ';
-    for (int32_t i = 0; i < length; ++i) {
-        const uint8_t c = text[i];
-        const bool printable = static_cast<uint8_t>(c - 0x20) < 0x5F;
-        text[i] = printable || c == '\n' ? c : (c == '\r' ? carriageReturn : ' ');
-    }
+    uint8_t map[256];
+    for (int32_t c = 0; c < 256; ++c) map[c] = (c >= 0x20 && c <= 0x7E) || c == '\n' ? static_cast<uint8_t>(c) : ' ';
+    map['\r'] = lineEndStyle == kLineEndCR ? '\n' : ' ';
+    for (int32_t i = 0; i < length; ++i) text[i] = map[text[i]];
 }
 
 // Fills the current block with the next piece of the file; the bytes read
