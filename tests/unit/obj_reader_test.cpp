@@ -369,12 +369,14 @@ TEST(ObjNameIndexTest, FindsWhatALinearSearchFinds) {
         int32_t linear = -1;
         for (int32_t slot = 0; slot < count && linear < 0; ++slot)
             if (NamesEqual(slots.data() + slot * kSurfaceNameBytes, name.c_str())) linear = slot;
-        int32_t position = 0;
-        const int32_t found = NameIndexFind(index, count, name.c_str(), &position);
-        ASSERT_EQ(found, linear) << name;
-        if (found < 0 && count < kSurfaceSlots) NameIndexAdd(index, count++, position, name.c_str());
+        ASSERT_EQ(NameIndexFind(index, count, name.c_str()), linear) << name;
+        bool added = false;
+        const int32_t slot = NameIndexFindOrAdd(index, count, 30, name.c_str(), &added);
+        ASSERT_EQ(added, linear < 0 && count < 30) << name;
+        ASSERT_EQ(slot, added ? count : linear) << name;
+        count += added;
     }
-    EXPECT_EQ(count, 40);  // every name of up to 3 letters from a, b, c
+    EXPECT_EQ(count, 30);  // 40 names of up to 3 letters from a, b, c; the limit holds 30
 }
 
 // ---- Element kinds ------------------------------------------------------------------------

@@ -38,12 +38,10 @@ uint16_t SaturatingAdd(uint16_t count, int32_t more) {
 
 // Counts `times` sightings of `name`; 0 when the table would need one name too many.
 int32_t CountGroupName(NameIndex& groups, const char* name, int32_t times) {
-    int32_t position = 0;
-    int32_t slot = NameIndexFind(groups, g_Scene.SurfaceSlotCount, name, &position);
-    if (slot < 0) {
-        if (g_Scene.SurfaceSlotCount >= kObjGroupNameLimit) return 0;
-        slot = g_Scene.SurfaceSlotCount;
-        NameIndexAdd(groups, slot, position, name);
+    bool added = false;
+    const int32_t slot = NameIndexFindOrAdd(groups, g_Scene.SurfaceSlotCount, kObjGroupNameLimit, name, &added);
+    if (slot < 0) return 0;
+    if (added) {
         g_Scene.GroupUseCount[slot] = 0;
         ++g_Scene.SurfaceSlotCount;
     }
@@ -51,11 +49,8 @@ int32_t CountGroupName(NameIndex& groups, const char* name, int32_t times) {
     return 1;
 }
 
-}  // namespace
-
-int32_t NamesEqual(const char* a, const char* b) { return std::strcmp(a, b) == 0; }
-
-int32_t NameIndexFind(const NameIndex& index, int32_t count, const char* name, int32_t* position) {
+// Where `name` stands, or would be filed, in the sorted order.
+int32_t LowerBound(const NameIndex& index, int32_t count, const char* name) {
     int32_t low = 0;
     int32_t high = count;
     while (low < high) {
@@ -65,13 +60,28 @@ int32_t NameIndexFind(const NameIndex& index, int32_t count, const char* name, i
         else
             high = middle;
     }
-    *position = low;
-    if (low == count) return -1;
-    const int32_t slot = index.order[low];
+    return low;
+}
+
+int32_t SlotAt(const NameIndex& index, int32_t count, int32_t position, const char* name) {
+    if (position == count) return -1;
+    const int32_t slot = index.order[position];
     return NamesEqual(index.slots + slot * index.slotBytes, name) ? slot : -1;
 }
 
-void NameIndexAdd(NameIndex& index, int32_t count, int32_t position, const char* name) {
+}  // namespace
+
+int32_t NamesEqual(const char* a, const char* b) { return std::strcmp(a, b) == 0; }
+
+int32_t NameIndexFind(const NameIndex& index, int32_t count, const char* name) {
+    return SlotAt(index, count, LowerBound(index, count, name), name);
+}
+
+int32_t NameIndexFindOrAdd(NameIndex& index, int32_t count, int32_t limit, const char* name, bool* added) {
+    const int32_t position = LowerBound(index, count, name);
+    const int32_t found = SlotAt(index, count, position, name);
+    *added = found < 0 && count < limit;
+    if (found >= 0 || !*added) return found;
     char* slot = index.slots + count * index.slotBytes;
     const size_t length = strnlen(name, static_cast<size_t>(index.slotBytes - 1));
     std::memcpy(slot, name, length);
@@ -79,6 +89,7 @@ void NameIndexAdd(NameIndex& index, int32_t count, int32_t position, const char*
     std::memmove(index.order + position + 1, index.order + position,
                  static_cast<size_t>(count - position) * sizeof *index.order);
     index.order[position] = static_cast<uint16_t>(count);
+    return count;
 }
 
 // Each space of the line stands for the name after it, so a name behind a run
@@ -105,8 +116,7 @@ int32_t ObjPickGroup(const char* groupLine, char* pick, char* scratch, const Nam
         const GroupToken token = NextGroupToken(space);
         if (token.length == 0 && !first) break;
         if (token.length > 0) CopyGroupName(token, scratch);
-        int32_t position = 0;
-        const int32_t slot = NameIndexFind(groups, g_Scene.SurfaceSlotCount, scratch, &position);
+        const int32_t slot = NameIndexFind(groups, g_Scene.SurfaceSlotCount, scratch);
         if (slot < 0) return 0;
         if (first || g_Scene.GroupUseCount[slot] < best) {
             std::memcpy(pick, scratch, kObjGroupNameBytes);

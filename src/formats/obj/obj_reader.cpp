@@ -176,14 +176,10 @@ int32_t UpdateSurface(ReaderState& state, const NameIndex& groups, NameIndex& su
     if (!ObjPickGroup(state.groupLine, state.pick, reinterpret_cast<char*>(g_Scene.WordScratch), groups)) return 0;
     char name[kSurfaceNameBytes];
     ComposeSurfaceName(state, name);
-    int32_t position = 0;
-    int32_t slot = NameIndexFind(surfaces, g_Scene.SurfaceCount, name, &position);
-    if (slot < 0) {
-        if (g_Scene.SurfaceCount >= kObjSurfaceLimit) return 0;
-        slot = g_Scene.SurfaceCount;
-        NameIndexAdd(surfaces, slot, position, name);
-        ++g_Scene.SurfaceCount;
-    }
+    bool added = false;
+    const int32_t slot = NameIndexFindOrAdd(surfaces, g_Scene.SurfaceCount, kObjSurfaceLimit, name, &added);
+    if (slot < 0) return 0;
+    if (added) ++g_Scene.SurfaceCount;
     state.surface = static_cast<uint32_t>(slot) + 1;
     state.surfaceStale = false;
     state.groupLine[0] = 0;

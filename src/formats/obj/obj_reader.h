@@ -32,11 +32,11 @@ struct NameIndex {
     uint16_t* order;
 };
 
-// The slot holding `name`, or -1; *position receives where it stands or would
-// be inserted in `order`.
-int32_t NameIndexFind(const NameIndex& index, int32_t count, const char* name, int32_t* position);
-// Stores `name` (cut to the slot) in slot `count` and files it at `position`.
-void NameIndexAdd(NameIndex& index, int32_t count, int32_t position, const char* name);
+// The slot holding `name` among the first `count` slots, or -1.
+int32_t NameIndexFind(const NameIndex& index, int32_t count, const char* name);
+// The slot holding `name`; a new name is stored (cut to the slot) in slot
+// `count` and *added set. -1 when it is new and `limit` names are stored.
+int32_t NameIndexFindOrAdd(NameIndex& index, int32_t count, int32_t limit, const char* name, bool* added);
 
 // First pass: counts every name of a "g" line copy in the group table (names
 // kept in g_Scene.SurfaceSlotCount, use counts in g_Scene.GroupUseCount).
