@@ -18,8 +18,9 @@ constexpr int32_t kRingLast = kDxfCircleSegments - 1;
 
 enum EntityKind : int32_t { kPoint, kLine, kFace, kCircle, kArc, kNotRead };
 
-// The groups of one entity. Every slot starts at 0 for each entity: an absent
-// coordinate group reads as 0, as DXF defines, never as a value of an earlier entity.
+// The groups of one entity. All slots (first and second point, the face's
+// current x and y and its corners, thickness, radius, both angles) start at 0
+// for each entity: an absent group reads as 0, never as an earlier entity's value.
 struct EntityGroups {
     float first[3];   // 10, 20, 30: the point, the start of a line, a centre
     float second[3];  // 11, 21, 31: the end of a line
