@@ -543,7 +543,9 @@ TEST_F(ObjReaderTest, ElementsTheSceneRefusesEndTheRead) {
 }
 
 TEST_F(ObjReaderTest, ModuleHeapFailureAtEveryAllocation) {
-    const std::string path = Write(Triangle() + "vt 0 0\ng a b\nusemtl red\nf 1/1 2/1 3/1\nl 1 2\np 3\n");
+    // Three text blocks, so that a failing later block is among the cases.
+    const std::string path = Write(TriangleFilledTo(2 * kTextPieceBytes + 10) +
+                                   "vt 0 0\ng a b\nusemtl red\nf 1/1 2/1 3/1\nl 1 2\np 3\n");
     const int64_t before = ModuleHeapAllocCount();
     ASSERT_EQ(Import(path), 1);
     const int64_t total = ModuleHeapAllocCount() - before;
@@ -564,6 +566,31 @@ TEST_F(ObjReaderTest, ModuleHeapFailureAtEveryAllocation) {
         SceneFree();
         EXPECT_EQ(ModuleHeapLiveBlocks(), live) << "allocation " << n;
     }
+}
+
+TEST_F(ObjReaderTest, FileNeedingMoreThan2048TextBlocksFails) {
+    // Start the loader as if 2047 blocks were filled already: the second piece
+    // of this file would need a 2049th block.
+    const std::string path = Write(TriangleFilledTo(kTextPieceBytes + 10) + "f 1 2 3\n");
+    SceneFree();
+    SceneReset();
+    g_Scene.DetectedFormat = kFormatOBJ;
+    g_Scene.TextBlockLast = kMaxTextBlocks - 1;
+    g_Scene.TextBlocks[kMaxTextBlocks - 1] = static_cast<uint8_t*>(ModuleAlloc(kTextBlockBytes));
+    g_Scene.TextBlockCursor = g_Scene.TextBlocks[kMaxTextBlocks - 1];
+    g_Scene.TextBlocksOwned = true;
+    uint32_t loaded = 0;
+    EXPECT_EQ(ObjLoadText(path.c_str(), static_cast<uint32_t>(fs::file_size(path)), &loaded), 0);
+    EXPECT_EQ(g_Scene.TextBlockLast, kMaxTextBlocks - 1);
+    EXPECT_LT(loaded, fs::file_size(path));
+
+    g_Scene.TextBlockLast = 0;  // the same file from block 0 loads into two blocks
+    g_Scene.TextBlocks[0] = g_Scene.TextBlocks[kMaxTextBlocks - 1];
+    g_Scene.TextBlocks[kMaxTextBlocks - 1] = nullptr;
+    g_Scene.TextBlockCursor = g_Scene.TextBlocks[0];
+    EXPECT_EQ(ObjLoadText(path.c_str(), static_cast<uint32_t>(fs::file_size(path)), &loaded), 1);
+    EXPECT_EQ(g_Scene.TextBlockLast, 1);
+    EXPECT_EQ(loaded, fs::file_size(path));
 }
 
 // ---- Real files ---------------------------------------------------------------------------
