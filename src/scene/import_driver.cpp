@@ -2,6 +2,7 @@
 // into the scene, prepares the host object and runs the builder steps.
 #include "scene/import_driver.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "frame/host_api.h"
@@ -46,9 +47,11 @@ const ImportFormat* DetectFormat(const ImportPipeline& pipeline, const char* pat
     return nullptr;
 }
 
+// Copies a name into a kPathBufferBytes buffer, cut to fit.
 void CopyName(char* dst, const char* src) {
-    std::strncpy(dst, src, kPathBufferBytes - 1);
-    dst[kPathBufferBytes - 1] = 0;
+    const size_t length = std::min(std::strlen(src), static_cast<size_t>(kPathBufferBytes - 1));
+    std::memcpy(dst, src, length);
+    dst[length] = 0;
 }
 
 bool GeometryIsEmpty(const HostGeometry* geometry) {
