@@ -1,0 +1,405 @@
+// Every OBJ file of the third-party corpus through the OBJ import server, as
+// the host drives it. Each file either loads or is refused for a reason that
+// our OBJ rules give; a refused file must load once a repair removes exactly
+// that reason. What loads is counted (points; faces of three or more corners,
+// two-point lines and dots) and compared with tinyobjloader, an independent
+// reader: the counts are equal where the two dialects agree and moved by a
+// named rule where they do not.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <ostream>
+#include <set>
+#include <string>
+#include <vector>
+
+#ifdef TAMLORN_HAVE_TINYOBJLOADER
+#include <tiny_obj_loader.h>
+#endif
+
+#include "standin_host.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Counts {
+    int64_t points = 0;
+    int64_t faces = 0;  // three or more corners
+    int64_t lines = 0;  // two corners
+    int64_t dots = 0;   // one corner
+
+    Counts& operator+=(const Counts& other) {
+        points += other.points;
+        faces += other.faces;
+        lines += other.lines;
+        dots += other.dots;
+        return *this;
+    }
+    Counts operator-() const { return {-points, -faces, -lines, -dots}; }
+    bool operator==(const Counts&) const = default;
+};
+
+void PrintTo(const Counts& c, std::ostream* out) {
+    *out << "{points " << c.points << ", faces " << c.faces << ", lines " << c.lines << ", dots " << c.dots << "}";
+}
+
+// ---- Where our dialect and tinyobj's part -------------------------------------------
+// Each rule turns tinyobj's counts into ours for the statements it concerns.
+// Both readers agree on the rest: "v" with blanks or tabs between its numbers
+// (a tab reads as a space), a "p" statement gives one dot per reference, faces
+// of three or more references, CR LF line ends, names, groups and materials.
+// Differences no corpus file shows ("fo"/"bzp" faces, faces over 4000 index
+// tokens, backslash continuation, two "l a a" statements joined into one
+// line, relative references mixed with plain ones) are not modelled: a file
+// with one fails the comparison.
+enum Rule : uint32_t {
+    kNoRule = 0,
+    kPolylineAsLines = 1u << 0,
+    kShortFaceAsLineOrDot = 1u << 1,
+    kIndentedIgnored = 1u << 2,
+    kUnterminatedLastLineIgnored = 1u << 3,
+};
+
+struct RuleText {
+    Rule rule;
+    const char* text;
+};
+constexpr RuleText kRuleTexts[] = {
+    {kPolylineAsLines, "an \"l\" with n references is n-1 two-point lines (tinyobj: one polyline)"},
+    {kShortFaceAsLineOrDot,
+     "an \"f\" with two index tokens is a line, with one a dot (tinyobj drops faces under three corners)"},
+    {kIndentedIgnored, "a statement after leading blanks is ignored (tinyobj skips the blanks)"},
+    {kUnterminatedLastLineIgnored,
+     "a last line without line end reads as empty unless it is \"v\" or \"vt\" (tinyobj reads it)"},
+};
+
+std::string RuleNames(uint32_t rules) {
+    std::string names;
+    for (const RuleText& r : kRuleTexts)
+        if (rules & r.rule) names += std::string(names.empty() ? "" : "; ") + r.text;
+    return names.empty() ? "none" : names;
+}
+
+// ---- The corpus table -------------------------------------------------------------
+
+enum class Outcome { kLoads, kNotObjText, kReadFails };
+
+using Repair = std::string (*)(const std::string& text);
+
+struct CorpusCase {
+    const char* file;
+    Outcome outcome;
+    const char* reason;  // why a refused file is refused
+    Repair repair;       // removes that reason, and only that
+    uint32_t rules;      // rules that part our counts from tinyobj's (for a refused file: on its repair)
+};
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    for (size_t start = 0; start < text.size();) {
+        const size_t lf = std::min(text.find('\n', start), text.size());
+        lines.push_back(text.substr(start, lf - start));
+        start = lf + 1;
+    }
+    return lines;
+}
+
+// Rewrites every relative point reference of "f", "l" and "p" statements
+// (-k, counted back from the "v" statements read so far) as the plain one.
+std::string ResolveRelativePointReferences(const std::string& text) {
+    std::string out;
+    int64_t pointsSoFar = 0;
+    for (const std::string& line : SplitLines(text)) {
+        if (line.rfind("v ", 0) == 0) ++pointsSoFar;
+        const bool element = line.rfind("f ", 0) == 0 || line.rfind("l ", 0) == 0 || line.rfind("p ", 0) == 0;
+        std::string rewritten = line.substr(0, element ? 1 : line.size());
+        for (size_t i = rewritten.size(); i < line.size();) {
+            if (IsBlank(line[i - 1]) && line[i] == '-' && i + 1 < line.size() && IsDigit(line[i + 1])) {
+                size_t end = i + 1;
+                while (end < line.size() && IsDigit(line[end])) ++end;
+                rewritten += std::to_string(pointsSoFar + 1 - std::stoll(line.substr(i + 1, end - i - 1)));
+                i = end;
+            } else {
+                rewritten += line[i++];
+            }
+        }
+        out += rewritten + "\n";
+    }
+    if (!text.empty() && text.back() != '\n') out.pop_back();  // the last line keeps its missing line end
+    return out;
+}
+
+// UTF-16BE text with a byte order mark, all of it ASCII, as 8-bit text.
+std::string Utf16BigEndianToBytes(const std::string& text) {
+    EXPECT_EQ(text.compare(0, 2, "\xFE\xFF"), 0) << "no UTF-16BE byte order mark";
+    std::string out;
+    for (size_t i = 2; i + 1 < text.size(); i += 2) {
+        EXPECT_EQ(text[i], '\0') << "a character beyond ASCII at byte " << i;
+        out += text[i + 1];
+    }
+    return out;
+}
+
+std::string AddPointFirst(const std::string& text) { return "v 0 0 0\n" + text; }
+
+constexpr const char* kRelativeReferences =
+    "relative point references: a face whose references are all negative has no index token, which fails the read";
+
+const CorpusCase kCorpus[] = {
+    {"WusonOBJ.obj", Outcome::kLoads, "", nullptr, kNoRule},
+    {"blub_thickened.obj", Outcome::kLoads, "", nullptr, kNoRule},
+    {"box_UTF16BE.obj", Outcome::kNotObjText,
+     "UTF-16 text: a zero byte among the first 50 bytes means no 8-bit OBJ text, the sniffer refuses it",
+     Utf16BigEndianToBytes, kNoRule},
+    {"box_longline.obj", Outcome::kLoads, "", nullptr, kNoRule},  // one face of 936 corners, under the 4000 limit
+    {"box_mat_with_spaces.obj", Outcome::kLoads, "", nullptr, kNoRule},
+    {"box_without_lineending.obj", Outcome::kLoads, "", nullptr, kUnterminatedLastLineIgnored},
+    {"cornell_box.obj", Outcome::kReadFails, kRelativeReferences, ResolveRelativePointReferences, kNoRule},
+    {"cornell_box_multimaterial.obj", Outcome::kReadFails, kRelativeReferences, ResolveRelativePointReferences,
+     kNoRule},
+    {"cube_mtllib_after_g.obj", Outcome::kLoads, "", nullptr, kNoRule},
+    {"invalid-relative-texture-index.obj", Outcome::kNotObjText,
+     "no line starts with \"v\", a space and a number: the sniffer finds no point, and the file holds none",
+     AddPointFirst, kUnterminatedLastLineIgnored},
+    {"issue-161-inconsistent-f.obj", Outcome::kLoads, "", nullptr, kNoRule},
+    {"issue-246-usemtl-whitespace.obj", Outcome::kLoads, "", nullptr, kNoRule},
+    {"issue-319-002.obj", Outcome::kLoads, "", nullptr, kNoRule},
+    {"line-prim.obj", Outcome::kLoads, "", nullptr, kPolylineAsLines},
+    {"multiple_spaces.obj", Outcome::kLoads, "", nullptr, kNoRule},
+    {"number_formats.obj", Outcome::kLoads, "", nullptr, kNoRule},
+    {"point_cloud.obj", Outcome::kLoads, "", nullptr, kNoRule},
+    {"points-prim.obj", Outcome::kLoads, "", nullptr, kNoRule},
+    {"regr01.obj", Outcome::kLoads, "", nullptr, kNoRule},
+    {"regr_3429812.obj", Outcome::kLoads, "", nullptr, kUnterminatedLastLineIgnored},
+    {"smoothing-group-two-squares.obj", Outcome::kLoads, "", nullptr, kNoRule},
+    {"spider.obj", Outcome::kLoads, "", nullptr, kNoRule},
+    {"spot_quadrangulated.obj", Outcome::kLoads, "", nullptr, kNoRule},
+    {"test-nan.obj", Outcome::kReadFails, kRelativeReferences, ResolveRelativePointReferences, kNoRule},
+    {"testline.obj", Outcome::kLoads, "", nullptr, kPolylineAsLines},
+    {"testmixed.obj", Outcome::kLoads, "", nullptr, kPolylineAsLines},
+};
+
+void PrintTo(const CorpusCase& c, std::ostream* out) { *out << c.file; }
+
+fs::path CorpusDir() { return fs::path(TAMLORN_CORPUS_DIR) / "obj"; }
+
+std::string ReadBytes(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+#ifdef TAMLORN_HAVE_TINYOBJLOADER
+// ---- The statements of a file, as both readers see them -------------------------------
+
+struct Statement {
+    std::string keyword;
+    bool indented = false;
+    int64_t indexTokens = 0;   // places where a blank is followed by a digit
+    bool unterminated = false; // the last line, with no line end after it
+};
+
+std::vector<Statement> Statements(const std::string& text) {
+    std::vector<Statement> statements;
+    const std::vector<std::string> lines = SplitLines(text);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const std::string& line = lines[i];
+        Statement s;
+        size_t start = 0;
+        while (start < line.size() && IsBlank(line[start])) ++start;
+        s.indented = start > 0;
+        size_t end = start;
+        while (end < line.size() && !IsBlank(line[end]) && line[end] != '\r') ++end;
+        s.keyword = line.substr(start, end - start);
+        for (size_t k = end; k + 1 < line.size(); ++k)
+            if (IsBlank(line[k]) && IsDigit(line[k + 1])) ++s.indexTokens;
+        // A last piece that ends in a space is continued by the loader and read.
+        s.unterminated = i + 1 == lines.size() && text.back() != '\n' && text.back() != ' ';
+        statements.push_back(s);
+    }
+    return statements;
+}
+
+// What our reader makes of one statement when it reads it.
+Counts OurReading(const Statement& s) {
+    Counts c;
+    if (s.keyword == "v") c.points = 1;
+    if (s.keyword == "f") {
+        c.faces = s.indexTokens >= 3;
+        c.lines = s.indexTokens == 2;
+        c.dots = s.indexTokens == 1;
+    }
+    if (s.keyword == "l") c.lines = std::max<int64_t>(s.indexTokens - 1, 0);
+    if (s.keyword == "p") c.dots = s.indexTokens;
+    return c;
+}
+
+// ---- tinyobjloader's reading ---------------------------------------------------------
+
+struct TinyobjReading {
+    Counts counts;  // its points, faces and dots, and one line per "l" statement
+    std::vector<int> polylineSizes;
+};
+
+TinyobjReading ReadWithTinyobj(const fs::path& path) {
+    tinyobj::attrib_t attrib;
+    std::vector<tinyobj::shape_t> shapes;
+    std::vector<tinyobj::material_t> materials;
+    std::string warn, error;
+    std::ifstream in(path, std::ios::binary);
+    // Without a material reader no library is read, so "usemtl" never splits a shape.
+    EXPECT_TRUE(tinyobj::LoadObj(&attrib, &shapes, &materials, &warn, &error, &in, nullptr, false)) << error;
+    TinyobjReading reading;
+    reading.counts.points = static_cast<int64_t>(attrib.vertices.size() / 3);
+    for (const tinyobj::shape_t& shape : shapes) {
+        reading.counts.faces += static_cast<int64_t>(shape.mesh.num_face_vertices.size());
+        reading.counts.lines += static_cast<int64_t>(shape.lines.num_line_vertices.size());
+        reading.counts.dots += static_cast<int64_t>(shape.points.indices.size());
+        reading.polylineSizes.insert(reading.polylineSizes.end(), shape.lines.num_line_vertices.begin(),
+                                     shape.lines.num_line_vertices.end());
+    }
+    return reading;
+}
+
+// How far a rule moves tinyobj's counts towards ours on this file.
+Counts RuleShift(Rule rule, const TinyobjReading& tiny, const std::vector<Statement>& statements) {
+    Counts shift;
+    switch (rule) {
+        case kPolylineAsLines:
+            for (int n : tiny.polylineSizes) shift.lines += std::max(n - 1, 0) - 1;
+            break;
+        case kShortFaceAsLineOrDot:
+            for (const Statement& s : statements)
+                if (s.keyword == "f" && s.indexTokens < 3) shift += OurReading(s);
+            break;
+        case kIndentedIgnored:
+            for (const Statement& s : statements)
+                if (s.indented) shift += -OurReading(s);
+            break;
+        case kUnterminatedLastLineIgnored:
+            for (const Statement& s : statements)
+                if (s.unterminated && !s.indented && s.keyword != "v") shift += -OurReading(s);
+            break;
+        case kNoRule:
+            break;
+    }
+    return shift;
+}
+#endif
+
+// ---- The test ---------------------------------------------------------------------
+
+class ObjCorpusTest : public ::testing::TestWithParam<CorpusCase> {
+protected:
+    static void SetUpTestSuite() {
+        std::string error;
+        ASSERT_TRUE(standin::LoadModule(TAMLORN_MODULE_PATH, &error)) << error;
+    }
+    static void TearDownTestSuite() { standin::UnloadModule(); }
+
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("tamlorn_obj_corpus_" + std::to_string(::getpid()));
+        fs::create_directories(dir_);
+        blocksBefore_ = standin::LiveBlocks();
+    }
+    void TearDown() override {
+        standin::DestroyObject(object_);
+        EXPECT_EQ(standin::LiveBlocks(), blocksBefore_) << "host blocks left behind";
+        fs::remove_all(dir_);
+    }
+
+    static const standin::Server& Server() { return *standin::FindServer(true, "obj"); }
+
+    int32_t Load(const fs::path& path) {
+        standin::DestroyObject(object_);
+        object_ = nullptr;
+        return standin::LoadFile(Server(), &object_, path.string(), kLoadNewObject);
+    }
+
+    Counts Loaded() const {
+        const HostGeometry& g = *object_->geometry;
+        Counts c;
+        c.points = g.pointCount;
+        for (int32_t i = 0; i < g.polygonCount; ++i) {
+            const int32_t corners = g.polygons[i]->cornerCount;
+            (corners >= 3 ? c.faces : corners == 2 ? c.lines : c.dots) += 1;
+        }
+        return c;
+    }
+
+    // Loads the file and compares its counts with tinyobj's moved by every
+    // rule; the rules that move anything must be the ones the table names.
+    void LoadAndCompare(const fs::path& path, uint32_t expectedRules) {
+        ASSERT_EQ(standin::CheckFile(Server(), path.string()), 1);
+        ASSERT_EQ(Load(path), 1);
+        ASSERT_NE(object_, nullptr);
+#ifndef TAMLORN_HAVE_TINYOBJLOADER
+        (void)expectedRules;
+        GTEST_SKIP() << "tinyobjloader is not installed: counts not compared";
+#else
+        const TinyobjReading tiny = ReadWithTinyobj(path);
+        const std::vector<Statement> statements = Statements(ReadBytes(path));
+        Counts expected = tiny.counts;
+        uint32_t moved = 0;
+        for (const RuleText& r : kRuleTexts) {
+            const Counts shift = RuleShift(r.rule, tiny, statements);
+            if (shift != Counts{}) moved |= r.rule;
+            expected += shift;
+        }
+        EXPECT_EQ(Loaded(), expected) << "tinyobj read " << ::testing::PrintToString(tiny.counts)
+                                      << "; moved by: " << RuleNames(moved);
+        EXPECT_EQ(RuleNames(moved), RuleNames(expectedRules));
+#endif
+    }
+
+    fs::path dir_;
+    HostObject* object_ = nullptr;
+    int64_t blocksBefore_ = 0;
+};
+
+TEST_P(ObjCorpusTest, LoadsOrIsRefusedForItsReason) {
+    const CorpusCase& c = GetParam();
+    const fs::path path = CorpusDir() / c.file;
+    ASSERT_TRUE(fs::exists(path)) << path;
+    if (c.outcome == Outcome::kLoads) {
+        LoadAndCompare(path, c.rules);
+        return;
+    }
+    SCOPED_TRACE(c.reason);
+    EXPECT_EQ(standin::CheckFile(Server(), path.string()), c.outcome == Outcome::kNotObjText ? 0 : 1);
+    EXPECT_EQ(Load(path), 0);
+    EXPECT_EQ(object_, nullptr) << "a refused load leaves no new object";
+
+    const fs::path repaired = dir_ / c.file;
+    std::ofstream(repaired, std::ios::binary) << c.repair(ReadBytes(path));
+    SCOPED_TRACE("repaired copy");
+    LoadAndCompare(repaired, c.rules);
+}
+
+std::string CaseName(const ::testing::TestParamInfo<CorpusCase>& info) {
+    std::string name = info.param.file;
+    for (char& ch : name)
+        if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, ObjCorpusTest, ::testing::ValuesIn(kCorpus), CaseName);
+
+TEST(ObjCorpusTable, NamesEveryCorpusFile) {
+    std::set<std::string> inTable;
+    for (const CorpusCase& c : kCorpus) inTable.insert(c.file);
+    std::set<std::string> inCorpus;
+    for (const fs::directory_entry& entry : fs::directory_iterator(CorpusDir()))
+        if (entry.path().extension() == ".obj") inCorpus.insert(entry.path().filename().string());
+    EXPECT_EQ(inCorpus, inTable);
+}
+
+}  // namespace
