@@ -113,10 +113,10 @@ bool CloseMap(UVWalk& walk) {
     return !map || FinishMap(walk.object, map);
 }
 
-// A surface number outside the table names no map: its faces get no UVs.
-bool SurfaceNamed(uint32_t surface) {
-    return surface >= 1 && surface <= static_cast<uint32_t>(std::clamp(g_Scene.SurfaceCount, 0, kSurfaceSlots));
-}
+// Surface 0 or a number beyond the table's slots names no map: such faces get
+// no UVs. A slot past SurfaceCount is still read (an OBJ face before any
+// surface name carries surface 1 and feeds the map named like empty slot 0).
+bool SurfaceNamed(uint32_t surface) { return surface >= 1 && surface <= static_cast<uint32_t>(kSurfaceSlots); }
 
 // Feeds face k to the map of its surface: false when memory runs out.
 bool WalkFace(UVWalk& walk, int32_t k, int32_t n, int32_t m, uint32_t surface) {

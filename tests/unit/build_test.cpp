@@ -349,11 +349,21 @@ TEST_F(BuildTest, CornersWithoutTextureReferenceGetZeroUV) {
 TEST_F(BuildTest, SurfaceNumberOutsideTheTableGetsNoMap) {
     AddPoints(3);
     AddUVPoints(3);
-    Surface("wood");
-    AddElement({0, 1, 2}, 7, {0, 1, 2});
+    AddElement({0, 1, 2}, kSurfaceSlots + 1, {0, 1, 2});
     AddElement({0, 1, 2}, 0, {0, 1, 2});
     EXPECT_EQ(Build(kFormatOBJ), (Results{3, 2, 2}));
     EXPECT_EQ(geometry()->uvMapCount, 0);
+}
+
+TEST_F(BuildTest, FacesBeforeAnySurfaceNameFeedTheMapOfSlotOne) {
+    AddPoints(3);
+    AddUVPoints(3);
+    AddElement({0, 1, 2}, 1, {0, 1, 2});  // as OBJ files without "usemtl" or "g" give them
+    EXPECT_EQ(Build(kFormatOBJ), (Results{3, 1, 1}));
+    EXPECT_EQ(geometry()->surfaceCount, 0);
+    ASSERT_EQ(geometry()->uvMapCount, 1);
+    EXPECT_STREQ(geometry()->uvMaps[0]->name, "");
+    EXPECT_EQ(geometry()->uvMaps[0]->pointEntryCount, 3);
 }
 
 TEST_F(BuildTest, EntryListsGrowInBlocksOfAHundred) {
