@@ -22,10 +22,6 @@ struct WeldRecord {
     uint64_t low;
 };
 
-bool WeldRecordLess(const WeldRecord& a, const WeldRecord& b) {
-    return a.high != b.high ? a.high < b.high : a.low < b.low;
-}
-
 bool SameKey(const WeldRecord& a, const WeldRecord& b) { return a.high == b.high && (a.low >> 32) == (b.low >> 32); }
 
 WeldRecord RecordOf(int32_t index) {
@@ -37,7 +33,9 @@ WeldRecord RecordOf(int32_t index) {
 // remap[i] := the index of the first occurrence of point i's key.
 void FindFirstOccurrences(WeldRecord* records, int32_t count, uint32_t* remap) {
     for (int32_t i = 0; i < count; ++i) records[i] = RecordOf(i);
-    std::sort(records, records + count, WeldRecordLess);
+    std::sort(records, records + count, [](const WeldRecord& a, const WeldRecord& b) {
+        return a.high != b.high ? a.high < b.high : a.low < b.low;
+    });
     uint32_t first = 0;
     for (int32_t k = 0; k < count; ++k) {
         const auto index = static_cast<uint32_t>(records[k].low);
