@@ -1,6 +1,7 @@
 // The OBJ reader: loads the file into text blocks and walks them twice, in
 // place. The first pass reads the points and counts the group names, the
 // second reads texture points, surfaces and elements.
+#include <cstddef>
 #include <cstring>
 
 #include "formats/obj/obj.h"
@@ -131,8 +132,8 @@ int32_t JoinLines(ObjWalk& walk, char* buffer) {
 TextView StatementText(ObjWalk& walk, char* buffer) {
     if (Continues(walk)) return TextView{buffer, buffer + JoinLines(walk, buffer)};
     if (!HasLineEnd(walk)) return TextView{walk.line, walk.line};
-    const char* cut = walk.line + (kObjLineBufferBytes - 1);
-    return TextView{walk.line, walk.lineEnd < cut ? walk.lineEnd : cut};
+    const std::ptrdiff_t length = walk.lineEnd - walk.line;
+    return TextView{walk.line, walk.line + (length < kObjLineBufferBytes - 1 ? length : kObjLineBufferBytes - 1)};
 }
 
 // ---- Second pass: surfaces -------------------------------------------------------
