@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <unordered_map>
 
 #include "host_internal.h"
 
@@ -15,8 +14,19 @@ namespace {
 // gigabytes (and a sanitizer build does not abort on the request).
 constexpr uint64_t kMaxBlockBytes = uint64_t{1} << 31;
 
+// Every block carries a small header in front of what the module sees: its
+// size and a mark that tells the host's own blocks from foreign ones. The
+// header keeps the bookkeeping O(1) per block, as imports make millions.
+struct BlockHeader {
+    uint64_t size;
+    uint64_t mark;
+};
+constexpr uint64_t kBlockMark = 0x54414D4C4F524E21ull;
+constexpr uint64_t kFreedMark = 0x4652454544424C4Bull;
+static_assert(sizeof(BlockHeader) == 16, "blocks stay 16-byte aligned");
+
 struct Memory {
-    std::unordered_map<const void*, uint64_t> live;  // block -> size in bytes
+    int64_t liveBlocks = 0;
     int64_t allocationCount = 0;
     int64_t failCountdown = 0;  // 0: no failure scheduled
 };
@@ -30,6 +40,15 @@ Memory& TheMemory() {
     std::fprintf(stderr, "stand-in host: %s of a block the host never gave out (%p)\n", operation, block);
     std::abort();
 }
+
+BlockHeader* HeaderOf(const void* block, const char* operation) {
+    auto* header = reinterpret_cast<BlockHeader*>(const_cast<char*>(static_cast<const char*>(block)) -
+                                                  sizeof(BlockHeader));
+    if (header->mark != kBlockMark) ForeignBlock(operation, block);
+    return header;
+}
+
+void* BlockOf(BlockHeader* header) { return reinterpret_cast<char*>(header) + sizeof(BlockHeader); }
 
 // Counts one allocation or reallocation and tells whether it is the one
 // scheduled to fail.
@@ -47,6 +66,7 @@ void* LookupSlot(const char* name) { return detail::LookupHostSymbol(name); }
 HostCore g_core = {{}, AllocSlot, FreeSlot, ReallocSlot, {}, LookupSlot};
 
 std::vector<HostCall> g_calls;
+bool g_callLogging = true;
 std::vector<std::pair<std::string, std::string>> g_messages;
 HostNamingPrefs g_namingPrefs = [] {
     HostNamingPrefs prefs{};
@@ -62,39 +82,35 @@ void* Alloc(uint64_t count, uint64_t size) {
     if (ScheduledFailure()) return nullptr;
     if (size != 0 && count > kMaxBlockBytes / size) return nullptr;  // also catches count * size overflow
     const uint64_t bytes = count * size;
-    void* block = std::calloc(1, bytes == 0 ? 1 : bytes);
-    if (block) TheMemory().live.emplace(block, bytes);
-    return block;
+    auto* header = static_cast<BlockHeader*>(std::calloc(1, sizeof(BlockHeader) + bytes));
+    if (!header) return nullptr;
+    *header = {bytes, kBlockMark};
+    ++TheMemory().liveBlocks;
+    return BlockOf(header);
 }
 
 // Realloc of null allocates; the bytes beyond the old size read as zero.
 void* Realloc(void* block, uint64_t newSize) {
     if (!block) return Alloc(1, newSize);
-    Memory& memory = TheMemory();
-    const auto found = memory.live.find(block);
-    if (found == memory.live.end()) ForeignBlock("reallocation", block);
+    BlockHeader* header = HeaderOf(block, "reallocation");
     if (ScheduledFailure() || newSize > kMaxBlockBytes) return nullptr;
-    const uint64_t oldSize = found->second;
-    void* moved = std::realloc(block, newSize == 0 ? 1 : newSize);
+    const uint64_t oldSize = header->size;
+    auto* moved = static_cast<BlockHeader*>(std::realloc(header, sizeof(BlockHeader) + newSize));
     if (!moved) return nullptr;
-    memory.live.erase(found);
-    if (newSize > oldSize) std::memset(static_cast<char*>(moved) + oldSize, 0, newSize - oldSize);
-    memory.live.emplace(moved, newSize);
-    return moved;
+    moved->size = newSize;
+    if (newSize > oldSize) std::memset(static_cast<char*>(BlockOf(moved)) + oldSize, 0, newSize - oldSize);
+    return BlockOf(moved);
 }
 
 void Free(void* block) {
     if (!block) return;
-    if (TheMemory().live.erase(block) == 0) ForeignBlock("free", block);
-    std::free(block);
+    BlockHeader* header = HeaderOf(block, "free");
+    header->mark = kFreedMark;
+    --TheMemory().liveBlocks;
+    std::free(header);
 }
 
-uint64_t BlockSize(const void* block) {
-    if (!block) return 0;
-    const auto found = TheMemory().live.find(block);
-    if (found == TheMemory().live.end()) ForeignBlock("size query", block);
-    return found->second;
-}
+uint64_t BlockSize(const void* block) { return block ? HeaderOf(block, "size query")->size : 0; }
 
 char* CopyText(const char* text) {
     const uint64_t bytes = std::strlen(text) + 1;
@@ -111,7 +127,8 @@ bool ReplaceText(char*& field, const char* text) {
     return true;
 }
 
-void LogCall(const char* function, std::vector<std::string> args) { g_calls.push_back({function, std::move(args)}); }
+bool CallLogging() { return g_callLogging; }
+void AppendCall(const char* function, std::vector<std::string> args) { g_calls.push_back({function, std::move(args)}); }
 
 std::string Text(const char* text) { return text ? std::string(text) : std::string("null"); }
 
@@ -144,6 +161,7 @@ std::string PointerText(const void* pointer) {
 
 const std::vector<HostCall>& CallLog() { return g_calls; }
 void ClearCallLog() { g_calls.clear(); }
+void SetCallLogging(bool on) { g_callLogging = on; }
 
 std::vector<HostCall> CallsOf(const std::string& function) {
     std::vector<HostCall> calls;
@@ -156,7 +174,7 @@ std::vector<HostCall> CallsOf(const std::string& function) {
 const std::vector<std::pair<std::string, std::string>>& Messages() { return g_messages; }
 void ClearMessages() { g_messages.clear(); }
 
-int64_t LiveBlocks() { return static_cast<int64_t>(TheMemory().live.size()); }
+int64_t LiveBlocks() { return TheMemory().liveBlocks; }
 int64_t AllocationCount() { return TheMemory().allocationCount; }
 void FailAllocationAt(int64_t n) { TheMemory().failCountdown = n < 0 ? 0 : n; }
 

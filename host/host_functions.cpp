@@ -25,14 +25,14 @@ bool IsLegalNameCharacter(unsigned char c) {
 // ---- Server registration -----------------------------------------------------------
 
 int32_t AddFileExtension(ServerRecord* record, const char* extension, const char* description) {
-    LogCall("AddFileExtension", {PointerText(record), Text(extension), Text(description)});
+    LogCall("AddFileExtension", record, extension, description);
     if (!record || !extension) return 0;
     g_extensions.push_back({record, extension, Text(description)});
     return 1;
 }
 
 int32_t RemoveFileExtensions(ServerRecord* record) {
-    LogCall("RemoveFileExtensions", {PointerText(record)});
+    LogCall("RemoveFileExtensions", record);
     return detail::DropExtensions(record);
 }
 
@@ -40,25 +40,25 @@ int32_t RemoveFileExtensions(ServerRecord* record) {
 
 // The stand-in host attaches no data instances to surfaces: nothing to free.
 int32_t fxDataInstanceFreeAll(HostSurface* surface) {
-    LogCall("fxDataInstanceFreeAll", {PointerText(surface)});
+    LogCall("fxDataInstanceFreeAll", surface);
     return 0;
 }
 
 int32_t ClearList(void* list) {
-    LogCall("ClearList", {PointerText(list)});
+    LogCall("ClearList", list);
     if (!list) return 0;
     detail::ClearHostList(static_cast<HostList*>(list));
     return 1;
 }
 
 int32_t FX_SurfaceCreate(HostObject* object, const char* name) {
-    LogCall("FX_SurfaceCreate", {PointerText(object), Text(name)});
+    LogCall("FX_SurfaceCreate", object, name);
     if (!object || !object->geometry || !name) return 0;
     return detail::AppendSurface(object->geometry, name) ? 1 : 0;
 }
 
 int32_t FX_SurfaceSetDefault(HostSurface* surface) {
-    LogCall("FX_SurfaceSetDefault", {PointerText(surface)});
+    LogCall("FX_SurfaceSetDefault", surface);
     if (!surface) return 0;
     detail::SetSurfaceDefaults(surface);
     return 1;
@@ -69,7 +69,7 @@ int32_t FX_SurfaceSetDefault(HostSurface* surface) {
 constexpr const char* kNewObjectName = "Unnamed";
 
 int32_t FX_ObjectAdd(HostObject** slot, int32_t kind) {
-    LogCall("FX_ObjectAdd", {PointerText(slot), Number(kind)});
+    LogCall("FX_ObjectAdd", slot, kind);
     if (!slot) return 0;
     auto* object = static_cast<HostObject*>(detail::Alloc(1, sizeof(HostObject)));
     if (!object) return 0;
@@ -83,12 +83,12 @@ int32_t FX_ObjectAdd(HostObject** slot, int32_t kind) {
 }
 
 int32_t NotifyModes(int32_t scope, HostObject* object, int32_t what, uint32_t mask) {
-    LogCall("NotifyModes", {Number(scope), PointerText(object), Number(what), Number(mask)});
+    LogCall("NotifyModes", scope, object, what, mask);
     return 1;
 }
 
 int32_t NotifyObject(int32_t scope, HostObject* object, int32_t what, uint32_t mask) {
-    LogCall("NotifyObject", {Number(scope), PointerText(object), Number(what), Number(mask)});
+    LogCall("NotifyObject", scope, object, what, mask);
     return 1;
 }
 
@@ -99,40 +99,40 @@ int32_t FreeGeometryOf(HostObject** slot, bool keepSurfaces) {
 }
 
 int32_t FX_FreeObjectGeometryOnly(HostObject** slot) {
-    LogCall("FX_FreeObjectGeometryOnly", {PointerText(slot)});
+    LogCall("FX_FreeObjectGeometryOnly", slot);
     return FreeGeometryOf(slot, false);
 }
 
 int32_t FX_FreeObjectGeometryOnlyKeepSurfaces(HostObject** slot) {
-    LogCall("FX_FreeObjectGeometryOnlyKeepSurfaces", {PointerText(slot)});
+    LogCall("FX_FreeObjectGeometryOnlyKeepSurfaces", slot);
     return FreeGeometryOf(slot, true);
 }
 
 int32_t FX_ObjectRenamePath(HostObject* object, const char* path) {
-    LogCall("FX_ObjectRenamePath", {PointerText(object), Text(path)});
+    LogCall("FX_ObjectRenamePath", object, path);
     return object && path && detail::ReplaceText(object->path, path) ? 1 : 0;
 }
 
 int32_t FX_ObjectRename(HostObject* object, const char* name) {
-    LogCall("FX_ObjectRename", {PointerText(object), Text(name)});
+    LogCall("FX_ObjectRename", object, name);
     return object && name && detail::ReplaceText(object->name, name) ? 1 : 0;
 }
 
 int32_t FX_ObjectRenameFile(HostObject* object, const char* fileName) {
-    LogCall("FX_ObjectRenameFile", {PointerText(object), Text(fileName)});
+    LogCall("FX_ObjectRenameFile", object, fileName);
     return object && fileName && detail::ReplaceText(object->fileName, fileName) ? 1 : 0;
 }
 
 // The stand-in host has one user and no locks: marking an object is logged only.
 int32_t FX_ExclusiveAllocate(HostObject* object) {
-    LogCall("FX_ExclusiveAllocate", {PointerText(object)});
+    LogCall("FX_ExclusiveAllocate", object);
     return 1;
 }
 
 // ---- Names -----------------------------------------------------------------------------
 
 int32_t StripExtension(char* name) {
-    LogCall("StripExtension", {Text(name)});
+    LogCall("StripExtension", name);
     if (!name) return 0;
     char* dot = std::strrchr(name, '.');
     // A leading dot (".hidden") names the file; it is no extension.
@@ -142,7 +142,7 @@ int32_t StripExtension(char* name) {
 }
 
 int32_t FX_StringMakeLegalName(char* name) {
-    LogCall("FX_StringMakeLegalName", {Text(name)});
+    LogCall("FX_StringMakeLegalName", name);
     if (!name) return 0;
     for (char* c = name; *c; ++c) {
         if (!IsLegalNameCharacter(static_cast<unsigned char>(*c))) *c = '_';
@@ -151,7 +151,7 @@ int32_t FX_StringMakeLegalName(char* name) {
 }
 
 int32_t SpacesToUnderScores(char* name) {
-    LogCall("SpacesToUnderScores", {Text(name)});
+    LogCall("SpacesToUnderScores", name);
     if (!name) return 0;
     for (char* c = name; *c; ++c) {
         if (*c == ' ') *c = '_';
@@ -162,31 +162,31 @@ int32_t SpacesToUnderScores(char* name) {
 // ---- Geometry --------------------------------------------------------------------------
 
 int32_t FX_GeometrySetType(uint16_t* typeField, int32_t type) {
-    LogCall("FX_GeometrySetType", {PointerText(typeField), Number(type)});
+    LogCall("FX_GeometrySetType", typeField, type);
     if (!typeField) return 0;
     *typeField = static_cast<uint16_t>(type);
     return 1;
 }
 
 int32_t FX_BoundingBoxGet(void* const* points, int32_t count, void* box) {
-    LogCall("FX_BoundingBoxGet", {PointerText(points), Number(count), PointerText(box)});
+    LogCall("FX_BoundingBoxGet", points, count, box);
     if (!box) return 0;
     detail::ComputeBoundingBox(reinterpret_cast<HostPoint* const*>(points), count, static_cast<HostBoundingBox*>(box));
     return 1;
 }
 
 int32_t FX_EdgeListCreate(HostObject* object) {
-    LogCall("FX_EdgeListCreate", {PointerText(object)});
+    LogCall("FX_EdgeListCreate", object);
     return object && object->geometry && detail::CreateEdgeList(object->geometry) ? 1 : 0;
 }
 
 int32_t FX_NormalInit(HostObject* object, int32_t mode) {
-    LogCall("FX_NormalInit", {PointerText(object), Number(mode)});
+    LogCall("FX_NormalInit", object, mode);
     return object && object->geometry && detail::CreateNormals(object->geometry) ? 1 : 0;
 }
 
 int32_t CreateDCUVPolys(HostObject* object, int32_t mapIndex) {
-    LogCall("CreateDCUVPolys", {PointerText(object), Number(mapIndex)});
+    LogCall("CreateDCUVPolys", object, mapIndex);
     return object && object->geometry && detail::CreateUVPolygons(object->geometry, mapIndex) ? 1 : 0;
 }
 

@@ -46,9 +46,21 @@ bool ReplaceText(char*& field, const char* text);
 
 // ---- Call log (host_core.cpp) -----------------------------------------------------
 
-void LogCall(const char* function, std::vector<std::string> args);
 std::string Text(const char* text);  // the text, or "null"
 std::string Number(int64_t value);
+bool CallLogging();
+void AppendCall(const char* function, std::vector<std::string> args);
+// How the log writes each kind of argument: texts as given, numbers in
+// decimal, pointers as PointerText gives them.
+inline std::string LogText(const char* text) { return Text(text); }
+inline std::string LogText(const void* pointer) { return PointerText(pointer); }
+inline std::string LogText(int64_t value) { return Number(value); }
+// Logs a host function call; the arguments are turned into text only while
+// the log is on, so a busy import pays nothing for it otherwise.
+template <typename... Args>
+void LogCall(const char* function, const Args&... args) {
+    if (CallLogging()) AppendCall(function, {LogText(args)...});
+}
 
 // The service table found under "ms"; slot 2 records both lines (Messages()).
 HostMessageTable* MessageTable();

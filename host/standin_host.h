@@ -111,6 +111,8 @@ struct HostCall {
 std::string PointerText(const void* pointer);
 const std::vector<HostCall>& CallLog();
 void ClearCallLog();
+// The log is on from the start; programs that load large files switch it off.
+void SetCallLogging(bool on);
 // The calls of one function, in order.
 std::vector<HostCall> CallsOf(const std::string& function);
 

@@ -174,7 +174,11 @@ FileFacts InspectInput(const std::string& path) {
 
 class ModuleSession {
 public:
-    explicit ModuleSession(const std::string& path) { loaded_ = standin::LoadModule(path, &error_); }
+    // The converter keeps no log of host calls: files can hold millions of polygons.
+    explicit ModuleSession(const std::string& path) {
+        standin::SetCallLogging(false);
+        loaded_ = standin::LoadModule(path, &error_);
+    }
     ~ModuleSession() {
         if (loaded_) standin::UnloadModule();
     }
