@@ -134,19 +134,33 @@ void CollectEdges(const HostPolygon* polygon, std::vector<uint64_t>& edges) {
         const HostPoint* to = CornerPoint(polygon, (k + 1) % n);
         if (!from || !to || from->index == to->index) continue;
         const auto [a, b] = std::minmax(from->index, to->index);
+        if (a < 0) continue;  // not an index of the points array
         edges.push_back(uint64_t{static_cast<uint32_t>(a)} << 32 | static_cast<uint32_t>(b));
     }
 }
 
+// Packed (a, b) pairs sorted and made distinct: bucketed by a, then each
+// bucket sorted by b.
+std::vector<uint64_t> SortPairs(const std::vector<uint64_t>& pairs) {
+    uint32_t maxA = 0;
+    for (uint64_t pair : pairs) maxA = std::max(maxA, static_cast<uint32_t>(pair >> 32));
+    std::vector<uint32_t> start(pairs.empty() ? 1 : size_t{maxA} + 2, 0);
+    for (uint64_t pair : pairs) ++start[(pair >> 32) + 1];
+    for (size_t a = 1; a < start.size(); ++a) start[a] += start[a - 1];
+    std::vector<uint64_t> sorted(pairs.size());
+    std::vector<uint32_t> next(start.begin(), start.end() - 1);
+    for (uint64_t pair : pairs) sorted[next[pair >> 32]++] = pair;
+    for (size_t a = 0; a + 1 < start.size(); ++a) std::sort(sorted.begin() + start[a], sorted.begin() + start[a + 1]);
+    sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+    return sorted;
+}
+
 // Sets the UV of the first still unset corner of `polygon` that uses `point`.
 void AssignCornerUV(const HostPolygon* polygon, const UVMapPolygonEntry& entry, HostUVCorner* corners,
-                    std::vector<bool>& assigned) {
-    const int64_t n = static_cast<int64_t>(assigned.size());
+                    int64_t n) {
     for (int64_t k = 0; k < n; ++k) {
-        if (assigned[k] || CornerPoint(polygon, k) != entry.point) continue;
-        corners[k].u = entry.u;
-        corners[k].v = entry.v;
-        assigned[k] = true;
+        if (corners[k].assigned != 0.0f || CornerPoint(polygon, k) != entry.point) continue;
+        corners[k] = {entry.u, entry.v, 1.0f};
         return;
     }
 }
@@ -233,17 +247,17 @@ void ComputeBoundingBox(HostPoint* const* points, int32_t count, HostBoundingBox
     }
 }
 
-// The distinct edges in ascending (a, b) order: sorting all pairs once keeps
-// the host fast on objects of millions of polygons.
+// The distinct edges in ascending (a, b) order. Pairs are bucketed by their
+// smaller point first (a counting sort), so only each point's few edges are
+// sorted: linear work on objects of millions of polygons.
 bool CreateEdgeList(HostGeometry* geometry) {
     FreeField(geometry->edges);
     geometry->edgeCount = 0;
-    std::vector<uint64_t> edges;
+    std::vector<uint64_t> pairs;
     for (int64_t i = 0; i < geometry->polygonCount; ++i) {
-        if (const HostPolygon* polygon = PolygonAt(geometry, i)) CollectEdges(polygon, edges);
+        if (const HostPolygon* polygon = PolygonAt(geometry, i)) CollectEdges(polygon, pairs);
     }
-    std::sort(edges.begin(), edges.end());
-    edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
+    std::vector<uint64_t> edges = SortPairs(pairs);
     if (edges.empty()) return true;
     geometry->edges = static_cast<HostEdge*>(Alloc(edges.size(), sizeof(HostEdge)));
     if (!geometry->edges) return false;
@@ -269,19 +283,26 @@ bool CreateNormals(HostGeometry* geometry) {
     return true;
 }
 
+// The module only ever appends entries to a map, so a map finished again
+// needs only its new entries turned into UV data; a map whose data no longer
+// matches the geometry's polygons is rebuilt from its first entry.
 bool CreateUVPolygons(HostGeometry* geometry, int32_t mapIndex) {
     if (mapIndex < 0 || mapIndex >= Slots(geometry->uvMaps, geometry->uvMapCount)) return false;
     HostUVMap* map = geometry->uvMaps[mapIndex];
     if (!map) return false;
-    FreeUVPolygons(map);
     const int64_t polygons = std::max(0, geometry->polygonCount);
-    if (polygons == 0) return true;
-    map->polygonUV = static_cast<HostUVCorner**>(Alloc(polygons, sizeof(HostUVCorner*)));
-    if (!map->polygonUV) return false;
-    std::vector<std::vector<bool>> assigned(polygons);
     const auto held = static_cast<int64_t>(BlockSize(map->polygonEntries) / sizeof(UVMapPolygonEntry));
     const int64_t entries = std::clamp<int64_t>(map->polygonEntryCount, 0, held);
-    for (int64_t j = 0; j < entries; ++j) {
+    if (Slots(map->polygonUV) != polygons || map->uvEntriesDone > entries) {
+        FreeUVPolygons(map);
+        map->uvEntriesDone = 0;
+    }
+    if (polygons == 0) return true;
+    if (!map->polygonUV) {
+        map->polygonUV = static_cast<HostUVCorner**>(Alloc(polygons, sizeof(HostUVCorner*)));
+        if (!map->polygonUV) return false;
+    }
+    for (int64_t j = std::max(0, map->uvEntriesDone); j < entries; ++j) {
         const UVMapPolygonEntry& entry = map->polygonEntries[j];
         const HostPolygon* polygon = entry.polygon;
         // An entry whose polygon is not the one at its own index is ignored.
@@ -294,12 +315,13 @@ bool CreateUVPolygons(HostGeometry* geometry, int32_t mapIndex) {
             uv = static_cast<HostUVCorner*>(Alloc(corners, sizeof(HostUVCorner)));
             if (!uv) {
                 FreeUVPolygons(map);
+                map->uvEntriesDone = 0;
                 return false;
             }
-            assigned[polygon->index].assign(corners, false);
         }
-        AssignCornerUV(polygon, entry, uv, assigned[polygon->index]);
+        AssignCornerUV(polygon, entry, uv, corners);
     }
+    map->uvEntriesDone = static_cast<int32_t>(entries);
     return true;
 }
 

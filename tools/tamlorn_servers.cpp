@@ -1,6 +1,7 @@
 // tamlorn-servers [MODULE]: loads the module through the stand-in host and lists
 // the translation servers it registers, one line each:
 //   init name, import/export, extension, description, init result, callbacks set.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -54,11 +55,13 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::printf("%zu servers in %s\n", standin::Servers().size(), path.c_str());
+    constexpr int kDescriptionColumn = 18;
     for (const standin::Server& server : standin::Servers()) {
-        std::printf("%-24s %-6s %-4s %-20s init=%-3d callbacks=%s\n", server.initName.c_str(),
-                    server.isImport ? "import" : "export", ExtensionOf(server.record).c_str(),
-                    ("\"" + DescriptionOf(server.record) + "\"").c_str(), server.initResult,
-                    CallbacksOf(server).c_str());
+        const std::string description = DescriptionOf(server.record);
+        const int padding = std::max(0, kDescriptionColumn - static_cast<int>(description.size()));
+        std::printf("%-24s %-6s %-4s \"%s\"%*s init=%-3d callbacks=%s\n", server.initName.c_str(),
+                    server.isImport ? "import" : "export", ExtensionOf(server.record).c_str(), description.c_str(),
+                    padding, "", server.initResult, CallbacksOf(server).c_str());
     }
     standin::UnloadModule();
     return 0;

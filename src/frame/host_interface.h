@@ -229,7 +229,7 @@ static_assert(sizeof(UVMapPolygonEntry) == 24);
 // One corner item of the per-polygon UV data the host derives (CreateDCUVPolys).
 struct HostUVCorner {
     float u, v;
-    float reserved;
+    float assigned;  // the host's own: 1 once an entry gave this corner its UV
 };
 static_assert(sizeof(HostUVCorner) == 12);
 
@@ -240,7 +240,7 @@ struct HostUVMap {
     UVMapPointEntry* pointEntries;       // 16
     UVMapPointEntry** pointIndex;        // 24: one slot per host point
     int32_t polygonEntryCount;           // 32
-    uint8_t reserved36[4];
+    int32_t uvEntriesDone;               // 36: the host's own: entries its UV data covers
     UVMapPolygonEntry* polygonEntries;   // 40
     HostUVCorner** polygonUV;            // 48: one array per polygon, filled by the host
 };
