@@ -2,165 +2,105 @@
 // the stand-in host, its six inits, the server records they fill and the small
 // callbacks those records hold.
 #include <dlfcn.h>
-#include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cctype>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "standin_host.h"
+#include "host_support.h"
 
 namespace {
 
-namespace fs = std::filesystem;
+using namespace host_support;
 
 struct ExpectedServer {
     const char* initName;
     bool isImport;
+    int32_t initResult;  // the description's length
     const char* extension;
     const char* description;
     const char* lookupName;
 };
 
 const ExpectedServer kExpected[6] = {
-    {"ObjectInitWavefront", true, "obj", "Wavefront Object", "ObjectLoadOBJ"},
-    {"ObjectInit3DS", true, "3ds", "3D Studio Object", "ObjectLoad3DS"},
-    {"ObjectInitDXF", true, "dxf", "DXF Object", "ObjectLoadDXF"},
-    {"ObjectInitSaveWavefront", false, "obj", "Wavefront Object", "ObjectSaveOBJ"},
-    {"ObjectInitSave3DS", false, "3ds", "3D Studio Object", "ObjectSave3DS"},
-    {"ObjectInitSaveDXF", false, "dxf", "DXF Object", "ObjectSaveDXF"},
+    {"ObjectInitWavefront", true, 16, "obj", "Wavefront Object", "ObjectLoadOBJ"},
+    {"ObjectInit3DS", true, 16, "3ds", "3D Studio Object", "ObjectLoad3DS"},
+    {"ObjectInitDXF", true, 10, "dxf", "DXF Object", "ObjectLoadDXF"},
+    {"ObjectInitSaveWavefront", false, 16, "obj", "Wavefront Object", "ObjectSaveOBJ"},
+    {"ObjectInitSave3DS", false, 16, "3ds", "3D Studio Object", "ObjectSave3DS"},
+    {"ObjectInitSaveDXF", false, 10, "dxf", "DXF Object", "ObjectSaveDXF"},
 };
-
-const std::set<std::string> kExportedNames = {"FileImportServers",       "FileExportServers", "ObjectInitWavefront",
-                                              "ObjectInit3DS",           "ObjectInitDXF",     "ObjectInitSaveWavefront",
-                                              "ObjectInitSave3DS",       "ObjectInitSaveDXF"};
-
-struct CommandResult {
-    int status = -1;
-    std::string output;
-};
-
-CommandResult RunCommand(const std::string& command) {
-    CommandResult result;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return result;
-    char line[512];
-    while (std::fgets(line, sizeof line, pipe)) result.output += line;
-    const int status = pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-        lines.push_back(text.substr(start, end - start));
-    }
-    return lines;
-}
-
-// The names a library exports, as the dynamic symbol table lists them.
-std::set<std::string> DefinedDynamicSymbols(const std::string& library) {
-    const CommandResult nm = RunCommand("nm -D --defined-only '" + library + "'");
-    EXPECT_EQ(nm.status, 0) << nm.output;
-    std::set<std::string> names;
-    for (const std::string& line : Lines(nm.output)) {
-        const size_t space = line.rfind(' ');
-        if (space != std::string::npos) names.insert(line.substr(space + 1));
-    }
-    return names;
-}
-
-void WriteFile(const fs::path& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
 
 // The smallest head the 3D Studio check accepts: the main chunk id at 0 and the
 // editor chunk id at 16, little-endian.
-std::vector<uint8_t> Head3DS(size_t size) {
-    std::vector<uint8_t> bytes(size, 0);
-    bytes[0] = 0x4D;
-    bytes[1] = 0x4D;
-    if (size >= 18) {
-        bytes[16] = 0x3D;
-        bytes[17] = 0x3D;
-    }
-    return bytes;
-}
+const std::string k3DSHead = Chunk(0x4D4D, Chunk(0x0002, U32(3)) + Chunk(0x3D3D, "")).substr(0, 18);
 
-standin::PointSpec Point(double x, double y, double z) { return {{x, y, z}, {}, false}; }
-
-class FrameTest : public ::testing::Test {
+class FrameTest : public TempDirTest {
 protected:
     void SetUp() override {
+        TempDirTest::SetUp();
         standin::ClearCallLog();
         standin::ClearMessages();
         std::string error;
         ASSERT_TRUE(standin::LoadModule(TAMLORN_MODULE_PATH, &error)) << error;
         ASSERT_EQ(standin::Servers().size(), 6u);
-        directory_ = fs::path(::testing::TempDir()) / ("tamlorn_frame_" + std::to_string(getpid()));
-        fs::create_directories(directory_);
     }
     void TearDown() override {
         standin::UnloadModule();
-        fs::remove_all(directory_);
+        TempDirTest::TearDown();
     }
 
     const standin::Server& ServerAt(size_t i) { return standin::Servers().at(i); }
-    std::string PathOf(const char* name) { return (directory_ / name).string(); }
-
-    fs::path directory_;
 };
 
-TEST_F(FrameTest, EveryInitRunsInListOrderAndAnswersTheDescriptionLength) {
-    const int32_t expectedResults[6] = {16, 16, 10, 16, 16, 10};
-    for (size_t i = 0; i < 6; ++i) {
-        EXPECT_EQ(ServerAt(i).initName, kExpected[i].initName);
-        EXPECT_EQ(ServerAt(i).isImport, kExpected[i].isImport);
-        EXPECT_EQ(ServerAt(i).initResult, expectedResults[i]) << kExpected[i].initName;
-    }
+// The names a library exports, as the dynamic symbol table lists them.
+std::set<std::string> DefinedDynamicSymbols(const std::string& library, const fs::path& dir) {
+    const RunResult nm = RunProgram({"nm", "-D", "--defined-only", library}, dir);
+    EXPECT_EQ(nm.exitCode, 0) << nm.err;
+    std::set<std::string> names;
+    for (const std::string& line : SplitLines(nm.out)) names.insert(line.substr(line.rfind(' ') + 1));
+    return names;
 }
 
-TEST_F(FrameTest, RecordsCarryTheServerSettingsAndOnlyTheirOwnCallbacks) {
+TEST_F(FrameTest, EachInitFillsItsRecordRegistersItsExtensionAndLooksUpOnlyItsOwnName) {
+    const auto registered = standin::RegisteredExtensions();
+    const auto calls = standin::CallsOf("AddFileExtension");
+    ASSERT_EQ(registered.size(), 6u);
+    ASSERT_EQ(calls.size(), 6u);
     for (size_t i = 0; i < 6; ++i) {
-        SCOPED_TRACE(kExpected[i].initName);
+        const ExpectedServer& want = kExpected[i];
+        SCOPED_TRACE(want.initName);
         const ServerRecord& record = *ServerAt(i).record;
+        EXPECT_EQ(ServerAt(i).initName, want.initName);  // run in list order
+        EXPECT_EQ(ServerAt(i).isImport, want.isImport);
+        EXPECT_EQ(ServerAt(i).initResult, want.initResult);
         EXPECT_EQ(record.version, 1.0f);
         EXPECT_EQ(record.kind, 7);
-        EXPECT_EQ(record.flags, kExpected[i].isImport ? 2u : 0x20000u);
-        EXPECT_STREQ(record.description, kExpected[i].description);
+        EXPECT_EQ(record.flags, want.isImport ? 2u : 0x20000u);
+        EXPECT_STREQ(record.description, want.description);
         EXPECT_EQ(record.namingPrefs, &standin::NamingPrefs());
         EXPECT_NE(record.load, nullptr);
         EXPECT_NE(record.unregister, nullptr);
-        EXPECT_NE(record.lookup, nullptr);
-        EXPECT_EQ(record.check != nullptr, kExpected[i].isImport);
-        EXPECT_EQ(record.free != nullptr, kExpected[i].isImport);
-    }
-    // All import servers share the one free callback.
-    EXPECT_EQ(ServerAt(0).record->free, ServerAt(1).record->free);
-    EXPECT_EQ(ServerAt(0).record->free, ServerAt(2).record->free);
-}
+        EXPECT_EQ(record.check != nullptr, want.isImport);
+        EXPECT_EQ(record.free != nullptr, want.isImport);
+        EXPECT_EQ(record.free, want.isImport ? ServerAt(0).record->free : nullptr);  // one free for all imports
 
-TEST_F(FrameTest, EachServerRegistersItsExtensionWithItsDescription) {
-    const auto registered = standin::RegisteredExtensions();
-    ASSERT_EQ(registered.size(), 6u);
-    const auto calls = standin::CallsOf("AddFileExtension");
-    ASSERT_EQ(calls.size(), 6u);
-    for (size_t i = 0; i < 6; ++i) {
-        EXPECT_EQ(registered[i].record, ServerAt(i).record);
-        EXPECT_EQ(registered[i].extension, kExpected[i].extension);
-        EXPECT_EQ(registered[i].description, kExpected[i].description);
-        const std::vector<std::string> args = {standin::PointerText(ServerAt(i).record), kExpected[i].extension,
-                                               kExpected[i].description};
-        EXPECT_EQ(calls[i].args, args);
+        EXPECT_EQ(registered[i].record, &record);
+        EXPECT_EQ(registered[i].extension, want.extension);
+        EXPECT_EQ(registered[i].description, want.description);
+        EXPECT_EQ(calls[i].args, (std::vector<std::string>{standin::PointerText(&record), want.extension,
+                                                           want.description}));
+
+        ASSERT_NE(record.lookup, nullptr);
+        std::string lower = want.lookupName;
+        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        EXPECT_EQ(record.lookup(lower.c_str()), nullptr);
+        EXPECT_EQ(record.lookup(""), nullptr);
+        for (const ExpectedServer& other : kExpected) {
+            void* const expected = &other == &want ? reinterpret_cast<void*>(record.load) : nullptr;
+            EXPECT_EQ(record.lookup(other.lookupName), expected) << other.lookupName;
+        }
     }
     EXPECT_EQ(standin::FindServer(true, "3ds"), &ServerAt(1));
     EXPECT_EQ(standin::FindServer(false, "dxf"), &ServerAt(5));
@@ -170,53 +110,43 @@ TEST_F(FrameTest, EachServerRegistersItsExtensionWithItsDescription) {
     EXPECT_EQ(standin::RegisteredExtensions().size(), 6u);
 }
 
-TEST_F(FrameTest, LookupCallbacksAnswerOnlyTheirOwnExactName) {
-    for (size_t i = 0; i < 6; ++i) {
-        SCOPED_TRACE(kExpected[i].initName);
-        const ServerRecord& record = *ServerAt(i).record;
-        EXPECT_EQ(record.lookup(kExpected[i].lookupName), reinterpret_cast<void*>(record.load));
-        std::string lower = kExpected[i].lookupName;
-        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        EXPECT_EQ(record.lookup(lower.c_str()), nullptr);
-        EXPECT_EQ(record.lookup(""), nullptr);
-        for (size_t other = 0; other < 6; ++other) {
-            if (other == i) continue;
-            EXPECT_EQ(record.lookup(kExpected[other].lookupName), nullptr) << kExpected[other].lookupName;
-        }
-    }
-}
-
-TEST_F(FrameTest, The3DSCheckWantsEighteenBytesWithBothChunkIds) {
-    const standin::Server& tds = ServerAt(1);
-    const int64_t before = standin::LiveBlocks();
-    WriteFile(PathOf("short.3ds"), Head3DS(17));
-    WriteFile(PathOf("head.3ds"), Head3DS(18));
-    std::vector<uint8_t> wrongEditor = Head3DS(18);
+// The 3D Studio check wants eighteen bytes with both chunk ids; a missing file
+// is no server's; export servers have no check. No check leaves a block or a message.
+TEST_F(FrameTest, ChecksAnswerOnTheFilesHead) {
+    std::string wrongEditor = k3DSHead;
     wrongEditor[17] = 0x3C;
-    WriteFile(PathOf("wrong.3ds"), wrongEditor);
-    EXPECT_EQ(standin::CheckFile(tds, PathOf("short.3ds")), 0);
-    EXPECT_EQ(standin::CheckFile(tds, PathOf("head.3ds")), 1);
-    EXPECT_EQ(standin::CheckFile(tds, PathOf("wrong.3ds")), 0);
-    EXPECT_EQ(standin::LiveBlocks(), before);  // the check's buffer is returned
-    EXPECT_TRUE(standin::Messages().empty());
-}
-
-TEST_F(FrameTest, ChecksOfAMissingFileAnswerZero) {
-    for (size_t i = 0; i < 3; ++i) EXPECT_EQ(standin::CheckFile(ServerAt(i), PathOf("missing.file")), 0) << i;
-    EXPECT_EQ(standin::CheckFile(ServerAt(3), PathOf("missing.file")), 0);  // export servers have no check
+    const struct {
+        size_t server;
+        const char* file;
+        std::string bytes;  // empty: no such file
+        int32_t expected;
+    } rows[] = {
+        {1, "head.3ds", k3DSHead, 1},       {1, "short.3ds", k3DSHead.substr(0, 17), 0},
+        {1, "wrong.3ds", wrongEditor, 0},   {0, "missing", "", 0},
+        {1, "missing", "", 0},              {2, "missing", "", 0},
+        {3, "head.3ds", k3DSHead, 0},
+    };
+    const int64_t before = standin::LiveBlocks();
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(kExpected[row.server].initName) + " " + row.file);
+        const fs::path path = dir_ / row.file;
+        if (!row.bytes.empty()) WriteFile(path, row.bytes);
+        EXPECT_EQ(standin::CheckFile(ServerAt(row.server), path.string()), row.expected);
+    }
+    EXPECT_EQ(standin::LiveBlocks(), before);
     EXPECT_TRUE(standin::Messages().empty());
 }
 
 TEST_F(FrameTest, ACheckWithoutMemoryShowsTheMessageAndAnswersZero) {
-    WriteFile(PathOf("head.3ds"), Head3DS(18));
+    const std::string path = Write("head.3ds", k3DSHead).string();
     const int64_t before = standin::LiveBlocks();
     standin::FailAllocationAt(1);
-    EXPECT_EQ(standin::CheckFile(ServerAt(1), PathOf("head.3ds")), 0);
+    EXPECT_EQ(standin::CheckFile(ServerAt(1), path), 0);
     ASSERT_EQ(standin::Messages().size(), 1u);
     EXPECT_EQ(standin::Messages()[0].first, "There isn't enough memory available");
     EXPECT_EQ(standin::Messages()[0].second, "to perform this operation!");
     EXPECT_EQ(standin::LiveBlocks(), before);
-    EXPECT_EQ(standin::CheckFile(ServerAt(1), PathOf("head.3ds")), 1);  // the failure struck once
+    EXPECT_EQ(standin::CheckFile(ServerAt(1), path), 1);  // the failure struck once
 }
 
 TEST_F(FrameTest, UnregisterWithdrawsOnlyThatServersExtension) {
@@ -234,7 +164,7 @@ TEST_F(FrameTest, UnregisterWithdrawsOnlyThatServersExtension) {
 TEST_F(FrameTest, TheFreeCallbackReleasesTheSurfacesAndTheirArray) {
     const int64_t before = standin::LiveBlocks();
     standin::ObjectSpec spec;
-    spec.points = {Point(0, 0, 0), Point(1, 0, 0), Point(0, 1, 0)};
+    spec.points = {{{0, 0, 0}, {}, false}, {{1, 0, 0}, {}, false}, {{0, 1, 0}, {}, false}};
     spec.surfaces = {{"red"}, {"green"}, {"blue"}};
     spec.polygons = {{{0, 1, 2}, 1}, {{0, 2}, 2}, {{1}, 3}};
     HostObject* object = standin::BuildObject(spec);
@@ -259,29 +189,25 @@ TEST_F(FrameTest, TheFreeCallbackReleasesTheSurfacesAndTheirArray) {
         EXPECT_EQ(instanceFrees[i].args, std::vector<std::string>{surfaces[i]});
         EXPECT_EQ(listClears[i].args, std::vector<std::string>{lists[i]});
     }
-
     object->geometry->surfaceList = nullptr;  // as the host does after the callback
     object->geometry->surfaceCount = 0;
     standin::DestroyObject(object);
     EXPECT_EQ(standin::LiveBlocks(), before);
-}
 
-TEST_F(FrameTest, DestroyObjectGoesThroughTheModulesFreeCallback) {
-    const int64_t before = standin::LiveBlocks();
-    standin::ObjectSpec spec;
-    spec.points = {Point(0, 0, 0), Point(1, 0, 0), Point(0, 1, 0)};
-    spec.surfaces = {{"only"}};
-    spec.polygons = {{{0, 1, 2}, 1}};
+    // The host's own destroy goes through the module's callback.
     standin::DestroyObject(standin::BuildObject(spec));
-    EXPECT_EQ(standin::CallsOf("fxDataInstanceFreeAll").size(), 1u);
+    EXPECT_EQ(standin::CallsOf("fxDataInstanceFreeAll").size(), 6u);
     EXPECT_EQ(standin::LiveBlocks(), before);
 }
 
-TEST(LibraryExportsTest, TheLibraryExportsExactlyItsEightNames) {
-    EXPECT_EQ(DefinedDynamicSymbols(TAMLORN_MODULE_PATH), kExportedNames);
-    std::set<std::string> withHooks = kExportedNames;
+TEST_F(FrameTest, TheLibraryExportsExactlyItsEightNames) {
+    const std::set<std::string> exported = {"FileImportServers",   "FileExportServers",       "ObjectInitWavefront",
+                                            "ObjectInit3DS",       "ObjectInitDXF",           "ObjectInitSaveWavefront",
+                                            "ObjectInitSave3DS",   "ObjectInitSaveDXF"};
+    EXPECT_EQ(DefinedDynamicSymbols(TAMLORN_MODULE_PATH, dir_), exported);
+    std::set<std::string> withHooks = exported;
     withHooks.insert({"TamlornTestHeapFailAt", "TamlornTestHeapLiveBlocks"});
-    EXPECT_EQ(DefinedDynamicSymbols(TAMLORN_TESTHOOKS_MODULE_PATH), withHooks);
+    EXPECT_EQ(DefinedDynamicSymbols(TAMLORN_TESTHOOKS_MODULE_PATH, dir_), withHooks);
 
     void* library = dlopen(TAMLORN_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(library, nullptr) << dlerror();
@@ -293,49 +219,44 @@ TEST(LibraryExportsTest, TheLibraryExportsExactlyItsEightNames) {
     dlclose(library);
 }
 
-TEST(LibraryExportsTest, OnlyTheTestFlavourOffersTheHeapHooks) {
-    std::string error;
-    ASSERT_TRUE(standin::LoadModule(TAMLORN_MODULE_PATH, &error)) << error;
+TEST_F(FrameTest, OnlyTheTestFlavourOffersTheHeapHooksAndNoOtherLibraryLoads) {
     EXPECT_FALSE(standin::ModuleHeapFailAt(0));
     EXPECT_EQ(standin::ModuleHeapLiveBlocks(), -1);
+    std::string error;
     ASSERT_TRUE(standin::LoadModule(TAMLORN_TESTHOOKS_MODULE_PATH, &error)) << error;
     EXPECT_EQ(standin::Servers().size(), 6u);
     EXPECT_TRUE(standin::ModuleHeapFailAt(0));
     EXPECT_EQ(standin::ModuleHeapLiveBlocks(), 0);  // nothing of the module's own is held between requests
     standin::UnloadModule();
     EXPECT_EQ(standin::ModuleHeapLiveBlocks(), -1);
-}
 
-TEST(LibraryExportsTest, LoadingSomethingElseFailsWithAReason) {
-    std::string error;
     EXPECT_FALSE(standin::LoadModule("/nonexistent/libtamlorn_io.so", &error));
     EXPECT_NE(error.find("/nonexistent/libtamlorn_io.so"), std::string::npos) << error;
     EXPECT_TRUE(standin::Servers().empty());
 }
 
-TEST(ServersToolTest, ListsTheSixServers) {
-    const CommandResult run = RunCommand(std::string(TAMLORN_BIN_DIR) + "/tamlorn-servers '" + TAMLORN_MODULE_PATH + "'");
-    ASSERT_EQ(run.status, 0) << run.output;
-    const std::vector<std::string> lines = Lines(run.output);
-    ASSERT_EQ(lines.size(), 7u) << run.output;
+TEST_F(FrameTest, TheServersToolListsTheSixOrFailsWithOneLine) {
+    const std::string tool = TAMLORN_BIN_DIR "/tamlorn-servers";
+    const RunResult run = RunProgram({tool, TAMLORN_MODULE_PATH}, dir_);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const std::vector<std::string> lines = SplitLines(run.out);
+    ASSERT_EQ(lines.size(), 7u) << run.out;
     EXPECT_EQ(lines[0].rfind("6 servers in ", 0), 0u) << lines[0];
     for (size_t i = 0; i < 6; ++i) {
         const std::string& line = lines[i + 1];
         EXPECT_EQ(line.rfind(kExpected[i].initName, 0), 0u) << line;
+        EXPECT_NE(line.find("init=" + std::to_string(kExpected[i].initResult)), std::string::npos) << line;
         EXPECT_NE(line.find(std::string("\"") + kExpected[i].description + "\""), std::string::npos) << line;
         const char* callbacks = kExpected[i].isImport ? "callbacks=check,load,free,unregister,lookup"
                                                       : "callbacks=save,unregister,lookup";
         EXPECT_NE(line.find(callbacks), std::string::npos) << line;
     }
-    EXPECT_NE(lines[3].find("init=10"), std::string::npos) << lines[3];
-}
 
-TEST(ServersToolTest, AMissingModuleIsOneErrorLineAndAFailure) {
-    const CommandResult run = RunCommand(std::string(TAMLORN_BIN_DIR) + "/tamlorn-servers /nonexistent/module.so 2>&1");
-    EXPECT_NE(run.status, 0);
-    const std::vector<std::string> lines = Lines(run.output);
-    ASSERT_EQ(lines.size(), 1u) << run.output;
-    EXPECT_EQ(lines[0].rfind("tamlorn-servers: cannot load /nonexistent/module.so", 0), 0u) << lines[0];
+    const RunResult missing = RunProgram({tool, "/nonexistent/module.so"}, dir_);
+    EXPECT_NE(missing.exitCode, 0);
+    EXPECT_EQ(missing.out, "");
+    ASSERT_EQ(SplitLines(missing.err).size(), 1u) << missing.err;
+    EXPECT_EQ(missing.err.rfind("tamlorn-servers: cannot load /nonexistent/module.so", 0), 0u) << missing.err;
 }
 
 }  // namespace

@@ -1,0 +1,224 @@
+// What the tests that drive the built module through the stand-in host share:
+// files in a folder of each test's own, the module loaded once per suite with
+// every test ending on no host or module block left, programs run as
+// subprocesses, the corpus, and 3D Studio chunks written and walked.
+#pragma once
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "standin_host.h"
+
+extern char** environ;
+
+namespace host_support {
+
+namespace fs = std::filesystem;
+
+// ---- Files and text ------------------------------------------------------------------
+
+inline std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// A new file each time, never one rewritten in place.
+inline fs::path WriteFile(const fs::path& path, std::string_view bytes) {
+    fs::remove(path);
+    std::ofstream out(path, std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    EXPECT_TRUE(out.good()) << path;
+    return path;
+}
+
+// The lines without their line ends; a last piece without one is a line too.
+inline std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    for (size_t start = 0; start < text.size();) {
+        const size_t lf = std::min(text.find('\n', start), text.size());
+        lines.push_back(text.substr(start, lf - start));
+        start = lf + 1;
+    }
+    return lines;
+}
+
+// ---- Programs --------------------------------------------------------------------------
+
+struct RunResult {
+    int exitCode = -1;  // -1: did not exit normally
+    std::string out;
+    std::string err;
+};
+
+// Runs argv[0] (looked up on PATH when it has no slash) with no input; its
+// output and error text go through files in `dir`.
+inline RunResult RunProgram(const std::vector<std::string>& argv, const fs::path& dir) {
+    const fs::path outPath = dir / "run.out", errPath = dir / "run.err";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    std::vector<char*> args;
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = 0;
+    const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    RunResult result;
+    if (spawned != 0) {
+        ADD_FAILURE() << "cannot start " << argv[0] << ": " << std::strerror(spawned);
+        return result;
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+    result.out = ReadFile(outPath);
+    result.err = ReadFile(errPath);
+    return result;
+}
+
+// ---- Fixtures ----------------------------------------------------------------------------
+
+// A folder of the test's own, removed afterwards.
+class TempDirTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::string name = "tamlorn_" + std::to_string(getpid()) + "_" + test->test_suite_name() + "_" + test->name();
+        std::replace(name.begin(), name.end(), '/', '_');  // parameterised tests
+        dir_ = fs::temp_directory_path() / name;
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    fs::path Write(const std::string& name, std::string_view bytes) { return WriteFile(dir_ / name, bytes); }
+
+    fs::path dir_;
+};
+
+// The test flavour of the module, loaded once for the suite. Each test starts
+// with the host's default naming, an empty call log and no messages, and ends
+// with the object in its slot destroyed and no host or module block left.
+class ModuleTest : public TempDirTest {
+protected:
+    static void SetUpTestSuite() {
+        std::string error;
+        ASSERT_TRUE(standin::LoadModule(TAMLORN_TESTHOOKS_MODULE_PATH, &error)) << error;
+    }
+    static void TearDownTestSuite() { standin::UnloadModule(); }
+
+    void SetUp() override {
+        TempDirTest::SetUp();
+        standin::NamingPrefs().legalNames = 1;
+        standin::ClearCallLog();
+        standin::ClearMessages();
+        blocksBefore_ = standin::LiveBlocks();
+    }
+    void TearDown() override {
+        DestroyLoaded();
+        TempDirTest::TearDown();
+    }
+
+    int32_t Load(const fs::path& path, uint32_t flags = kLoadNewObject, const char* extension = "obj") {
+        return standin::LoadFile(*standin::FindServer(true, extension), &object_, path.string(), flags);
+    }
+
+    // Destroys the object in the slot; true when every host block went with it
+    // and the module's heap is empty.
+    bool DestroyLoaded() {
+        standin::DestroyObject(object_);
+        object_ = nullptr;
+        EXPECT_EQ(standin::LiveBlocks(), blocksBefore_) << "host blocks left behind";
+        EXPECT_EQ(standin::ModuleHeapLiveBlocks(), 0) << "module blocks left behind";
+        return standin::LiveBlocks() == blocksBefore_ && standin::ModuleHeapLiveBlocks() == 0;
+    }
+
+    HostObject* object_ = nullptr;
+    int64_t blocksBefore_ = 0;
+};
+
+// ---- The corpus ----------------------------------------------------------------------------
+
+// The files of one format's corpus folder, sorted, leaving out those with the extension `skip`.
+inline std::vector<fs::path> CorpusFiles(const std::string& format, const std::string& skip) {
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::directory_iterator(fs::path(TAMLORN_CORPUS_DIR) / format))
+        if (entry.path().extension() != skip) files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+// ---- 3D Studio chunks ------------------------------------------------------------------------
+
+inline std::string U16(uint16_t v) { return {static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)}; }
+inline std::string U32(uint32_t v) { return U16(static_cast<uint16_t>(v)) + U16(static_cast<uint16_t>(v >> 16)); }
+inline std::string F32(float f) {
+    uint32_t bits;
+    std::memcpy(&bits, &f, 4);
+    return U32(bits);
+}
+inline std::string Chunk(uint16_t id, const std::string& content) {
+    return U16(id) + U32(static_cast<uint32_t>(6 + content.size())) + content;
+}
+
+inline uint16_t U16At(std::string_view b, size_t at) {
+    return static_cast<uint16_t>(uint8_t(b[at]) | uint8_t(b[at + 1]) << 8);
+}
+inline uint32_t U32At(std::string_view b, size_t at) { return U16At(b, at) | uint32_t(U16At(b, at + 2)) << 16; }
+
+struct ChunkTree {
+    std::vector<size_t> headers;           // offset of every chunk header met
+    std::vector<std::string> meshObjects;  // the named objects holding a triangle mesh, in file order
+};
+
+inline bool HoldsChunks(uint16_t id) {
+    for (uint16_t parent : {0x4D4D, 0x3D3D, 0xB000, 0x4000, 0x4100, 0x4120, 0xAFFF, 0xA020, 0xA040, 0xA041, 0xA050})
+        if (id == parent) return true;
+    return false;
+}
+
+// Walks the chunks from `pos` to `end`; `object` names the named object around them.
+inline void WalkChunks(std::string_view b, size_t pos, size_t end, const std::string& object, ChunkTree* tree) {
+    while (pos + 6 <= end) {
+        const uint16_t id = U16At(b, pos);
+        const size_t length = U32At(b, pos + 2);
+        if (length < 6 || length > end - pos) return;
+        tree->headers.push_back(pos);
+        size_t content = pos + 6;
+        std::string owner = object;
+        if (id == 0x4000) {  // the object name and its NUL come before the sub-chunks
+            const size_t nul = std::min(b.find('\0', content), pos + length);
+            owner = b.substr(content, nul - content);
+            content = nul + 1;
+        }
+        if (id == 0x4100) tree->meshObjects.push_back(object);
+        if (id == 0x4120 && content + 2 <= pos + length) content += 2 + 8 * size_t(U16At(b, content));
+        if (HoldsChunks(id)) WalkChunks(b, content, pos + length, owner, tree);
+        pos += length;
+    }
+}
+
+inline ChunkTree WalkChunks(std::string_view bytes) {
+    ChunkTree tree;
+    WalkChunks(bytes, 0, bytes.size(), "", &tree);
+    return tree;
+}
+
+}  // namespace host_support
