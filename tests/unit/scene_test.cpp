@@ -4,15 +4,18 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "frame/module_heap.h"
+#include "unit/unit_support.h"
 
 namespace {
+
+using unit::Refs;
+using unit::Surface;
+using Scene = unit::SceneTest;
 
 // Runs before any other test touches the scene (each test also runs alone under ctest).
 TEST(SceneStart, NothingDetectedBeforeTheFirstImport) {
@@ -20,27 +23,9 @@ TEST(SceneStart, NothingDetectedBeforeTheFirstImport) {
     EXPECT_EQ(g_Scene.LineEndStyle, kLineEndLF);
 }
 
-class Scene : public ::testing::Test {
-protected:
-    void SetUp() override {
-        SceneReset();
-        ASSERT_EQ(SceneAllocateFirstChunks(), 1);
-    }
-    void TearDown() override {
-        ModuleHeapFailAt(0);
-        SceneFree();
-        EXPECT_EQ(ModuleHeapLiveBlocks(), 0);
-    }
-};
-
-std::vector<uint32_t> Iota(uint32_t n, uint32_t first) {
-    std::vector<uint32_t> v(n);
-    for (uint32_t k = 0; k < n; ++k) v[k] = first + k;
-    return v;
-}
-
 int32_t AddPolygon(uint32_t n, uint32_t first, uint32_t surface, bool withUV = false) {
-    const std::vector<uint32_t> indices = Iota(n, first);
+    Refs indices(n);
+    for (uint32_t k = 0; k < n; ++k) indices[k] = first + k;
     return SceneAddElement(static_cast<int32_t>(n), surface, indices.data(), withUV ? indices.data() : nullptr);
 }
 
@@ -57,49 +42,38 @@ void JumpToChunk(ChunkStream& stream, int32_t k) {
 TEST_F(Scene, ResetGivesTheStartValuesAndTouchesNoMemory) {
     for (int32_t i = 0; i < 5; ++i) ASSERT_EQ(SceneAddPoint(1, 2, 3), 1);
     ASSERT_EQ(AddPolygon(3, 0, 1, true), 1);
-    uint16_t surface = 0;
-    char name[kSurfaceNameBytes] = "red";
-    SceneFindOrAddSurface(name, sizeof name, &surface);
-    g_Scene.SurfaceColours[kSurfaceSlots - 1][1] = 7;
-    g_Scene.SurfaceColourLevel[kSurfaceSlots - 1] = 9;
-    g_Scene.SurfaceSmooth[3] = 1;
-    g_Scene.GroupUseCount[4] = 2;
-    g_Scene.LineStream.full = true;
-    g_Scene.TextBlocksOwned = g_Scene.BinaryDxfSeen = true;
-    g_Scene.LineEndStyle = kLineEndCR;
-    g_Scene.DetectedFormat = kFormatDXF;
-    g_Scene.SkippedFaceCount = 3;
+    Surface("red");
+    ImportScene& s = g_Scene;
+    s.SurfaceColours[kSurfaceSlots - 1][1] = 7;
+    s.SurfaceColourLevel[kSurfaceSlots - 1] = 9;
+    s.SurfaceSmooth[3] = 1;
+    s.GroupUseCount[4] = 2;
+    s.LineStream.full = s.TextBlocksOwned = s.BinaryDxfSeen = true;
+    s.LineEndStyle = kLineEndCR;
+    s.DetectedFormat = kFormatDXF;
+    s.SkippedFaceCount = 3;
 
     const int64_t allocations = ModuleHeapAllocCount();
     const int64_t live = ModuleHeapLiveBlocks();
     SceneReset();
     EXPECT_EQ(ModuleHeapAllocCount(), allocations);
     EXPECT_EQ(ModuleHeapLiveBlocks(), live);
-
-    const ImportScene& s = g_Scene;
     for (int32_t count : {s.PointCount, s.UVPointCount, s.PolygonCount, s.PolygonUVCount, s.LineCount, s.DotCount,
-                          s.PolygonWordTotal, s.SurfaceCount, s.SkippedFaceCount}) {
+                          s.PolygonWordTotal, s.SurfaceCount, s.SkippedFaceCount, int32_t(s.SurfaceSlotCount),
+                          s.PolygonStream.used[0], s.PolygonUVStream.last, int32_t(s.SurfaceNames[0][0]),
+                          int32_t(s.SurfaceSmooth[3]), int32_t(s.GroupUseCount[4])}) {
         EXPECT_EQ(count, 0);
     }
-    EXPECT_EQ(s.SurfaceSlotCount, 0);
-    EXPECT_EQ(s.PolygonStream.used[0], 0);
-    EXPECT_EQ(s.PolygonUVStream.last, 0);
-    EXPECT_FALSE(s.LineStream.full);
-    EXPECT_FALSE(s.TextBlocksOwned || s.BinaryDxfSeen || s.TriangleStreamOwned);
-    EXPECT_EQ(s.SurfaceNames[0][0], '\0');
+    EXPECT_FALSE(s.LineStream.full || s.TextBlocksOwned || s.BinaryDxfSeen || s.TriangleStreamOwned);
     for (int32_t slot : {0, kSurfaceSlots - 1}) {
-        EXPECT_EQ(s.SurfaceColours[slot][0], 200);
-        EXPECT_EQ(s.SurfaceColours[slot][1], 200);
-        EXPECT_EQ(s.SurfaceColours[slot][2], 200);
+        EXPECT_EQ(std::vector<int>(s.SurfaceColours[slot], s.SurfaceColours[slot] + 3), std::vector<int>(3, 200));
         EXPECT_EQ(s.SurfaceColourLevel[slot], 255);
     }
-    EXPECT_EQ(s.SurfaceSmooth[3], 0);
-    EXPECT_EQ(s.GroupUseCount[4], 0);
     // Kept between imports.
     EXPECT_EQ(s.LineEndStyle, kLineEndCR);
     EXPECT_EQ(s.DetectedFormat, kFormatDXF);
-    g_Scene.DetectedFormat = kFormatNeverDetected;
-    g_Scene.LineEndStyle = kLineEndLF;
+    s.DetectedFormat = kFormatNeverDetected;
+    s.LineEndStyle = kLineEndLF;
 }
 
 TEST_F(Scene, TenThousandNineHundredTwentyPointsFillOneChunkAndOpenAnEmptyOne) {
@@ -128,7 +102,7 @@ TEST_F(Scene, TenThousandNineHundredTwentyPointsFillOneChunkAndOpenAnEmptyOne) {
 // Polygons of 8 x 4000 and 739 corners take 32757 words, so the next count
 // word ends exactly at the threshold and its indices go to chunk 1.
 TEST_F(Scene, ACountWordEndingAtTheThresholdHasItsIndicesInTheNextChunk) {
-    std::vector<uint32_t> sizes(8, kMaxCorners);
+    Refs sizes(8, kMaxCorners);
     sizes.push_back(739);
     sizes.push_back(12);
     uint32_t first = 0;
@@ -170,7 +144,7 @@ TEST_F(Scene, ACountWordEndingAtTheThresholdHasItsIndicesInTheNextChunk) {
 }
 
 TEST_F(Scene, ElementsOutsideOneToFourThousandCornersChangeNothing) {
-    const std::vector<uint32_t> indices = Iota(kMaxCorners + 1, 0);
+    const Refs indices(kMaxCorners + 1, 0);
     for (int32_t n : {0, -1, kMaxCorners + 1}) {
         EXPECT_EQ(SceneAddElement(n, 1, indices.data(), indices.data()), 0);
     }
@@ -183,33 +157,32 @@ TEST_F(Scene, ElementsOutsideOneToFourThousandCornersChangeNothing) {
     EXPECT_EQ(SceneAddElement(kMaxCorners, 1, indices.data(), nullptr), 1);
 }
 
-TEST_F(Scene, LinesAndDotsAreWholeRecordsAndIgnoreTextureIndices) {
-    const uint32_t indices[2] = {4, 5};
-    ASSERT_EQ(SceneAddElement(2, 3, indices, indices), 1);
-    ASSERT_EQ(SceneAddElement(1, 6, indices, nullptr), 1);
-    const uint32_t line[4] = {2, 4, 5, 3};
+// Lines (8190 to a chunk) and dots are whole records; their texture indices are dropped.
+TEST_F(Scene, LinesAndDotsAreWholeRecordsAndTheWalkCrossesTheirChunks) {
+    const uint32_t dotPoint = 4;
+    ASSERT_EQ(SceneAddElement(1, 6, &dotPoint, nullptr), 1);
+    constexpr uint32_t kLines = 8190 + 3;
+    Refs indices, surfaces(kLines, 3);
+    for (uint32_t k = 0; k < kLines; ++k) {
+        const uint32_t ends[2] = {k, k + 1};
+        ASSERT_EQ(SceneAddElement(2, 3, ends, ends), 1);
+        indices.insert(indices.end(), ends, ends + 2);
+    }
+    indices.push_back(dotPoint);
+    surfaces.push_back(6);
+    const uint32_t line[4] = {2, 0, 1, 3};
     const uint32_t dot[3] = {1, 4, 6};
     EXPECT_EQ(std::memcmp(g_Scene.LineStream.chunks[0], line, sizeof line), 0);
     EXPECT_EQ(std::memcmp(g_Scene.DotStream.chunks[0], dot, sizeof dot), 0);
-    EXPECT_EQ(g_Scene.PolygonUVStream.used[0], 0);
-    EXPECT_EQ(g_Scene.LineCount, 1);
-    EXPECT_EQ(g_Scene.DotCount, 1);
-    EXPECT_EQ(g_Scene.PolygonWordTotal, 0);
-}
-
-TEST_F(Scene, LineChunksHold8190RecordsAndTheWalkCrossesThem) {
-    constexpr int32_t kLines = 8190 + 3;
-    for (uint32_t k = 0; k < kLines; ++k) {
-        const uint32_t indices[2] = {k, k + 1};
-        ASSERT_EQ(SceneAddElement(2, 1, indices, nullptr), 1);
-    }
     EXPECT_EQ(g_Scene.LineStream.used[0], 8190 * 16);
-    uint32_t expected = 0;
-    int32_t surfaces = 0;
-    SceneForEachElement([&](uint32_t& index) { EXPECT_EQ(index, expected / 2 + expected % 2); ++expected; },
-                        [&](uint32_t& surface) { surfaces += static_cast<int32_t>(surface); });
-    EXPECT_EQ(expected, 2u * kLines);
-    EXPECT_EQ(surfaces, kLines);
+    EXPECT_EQ(g_Scene.PolygonUVStream.used[0] + g_Scene.PolygonWordTotal, 0);
+    EXPECT_EQ(g_Scene.LineCount, int32_t(kLines));
+    EXPECT_EQ(g_Scene.DotCount, 1);
+    Refs walkedIndices, walkedSurfaces;
+    SceneForEachElement([&](uint32_t& index) { walkedIndices.push_back(index); },
+                        [&](uint32_t& surface) { walkedSurfaces.push_back(surface); });
+    EXPECT_EQ(walkedIndices, indices);
+    EXPECT_EQ(walkedSurfaces, surfaces);
 }
 
 TEST_F(Scene, ValidationAcceptsNoTextureAndRejectsAnIndexEqualToTheCount) {
@@ -222,36 +195,25 @@ TEST_F(Scene, ValidationAcceptsNoTextureAndRejectsAnIndexEqualToTheCount) {
     ASSERT_EQ(SceneAddElement(1, 1, corners + 2, nullptr), 1);
     EXPECT_EQ(SceneValidate(), 1);
 
-    // The last point index of each kind of record, raised to PointCount.
-    for (uint32_t* word : {reinterpret_cast<uint32_t*>(g_Scene.PolygonStream.chunks[0]) + 3,
-                           reinterpret_cast<uint32_t*>(g_Scene.LineStream.chunks[0]) + 2,
-                           reinterpret_cast<uint32_t*>(g_Scene.DotStream.chunks[0]) + 1}) {
-        const uint32_t kept = *word;
-        *word = 4;
-        EXPECT_EQ(SceneValidate(), 0);
-        *word = kept;
+    // The last point index of each kind of record raised to PointCount, a texture index to UVPointCount.
+    const auto word = [](ChunkStream& stream, int k) { return reinterpret_cast<uint32_t*>(stream.chunks[0]) + k; };
+    const std::pair<uint32_t*, uint32_t> raised[] = {{word(g_Scene.PolygonStream, 3), 4},
+                                                     {word(g_Scene.LineStream, 2), 4},
+                                                     {word(g_Scene.DotStream, 1), 4},
+                                                     {word(g_Scene.PolygonUVStream, 2), 1}};
+    for (const auto& [at, count] : raised) {
+        const uint32_t kept = *at;
+        *at = count;
+        EXPECT_EQ(SceneValidate(), 0) << count;
+        *at = kept;
     }
-    auto* texture = reinterpret_cast<uint32_t*>(g_Scene.PolygonUVStream.chunks[0]) + 2;
-    *texture = 1;
-    EXPECT_EQ(SceneValidate(), 0);
 }
 
 // ---- Surfaces -------------------------------------------------------------------
 
-uint16_t Surface(const std::string& text) {
-    std::vector<char> buffer(std::max<size_t>(text.size() + 1, kSurfaceNameBytes));
-    std::memcpy(buffer.data(), text.c_str(), text.size() + 1);
-    uint16_t surface = 0;
-    SceneFindOrAddSurface(buffer.data(), static_cast<int32_t>(buffer.size()), &surface);
-    return surface;
-}
-
 TEST_F(Scene, SurfacesAreFoundExactlyAndEmptyNamesBecomeDefault) {
-    EXPECT_EQ(Surface("red"), 1);
-    EXPECT_EQ(Surface("Red"), 2);
-    EXPECT_EQ(Surface("red"), 1);
-    EXPECT_EQ(Surface("re"), 3);
-    EXPECT_EQ(Surface("redder"), 4);
+    const std::pair<const char*, int> found[] = {{"red", 1}, {"Red", 2}, {"red", 1}, {"re", 3}, {"redder", 4}};
+    for (const auto& [name, number] : found) EXPECT_EQ(Surface(name), number) << name;
     char empty[16] = "";
     uint16_t surface = 0;
     SceneFindOrAddSurface(empty, sizeof empty, &surface);
@@ -290,6 +252,7 @@ TEST_F(Scene, NamesBeyond127CharactersAreCutAndShortBuffersAreNeverOverrun) {
     EXPECT_STREQ(g_Scene.SurfaceNames[3], "default");
 }
 
+// From 2046 slots on every name, even a stored one, is "default", stored once.
 TEST_F(Scene, From2046SlotsOnEveryNameIsDefaultStoredOnce) {
     for (int32_t i = 0; i < kSurfaceNameLimit; ++i) ASSERT_EQ(Surface("s" + std::to_string(i)), i + 1);
     char fresh[32] = "fresh";
@@ -297,11 +260,7 @@ TEST_F(Scene, From2046SlotsOnEveryNameIsDefaultStoredOnce) {
     SceneFindOrAddSurface(fresh, sizeof fresh, &surface);
     EXPECT_STREQ(fresh, "default");
     EXPECT_EQ(surface, kSurfaceNameLimit + 1);
-    EXPECT_EQ(g_Scene.SurfaceSlotCount, kSurfaceNameLimit + 1);
-    EXPECT_EQ(Surface("another"), kSurfaceNameLimit + 1);
-    EXPECT_EQ(Surface(""), kSurfaceNameLimit + 1);
-    // At the limit even a stored name becomes "default".
-    EXPECT_EQ(Surface("s5"), kSurfaceNameLimit + 1);
+    for (const char* name : {"another", "", "s5"}) EXPECT_EQ(Surface(name), kSurfaceNameLimit + 1) << name;
     EXPECT_EQ(g_Scene.SurfaceSlotCount, kSurfaceNameLimit + 1);
     EXPECT_EQ(g_Scene.SurfaceCount, kSurfaceNameLimit + 1);
 }
@@ -313,69 +272,52 @@ TEST_F(Scene, ATableWithNoSlotLeftGivesTheFirstSurface) {
     EXPECT_EQ(g_Scene.SurfaceCount, 0);
 }
 
-void SetSurface(int32_t slot, const char* name, uint8_t tint) {
-    uint16_t surface = 0;
-    char buffer[kSurfaceNameBytes] = {};
-    std::strcpy(buffer, name);
-    SceneFindOrAddSurface(buffer, sizeof buffer, &surface);
-    ASSERT_EQ(surface, slot + 1);
+// Gives slot `slot` a name and attributes all derived from `tint`; with `check`, expects them instead.
+void SurfaceAttributes(int32_t slot, const char* name, uint8_t tint, bool check = false) {
+    uint16_t* attributes[] = {&g_Scene.SurfaceColourLevel[slot], &g_Scene.SurfaceShininess[slot],
+                              &g_Scene.SurfaceShininessStrength[slot], &g_Scene.SurfaceTransparency[slot]};
+    if (check) {
+        EXPECT_STREQ(g_Scene.SurfaceNames[slot], name);
+        EXPECT_EQ(g_Scene.SurfaceColours[slot][0], tint);
+        for (int k = 0; k < 4; ++k) EXPECT_EQ(*attributes[k], tint + 1 + k) << name;
+        EXPECT_EQ(g_Scene.SurfaceSmooth[slot], tint % 2);
+        return;
+    }
+    ASSERT_EQ(Surface(name), slot + 1);
     g_Scene.SurfaceColours[slot][0] = tint;
-    g_Scene.SurfaceColourLevel[slot] = tint + 1;
-    g_Scene.SurfaceShininess[slot] = tint + 2;
-    g_Scene.SurfaceShininessStrength[slot] = tint + 3;
-    g_Scene.SurfaceTransparency[slot] = tint + 4;
+    for (int k = 0; k < 4; ++k) *attributes[k] = uint16_t(tint + 1 + k);
     g_Scene.SurfaceSmooth[slot] = tint % 2;
 }
 
-void ExpectSurface(int32_t slot, const char* name, uint8_t tint) {
-    EXPECT_STREQ(g_Scene.SurfaceNames[slot], name);
-    EXPECT_EQ(g_Scene.SurfaceColours[slot][0], tint);
-    EXPECT_EQ(g_Scene.SurfaceColourLevel[slot], tint + 1);
-    EXPECT_EQ(g_Scene.SurfaceShininess[slot], tint + 2);
-    EXPECT_EQ(g_Scene.SurfaceShininessStrength[slot], tint + 3);
-    EXPECT_EQ(g_Scene.SurfaceTransparency[slot], tint + 4);
-    EXPECT_EQ(g_Scene.SurfaceSmooth[slot], tint % 2);
-}
-
-std::vector<uint32_t> ElementSurfaces() {
-    std::vector<uint32_t> surfaces;
+Refs ElementSurfaces() {
+    Refs surfaces;
     SceneForEachElement([](uint32_t&) {}, [&](uint32_t& surface) { surfaces.push_back(surface); });
     return surfaces;
 }
 
-TEST_F(Scene, CompactionKeepsOnlyUsedSurfacesInTheirOrder) {
-    SetSurface(0, "red", 10);
-    SetSurface(1, "green", 21);
-    SetSurface(2, "blue", 30);
-    const uint32_t indices[3] = {0, 1, 2};
-    ASSERT_EQ(SceneAddElement(3, 3, indices, nullptr), 1);
-    ASSERT_EQ(SceneAddElement(2, 3, indices, nullptr), 1);
-    ASSERT_EQ(SceneAddElement(1, 3, indices, nullptr), 1);
-    ASSERT_EQ(SceneCompactSurfaces(), 1);
-    EXPECT_EQ(g_Scene.SurfaceCount, 1);
-    EXPECT_EQ(g_Scene.SurfaceSlotCount, 3);
-    ExpectSurface(0, "blue", 30);
-    EXPECT_EQ(ElementSurfaces(), (std::vector<uint32_t>{1, 1, 1}));
-}
-
-TEST_F(Scene, CompactionMovesEachUsedSurfaceToTheFirstFreeSlot) {
+// Polygons, lines and dots alike have their surface numbers rewritten.
+TEST_F(Scene, CompactionMovesEachUsedSurfaceToTheFirstFreeSlotInOrder) {
     const uint32_t indices[3] = {0, 1, 2};
     const char* names[] = {"a", "b", "c", "d", "e"};
-    for (int32_t slot = 0; slot < 5; ++slot) SetSurface(slot, names[slot], uint8_t(40 + 10 * slot));
-    for (uint32_t surface : {4u, 2u, 4u, 5u}) ASSERT_EQ(SceneAddElement(3, surface, indices, nullptr), 1);
+    for (int32_t slot = 0; slot < 5; ++slot) SurfaceAttributes(slot, names[slot], uint8_t(40 + 10 * slot));
+    const int32_t corners[] = {3, 2, 1, 3, 1};
+    const uint32_t surfaces[] = {4, 2, 4, 5, 4};
+    for (int k = 0; k < 5; ++k) ASSERT_EQ(SceneAddElement(corners[k], surfaces[k], indices, nullptr), 1);
     ASSERT_EQ(SceneCompactSurfaces(), 1);
     EXPECT_EQ(g_Scene.SurfaceCount, 3);
-    ExpectSurface(0, "b", 50);
-    ExpectSurface(1, "d", 70);
-    ExpectSurface(2, "e", 80);
-    EXPECT_EQ(ElementSurfaces(), (std::vector<uint32_t>{2, 1, 2, 3}));
+    EXPECT_EQ(g_Scene.SurfaceSlotCount, 5);
+    SurfaceAttributes(0, "b", 50, true);
+    SurfaceAttributes(1, "d", 70, true);
+    SurfaceAttributes(2, "e", 80, true);
+    // Walked as polygons, then lines, then dots.
+    EXPECT_EQ(ElementSurfaces(), (Refs{2, 3, 1, 2, 2}));
 }
 
 // A file without materials has no surface name yet its elements say surface 1;
 // words naming no slot (0, past the table) are left alone.
 TEST_F(Scene, CompactionKeepsSurfacesItHasNoSlotFor) {
     const uint32_t indices[3] = {0, 1, 2};
-    const std::vector<uint32_t> surfaces = {1, 5, 0, 0xFFFF, kSurfaceSlots + 1, 0xFFFFFFFFu};
+    const Refs surfaces = {1, 5, 0, 0xFFFF, kSurfaceSlots + 1, 0xFFFFFFFFu};
     for (uint32_t surface : surfaces) ASSERT_EQ(SceneAddElement(3, surface, indices, nullptr), 1);
     ASSERT_EQ(SceneCompactSurfaces(), 1);
     EXPECT_EQ(g_Scene.SurfaceCount, 0);
@@ -383,16 +325,16 @@ TEST_F(Scene, CompactionKeepsSurfacesItHasNoSlotFor) {
 }
 
 TEST_F(Scene, CompactionWithoutScratchLeavesTheSceneUnchanged) {
-    SetSurface(0, "red", 10);
-    SetSurface(1, "blue", 30);
+    SurfaceAttributes(0, "red", 10);
+    SurfaceAttributes(1, "blue", 30);
     const uint32_t indices[3] = {0, 1, 2};
     ASSERT_EQ(SceneAddElement(3, 2, indices, nullptr), 1);
     for (int64_t failing : {1, 2}) {
         ModuleHeapFailAt(failing);
         EXPECT_EQ(SceneCompactSurfaces(), 0);
         EXPECT_EQ(g_Scene.SurfaceCount, 2);
-        ExpectSurface(0, "red", 10);
-        EXPECT_EQ(ElementSurfaces(), std::vector<uint32_t>{2});
+        SurfaceAttributes(0, "red", 10, true);
+        EXPECT_EQ(ElementSurfaces(), Refs{2});
         EXPECT_EQ(ModuleHeapLiveBlocks(), 7);  // WordScratch and six first chunks
     }
 }
