@@ -5,41 +5,47 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
-#include <cstring>
+#include <functional>
 #include <map>
 #include <random>
 #include <vector>
 
 #include "build/build.h"
-#include "frame/module_heap.h"
-#include "scene/scene.h"
+#include "unit/unit_support.h"
 
 namespace {
 
-using Key = std::array<uint32_t, 3>;  // the point's float bits
+using unit::Element;
+using unit::Point;
+using unit::Refs;
 
-Key KeyOf(float x, float y, float z) {
-    Key key;
-    const float xyz[3] = {x, y, z};
-    std::memcpy(key.data(), xyz, sizeof xyz);
-    return key;
+// Points compare like their 12 bytes in memory order.
+struct ByteOrder {
+    bool operator()(const Point& a, const Point& b) const { return std::memcmp(a.data(), b.data(), 12) < 0; }
+};
+
+Point Bits(uint32_t x, uint32_t y, uint32_t z) {
+    Point p;
+    const uint32_t bits[3] = {x, y, z};
+    std::memcpy(p.data(), bits, sizeof bits);
+    return p;
 }
 
-// Keys compare like the 12 bytes in memory order.
-struct ByteOrder {
-    bool operator()(const Key& a, const Key& b) const { return std::memcmp(a.data(), b.data(), 12) < 0; }
-};
+// Points are compared bit for bit: NaN equals NaN, -0 differs from 0.
+bool SameBits(const std::vector<Point>& a, const std::vector<Point>& b) {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(Point)) == 0;
+}
 
+// The new index of each input point and the welded points.
 struct Reference {
-    std::vector<uint32_t> remap;
-    std::vector<Key> points;
+    Refs remap;
+    std::vector<Point> points;
 };
 
-Reference ReferenceWeld(const std::vector<Key>& input) {
+Reference ReferenceWeld(const std::vector<Point>& input) {
     Reference r;
-    std::map<Key, uint32_t, ByteOrder> firstIndex;
-    for (const Key& key : input) {
+    std::map<Point, uint32_t, ByteOrder> firstIndex;
+    for (const Point& key : input) {
         const auto [it, added] = firstIndex.emplace(key, static_cast<uint32_t>(r.points.size()));
         if (added) r.points.push_back(key);
         r.remap.push_back(it->second);
@@ -47,241 +53,125 @@ Reference ReferenceWeld(const std::vector<Key>& input) {
     return r;
 }
 
-// One element as stored: its count word, references and surface word.
-struct Element {
-    uint32_t count;
-    std::vector<uint32_t> refs;
-    uint32_t surface;
-    bool operator==(const Element&) const = default;
-};
-
-std::vector<Element> ReadPolygons() {
-    std::vector<Element> out;
-    StreamWalker w = WalkerBegin(g_Scene.PolygonStream);
-    for (int32_t p = 0; p < g_Scene.PolygonCount; ++p) {
-        Element e;
-        e.count = *WalkerWord(w);
-        for (uint32_t k = 0; k < (e.count & 0xFFFFu); ++k) {
-            WalkerNextChunkIfDone(w);
-            e.refs.push_back(*WalkerWord(w));
-        }
-        e.surface = *WalkerWord(w);
-        out.push_back(e);
-    }
-    return out;
+// Every polygon, line and dot record as stored.
+std::vector<Element> SceneElements() {
+    std::vector<Element> all = unit::ScenePolygons();
+    for (const auto& part : {unit::SceneLines(), unit::SceneDots()}) all.insert(all.end(), part.begin(), part.end());
+    return all;
 }
 
-std::vector<Element> ReadWholeRecords(ChunkStream& stream, int32_t records, uint32_t points) {
-    std::vector<Element> out;
-    StreamWalker w = WalkerBegin(stream);
-    for (int32_t r = 0; r < records; ++r) {
-        Element e;
-        e.count = *WalkerWord(w);
-        for (uint32_t k = 0; k < points; ++k) e.refs.push_back(*WalkerWord(w));
-        e.surface = *WalkerWord(w);
-        WalkerNextChunkIfDone(w);
-        out.push_back(e);
-    }
-    return out;
-}
-
-struct Elements {
-    std::vector<Element> polygons, lines, dots;
-};
-
-Elements ReadElements() {
-    return {ReadPolygons(), ReadWholeRecords(g_Scene.LineStream, g_Scene.LineCount, 2),
-            ReadWholeRecords(g_Scene.DotStream, g_Scene.DotCount, 1)};
-}
-
-std::vector<Element> Remapped(std::vector<Element> elements, const std::vector<uint32_t>& remap) {
+std::vector<Element> Remapped(std::vector<Element> elements, const Refs& remap) {
     for (Element& e : elements) {
         for (uint32_t& ref : e.refs) ref = remap[ref];
     }
     return elements;
 }
 
-std::vector<Key> ScenePoints() {
-    std::vector<Key> out(static_cast<size_t>(g_Scene.PointCount));
-    for (int32_t i = 0; i < g_Scene.PointCount; ++i) std::memcpy(out[i].data(), ScenePointAt(i), 12);
-    return out;
+void AddPoints(const std::vector<Point>& points) {
+    for (const Point& p : points) ASSERT_EQ(SceneAddPoint(p[0], p[1], p[2]), 1);
 }
 
-class Weld : public ::testing::Test {
-protected:
-    void SetUp() override {
-        SceneReset();
-        ASSERT_EQ(SceneAllocateFirstChunks(), 1);
+// Polygons of 3 to 7 corners, lines and dots over random points, on surfaces 1 to 9.
+void AddRandomElements(std::mt19937& random, int32_t each) {
+    std::uniform_int_distribution<uint32_t> point(0, static_cast<uint32_t>(g_Scene.PointCount) - 1);
+    std::uniform_int_distribution<uint32_t> surface(1, 9);
+    std::uniform_int_distribution<int32_t> corners(3, 7);
+    for (int32_t k = 0; k < each; ++k) {
+        uint32_t refs[7];
+        const int32_t n = corners(random);
+        for (uint32_t& ref : refs) ref = point(random);
+        ASSERT_NE(SceneAddElement(n, surface(random), refs, nullptr), 0);
+        ASSERT_NE(SceneAddElement(2, surface(random), refs, nullptr), 0);
+        ASSERT_NE(SceneAddElement(1, surface(random), refs + 2, nullptr), 0);
     }
-    void TearDown() override {
-        ModuleHeapFailAt(0);
-        SceneFree();
-        EXPECT_EQ(ModuleHeapLiveBlocks(), 0);
-    }
-
-    void AddPoints(const std::vector<Key>& keys) {
-        for (const Key& key : keys) {
-            float xyz[3];
-            std::memcpy(xyz, key.data(), sizeof xyz);
-            ASSERT_EQ(SceneAddPoint(xyz[0], xyz[1], xyz[2]), 1);
-        }
-    }
-
-    // Polygons of 3 to 7 corners, lines and dots over random points, on surfaces 1 to 9.
-    void AddRandomElements(std::mt19937& random, int32_t each) {
-        std::uniform_int_distribution<uint32_t> point(0, static_cast<uint32_t>(g_Scene.PointCount) - 1);
-        std::uniform_int_distribution<uint32_t> surface(1, 9);
-        std::uniform_int_distribution<int32_t> corners(3, 7);
-        for (int32_t k = 0; k < each; ++k) {
-            uint32_t refs[7];
-            const int32_t n = corners(random);
-            for (uint32_t& ref : refs) ref = point(random);
-            ASSERT_NE(SceneAddElement(n, surface(random), refs, nullptr), 0);
-            ASSERT_NE(SceneAddElement(2, surface(random), refs, nullptr), 0);
-            ASSERT_NE(SceneAddElement(1, surface(random), refs + 2, nullptr), 0);
-        }
-    }
-
-    // Welds and compares points and every element word with the reference.
-    void ExpectWeldLikeReference(const std::vector<Key>& input) {
-        const Reference expected = ReferenceWeld(input);
-        const Elements before = ReadElements();
-        ASSERT_EQ(WeldPoints(), 1);
-        EXPECT_EQ(g_Scene.PointCount, static_cast<int32_t>(expected.points.size()));
-        EXPECT_TRUE(ScenePoints() == expected.points);
-        const Elements after = ReadElements();
-        EXPECT_TRUE(after.polygons == Remapped(before.polygons, expected.remap));
-        EXPECT_TRUE(after.lines == Remapped(before.lines, expected.remap));
-        EXPECT_TRUE(after.dots == Remapped(before.dots, expected.remap));
-    }
-};
-
-TEST_F(Weld, RepeatsMapToTheirFirstOccurrence) {
-    const Key p = KeyOf(1, 2, 3), q = KeyOf(4, 5, 6), r = KeyOf(7, 8, 9);
-    AddPoints({p, q, p, r, q});
-    const uint32_t face[4] = {1, 2, 3, 4};
-    ASSERT_NE(SceneAddElement(4, 7, face, nullptr), 0);
-    ASSERT_NE(SceneAddElement(2, 8, face + 1, nullptr), 0);
-    ASSERT_NE(SceneAddElement(1, 9, face + 3, nullptr), 0);
-    ASSERT_EQ(WeldPoints(), 1);
-    EXPECT_EQ(g_Scene.PointCount, 3);
-    EXPECT_TRUE(ScenePoints() == (std::vector<Key>{p, q, r}));
-    const Elements e = ReadElements();
-    EXPECT_TRUE(e.polygons == (std::vector<Element>{{4, {1, 0, 2, 1}, 7}}));
-    EXPECT_TRUE(e.lines == (std::vector<Element>{{2, {0, 2}, 8}}));
-    EXPECT_TRUE(e.dots == (std::vector<Element>{{1, {1}, 9}}));
 }
 
-TEST_F(Weld, SignedZerosAndSinglePointsStaySeparate) {
-    const std::vector<Key> keys = {KeyOf(0, 0, 0), KeyOf(-0.0f, 0, 0), KeyOf(0, -0.0f, 0), KeyOf(0, 0, -0.0f),
-                                   KeyOf(0, 0, 0), KeyOf(-0.0f, 0, 0)};
-    AddPoints(keys);
-    ASSERT_EQ(WeldPoints(), 1);
-    EXPECT_EQ(g_Scene.PointCount, 4);
-    EXPECT_TRUE(ScenePoints() == std::vector<Key>(keys.begin(), keys.begin() + 4));
-}
-
-TEST_F(Weld, OnePointIsUnchanged) {
-    AddPoints({KeyOf(1, 2, 3)});
-    const uint32_t zero = 0;
-    ASSERT_NE(SceneAddElement(1, 1, &zero, nullptr), 0);
-    ASSERT_EQ(WeldPoints(), 1);
-    EXPECT_EQ(g_Scene.PointCount, 1);
-    EXPECT_TRUE(ScenePoints() == std::vector<Key>{KeyOf(1, 2, 3)});
-    EXPECT_TRUE(ReadElements().dots == (std::vector<Element>{{1, {0}, 1}}));
-}
-
-TEST_F(Weld, DistinctPointsAcrossChunksKeepOrderAndIndices) {
-    std::vector<Key> keys;
-    for (int32_t i = 0; i < 20000; ++i) keys.push_back(KeyOf(static_cast<float>(i % 97), static_cast<float>(i), 0.5f));
-    AddPoints(keys);
-    std::mt19937 random(7);
-    AddRandomElements(random, 9000);  // lines and polygons run into their second chunks
-    ASSERT_GT(g_Scene.LineStream.last, 0);
-    ASSERT_GT(g_Scene.PolygonStream.last, 0);
-    const Elements before = ReadElements();
-    ASSERT_EQ(WeldPoints(), 1);
-    EXPECT_EQ(g_Scene.PointCount, 20000);
-    EXPECT_TRUE(ScenePoints() == keys);
-    const Elements after = ReadElements();
-    EXPECT_TRUE(after.polygons == before.polygons);
-    EXPECT_TRUE(after.lines == before.lines);
-    EXPECT_TRUE(after.dots == before.dots);
-}
-
-// A grid of points, each written twice in a row, in ascending byte order:
-// the order CAD grids arrive in.
-std::vector<Key> AscendingGridWithRepeats() {
-    std::vector<Key> keys;
+// A grid of points, each written twice in a row, in ascending byte order: the order CAD grids arrive in.
+std::vector<Point> AscendingGridWithRepeats() {
+    std::vector<Point> points;
     for (int32_t i = 0; i < 150; ++i) {
-        for (int32_t j = 0; j < 150; ++j) {
-            const Key key = KeyOf(static_cast<float>(i), static_cast<float>(j), 1.0f);
-            keys.push_back(key);
-            keys.push_back(key);
+        for (int32_t j = 0; j < 150; ++j) points.insert(points.end(), 2, Point{float(i), float(j), 1.0f});
+    }
+    std::stable_sort(points.begin(), points.end(), ByteOrder());
+    return points;
+}
+
+// `count` points drawn by `draw`.
+std::vector<Point> Drawn(uint32_t seed, int32_t count, const std::function<Point(std::mt19937&)>& draw) {
+    std::mt19937 random(seed);
+    std::vector<Point> points;
+    for (int32_t i = 0; i < count; ++i) points.push_back(draw(random));
+    return points;
+}
+
+using Weld = unit::SceneTest;
+
+TEST_F(Weld, PointsAndEveryElementWordMatchTheReference) {
+    const Point p = {1, 2, 3}, q = {4, 5, 6}, r = {7, 8, 9};
+    const std::vector<Point> few = {{1, 1, 1}, {-1, 2, 3}, {0, 0, 0}, {5, 5, 5}, {2, 1, 1}};
+    std::vector<Point> distinct, descending = AscendingGridWithRepeats();
+    for (int32_t i = 0; i < 20000; ++i) distinct.push_back({float(i % 97), float(i), 0.5f});
+    std::reverse(descending.begin(), descending.end());
+    // Few distinct values per coordinate, so that repeats happen; signed zeros, NaN and infinity bit patterns included.
+    const auto randomBits = [](std::mt19937& random) {
+        const uint32_t pool[] = {0u, 0x80000000u, 0x3F800000u, 0x7F800000u, 0x7FC00001u, uint32_t(random())};
+        return Bits(pool[random() % 6], pool[random() % 6], pool[random() % 6]);
+    };
+    struct Case {
+        const char* what;
+        std::vector<Point> points;
+        int32_t elements;  // of each kind; from 9000 on lines and polygons run into their second chunks
+        int32_t welded;    // distinct points as made; -1 when drawn at random
+    };
+    const Case cases[] = {
+        {"hand-worked repeats", {p, q, p, r, q}, 3, 3},
+        {"one point", {p}, 1, 1},
+        {"signed zeros stay apart", {{0, 0, 0}, {-0.0f, 0, 0}, {0, -0.0f, 0}, {0, 0, -0.0f}, {0, 0, 0}, {-0.0f, 0, 0}},
+         4, 4},
+        {"distinct points across chunks", distinct, 9000, 20000},
+        {"ascending byte order", AscendingGridWithRepeats(), 3000, 150 * 150},
+        {"descending byte order", descending, 3000, 150 * 150},
+        {"random bits in random order", Drawn(3, 30000, randomBits), 9000, -1},
+        {"many copies of few points", Drawn(4, 25000, [&](std::mt19937& g) { return few[g() % few.size()]; }), 2000,
+         5},
+    };
+    EXPECT_EQ(ReferenceWeld({p, q, p, r, q}).remap, (Refs{0, 1, 0, 2, 1}));
+    uint32_t seed = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(unit::FreshScene(), 1);
+        std::mt19937 random(++seed);
+        AddPoints(c.points);
+        AddRandomElements(random, c.elements);
+        if (c.elements >= 9000) {
+            ASSERT_GT(g_Scene.LineStream.last, 0);
+            ASSERT_GT(g_Scene.PolygonStream.last, 0);
         }
+        const Reference expected = ReferenceWeld(c.points);
+        const std::vector<Element> before = SceneElements();
+        ASSERT_EQ(WeldPoints(), 1);
+        if (c.welded >= 0) {
+            EXPECT_EQ(expected.points.size(), size_t(c.welded));
+        }
+        EXPECT_EQ(g_Scene.PointCount, static_cast<int32_t>(expected.points.size()));
+        EXPECT_TRUE(SameBits(unit::ScenePoints(), expected.points));
+        EXPECT_TRUE(SceneElements() == Remapped(before, expected.remap));
     }
-    std::stable_sort(keys.begin(), keys.end(), ByteOrder());
-    return keys;
-}
-
-TEST_F(Weld, AscendingByteOrder) {
-    const std::vector<Key> keys = AscendingGridWithRepeats();
-    AddPoints(keys);
-    std::mt19937 random(1);
-    AddRandomElements(random, 3000);
-    ExpectWeldLikeReference(keys);
-}
-
-TEST_F(Weld, DescendingByteOrder) {
-    std::vector<Key> keys = AscendingGridWithRepeats();
-    std::reverse(keys.begin(), keys.end());
-    AddPoints(keys);
-    std::mt19937 random(2);
-    AddRandomElements(random, 3000);
-    ExpectWeldLikeReference(keys);
-}
-
-TEST_F(Weld, RandomBitsInRandomOrder) {
-    std::mt19937 random(3);
-    std::vector<Key> keys;
-    for (int32_t i = 0; i < 30000; ++i) {
-        // Few distinct values per coordinate, so that repeats happen; NaN and infinity bit patterns included.
-        const uint32_t pool[] = {0u, 0x80000000u, 0x3F800000u, 0x7F800000u, 0x7FC00001u, static_cast<uint32_t>(random())};
-        keys.push_back({pool[random() % 6], pool[random() % 6], pool[random() % 6]});
-    }
-    AddPoints(keys);
-    AddRandomElements(random, 9000);
-    ExpectWeldLikeReference(keys);
-}
-
-TEST_F(Weld, ManyCopiesOfFewPoints) {
-    std::mt19937 random(4);
-    const std::vector<Key> few = {KeyOf(1, 1, 1), KeyOf(-1, 2, 3), KeyOf(0, 0, 0), KeyOf(5, 5, 5), KeyOf(2, 1, 1)};
-    std::vector<Key> keys;
-    for (int32_t i = 0; i < 25000; ++i) keys.push_back(few[random() % few.size()]);
-    AddPoints(keys);
-    AddRandomElements(random, 2000);
-    ExpectWeldLikeReference(keys);
-    EXPECT_EQ(g_Scene.PointCount, 5);
 }
 
 TEST_F(Weld, NoWorkStorageLeavesTheSceneUnchanged) {
-    const std::vector<Key> keys = {KeyOf(1, 2, 3), KeyOf(1, 2, 3), KeyOf(4, 5, 6)};
-    AddPoints(keys);
+    const std::vector<Point> points = {{1, 2, 3}, {1, 2, 3}, {4, 5, 6}};
+    AddPoints(points);
     const uint32_t face[3] = {0, 1, 2};
-    ASSERT_NE(SceneAddElement(3, 1, face, nullptr), 0);
-    ASSERT_NE(SceneAddElement(2, 1, face + 1, nullptr), 0);
-    ASSERT_NE(SceneAddElement(1, 1, face + 1, nullptr), 0);
-    const Elements before = ReadElements();
+    for (int32_t n : {3, 2, 1}) ASSERT_NE(SceneAddElement(n, 1, face + 3 - n, nullptr), 0);
+    const std::vector<Element> before = SceneElements();
     for (int64_t failing = 1; failing <= 2; ++failing) {
         const int64_t live = ModuleHeapLiveBlocks();
         ModuleHeapFailAt(failing);
         EXPECT_EQ(WeldPoints(), 0) << failing;
         EXPECT_EQ(ModuleHeapLiveBlocks(), live);
-        EXPECT_EQ(g_Scene.PointCount, 3);
-        EXPECT_TRUE(ScenePoints() == keys);
-        const Elements after = ReadElements();
-        EXPECT_TRUE(after.polygons == before.polygons && after.lines == before.lines && after.dots == before.dots);
+        EXPECT_TRUE(SameBits(unit::ScenePoints(), points));
+        EXPECT_TRUE(SceneElements() == before);
     }
     ModuleHeapFailAt(0);
     ASSERT_EQ(WeldPoints(), 1);
