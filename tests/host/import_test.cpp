@@ -1,107 +1,72 @@
 // The import path as the host drives it: load callback, load glue, import
 // driver, builder. Loads go through the built library in the stand-in host.
-#include <gtest/gtest.h>
-
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <string>
 
-#include "standin_host.h"
-
-namespace fs = std::filesystem;
+#include "host_support.h"
 
 namespace {
 
+using namespace host_support;
+
 constexpr const char* kTriangleObj = "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
 
-class ImportTest : public ::testing::Test {
+class ImportTest : public ModuleTest {
 protected:
-    static void SetUpTestSuite() {
-        std::string error;
-        ASSERT_TRUE(standin::LoadModule(TAMLORN_TESTHOOKS_MODULE_PATH, &error)) << error;
-    }
-    static void TearDownTestSuite() { standin::UnloadModule(); }
-
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("tamlorn_import_" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
-        standin::NamingPrefs().legalNames = 1;
-        standin::ClearCallLog();
-        standin::ClearMessages();
-        blocksBefore_ = standin::LiveBlocks();
-    }
-    void TearDown() override {
-        standin::DestroyObject(object_);
-        object_ = nullptr;
-        EXPECT_EQ(standin::LiveBlocks(), blocksBefore_) << "host blocks left behind";
-        EXPECT_EQ(standin::ModuleHeapLiveBlocks(), 0);
-        fs::remove_all(dir_);
-    }
-
-    std::string Write(const std::string& name, const std::string& text) {
-        const fs::path path = dir_ / name;
-        std::ofstream(path, std::ios::binary) << text;
-        return path.string();
-    }
-
-    int32_t Load(const std::string& path, uint32_t flags, const char* extension = "obj") {
-        return standin::LoadFile(*standin::FindServer(true, extension), &object_, path, flags);
-    }
-
     static std::string LastArg(const char* function, size_t index) {
         const auto calls = standin::CallsOf(function);
         return calls.empty() ? "<not called>" : calls.back().args.at(index);
     }
-
-    fs::path dir_;
-    HostObject* object_ = nullptr;
-    int64_t blocksBefore_ = 0;
+    // An object of its own in the slot, as the host's modelling makes it.
+    void PutObject(std::vector<standin::PointSpec> points, std::vector<standin::SurfaceSpec> surfaces = {},
+                   std::vector<standin::PolygonSpec> polygons = {}) {
+        object_ = standin::BuildObject({"object", std::move(points), std::move(surfaces), std::move(polygons), {}});
+        ASSERT_NE(object_, nullptr);
+    }
 };
 
 // ---- Naming ------------------------------------------------------------------------
 
-TEST_F(ImportTest, ObjectIsNamedAfterTheFileWithoutItsExtension) {
-    const std::string path = Write("chair.final.obj", kTriangleObj);
-    ASSERT_EQ(Load(path, kLoadNewObject), 1);
-    EXPECT_EQ(LastArg("FX_ObjectRenameFile", 1), "chair.final.obj");
-    EXPECT_EQ(LastArg("FX_ObjectRename", 1), "chair.final");
-    EXPECT_STREQ(object_->name, "chair.final");
-    EXPECT_EQ(LastArg("FX_ObjectRenamePath", 1), path);
-}
-
-TEST_F(ImportTest, NameIsCleanedByThePreferredRule) {
-    const std::string path = Write("my #1 chair.obj", kTriangleObj);
-    ASSERT_EQ(Load(path, kLoadNewObject), 1);
-    EXPECT_STREQ(object_->name, "my__1_chair");
-    standin::DestroyObject(object_);
-    object_ = nullptr;
-
-    standin::NamingPrefs().legalNames = 0;
-    ASSERT_EQ(Load(path, kLoadNewObject), 1);
-    EXPECT_STREQ(object_->name, "my_#1_chair");
-}
-
-TEST_F(ImportTest, PathWithoutSeparatorIsTheFileName) {
-    Write("plain.obj", kTriangleObj);
+// The object is named after the file without its extension, cleaned by the
+// preferred rule; a name far longer than the glue's work buffer is cut, never overrun.
+TEST_F(ImportTest, ObjectIsNamedAfterTheFile) {
+    const struct {
+        std::string file;
+        int32_t legalNames;
+        bool relative;  // loaded by its bare name from its folder
+        uint32_t flags;
+        std::string name;
+    } rows[] = {
+        {"chair.final.obj", 1, false, kLoadNewObject, "chair.final"},
+        {"my #1 chair.obj", 1, false, kLoadNewObject, "my__1_chair"},
+        {"my #1 chair.obj", 0, false, kLoadNewObject, "my_#1_chair"},
+        {"plain.obj", 1, true, kLoadNewObject, "plain"},
+        {"kept.obj", 1, false, kLoadNewObject | kLoadKeepName, "Unnamed"},
+        {std::string(250, 'n') + ".obj", 1, false, kLoadNewObject, std::string(250, 'n')},
+    };
     const fs::path cwd = fs::current_path();
-    fs::current_path(dir_);
-    const int32_t result = Load("plain.obj", kLoadNewObject);
-    fs::current_path(cwd);
-    ASSERT_EQ(result, 1);
-    EXPECT_EQ(LastArg("FX_ObjectRenameFile", 1), "plain.obj");
-    EXPECT_STREQ(object_->name, "plain");
-}
-
-TEST_F(ImportTest, KeepNameFlagSkipsOnlyTheRename) {
-    ASSERT_EQ(Load(Write("kept.obj", kTriangleObj), kLoadNewObject | kLoadKeepName), 1);
-    EXPECT_TRUE(standin::CallsOf("FX_ObjectRename").empty());
-    EXPECT_EQ(standin::CallsOf("FX_ObjectRenamePath").size(), 1u);
-    EXPECT_EQ(LastArg("FX_ObjectRenameFile", 1), "kept.obj");
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.file + " legalNames=" + std::to_string(row.legalNames));
+        standin::ClearCallLog();
+        standin::NamingPrefs().legalNames = row.legalNames;
+        const std::string path = row.relative ? row.file : Write(row.file, kTriangleObj).string();
+        if (row.relative) {
+            Write(row.file, kTriangleObj);
+            fs::current_path(dir_);
+        }
+        const int32_t result = Load(path, row.flags);
+        fs::current_path(cwd);
+        ASSERT_EQ(result, 1);
+        EXPECT_STREQ(object_->name, row.name.c_str());
+        EXPECT_EQ(LastArg("FX_ObjectRenamePath", 1), path);
+        EXPECT_EQ(LastArg("FX_ObjectRenameFile", 1), row.file);
+        EXPECT_EQ(standin::CallsOf("FX_ObjectRename").size(), row.flags & kLoadKeepName ? 0u : 1u);
+        ASSERT_TRUE(DestroyLoaded());
+    }
+    EXPECT_EQ(Load(dir_ / std::string(1100, 'x')), 0);
 }
 
 TEST_F(ImportTest, ReplacingGeometryWithOldNameKeepsTheName) {
-    ASSERT_EQ(Load(Write("first.obj", kTriangleObj), kLoadNewObject), 1);
+    ASSERT_EQ(Load(Write("first.obj", kTriangleObj)), 1);
     ASSERT_EQ(Load(Write("second.obj", "v 0 0 0\nv 2 0 0\nv 0 2 0\nv 2 2 0\nf 1 2 4 3\n"),
                    kLoadReplaceGeometry | kLoadNameFromOldObject),
               1);
@@ -110,19 +75,10 @@ TEST_F(ImportTest, ReplacingGeometryWithOldNameKeepsTheName) {
     EXPECT_EQ(standin::CallsOf("NotifyModes").size(), 1u);
 }
 
-// A name source far longer than the glue's work buffer is cut, never overrun.
-TEST_F(ImportTest, VeryLongFileNameIsCut) {
-    const std::string stem(250, 'n');
-    ASSERT_EQ(Load(Write(stem + ".obj", kTriangleObj), kLoadNewObject), 1);
-    EXPECT_EQ(std::string(object_->name), stem);
-    const std::string tooLong = (dir_ / std::string(1100, 'x')).string();
-    EXPECT_EQ(Load(tooLong, kLoadNewObject), 0);
-}
-
 // ---- The finished object -------------------------------------------------------------
 
 TEST_F(ImportTest, FinishedObjectCarriesFlagsBoxSurfaceEdgesAndNormals) {
-    ASSERT_EQ(standin::LoadFile(*standin::FindServer(true, "obj"), &object_, Write("t.obj", kTriangleObj),
+    ASSERT_EQ(standin::LoadFile(*standin::FindServer(true, "obj"), &object_, Write("t.obj", kTriangleObj).string(),
                                 kLoadNewObject, 16, 0xABCDEF0123ull),
               1);
     const HostGeometry* g = object_->geometry;
@@ -147,20 +103,16 @@ TEST_F(ImportTest, PointsOnlyStopsAfterTheBoundingBox) {
     EXPECT_EQ(g->pointCount, 3);
     EXPECT_EQ(g->polygonCount, 0);
     EXPECT_EQ(g->surfaceCount, 0);
-    EXPECT_TRUE(standin::CallsOf("FX_SurfaceCreate").empty());
-    EXPECT_TRUE(standin::CallsOf("FX_EdgeListCreate").empty());
-    EXPECT_TRUE(standin::CallsOf("FX_NormalInit").empty());
+    for (const char* skipped : {"FX_SurfaceCreate", "FX_EdgeListCreate", "FX_NormalInit"})
+        EXPECT_TRUE(standin::CallsOf(skipped).empty()) << skipped;
     EXPECT_EQ(standin::CallsOf("FX_BoundingBoxGet").size(), 1u);
 }
 
 // Kept surfaces x, y, a_b; the file's five surfaces all clean to one of them,
 // so no surface is added and the polygons on scene surfaces 4 and 5 fall back to 1.
 TEST_F(ImportTest, KeptSurfacesClampLargerSurfaceNumbers) {
-    standin::ObjectSpec spec;
-    for (int i = 0; i < 3; ++i) spec.points.push_back({{double(i), 0, 0}, {}, false});
-    spec.surfaces = {{"x"}, {"y"}, {"a_b"}};
-    spec.polygons = {{{0, 1, 2}, 1}};
-    object_ = standin::BuildObject(spec);
+    PutObject({{{0, 0, 0}, {}, false}, {{1, 0, 0}, {}, false}, {{2, 0, 0}, {}, false}}, {{"x"}, {"y"}, {"a_b"}},
+              {{{0, 1, 2}, 1}});
     const std::string obj = "v 0 0 0\nv 1 0 0\nv 0 1 0\n"
                             "usemtl x\nf 1 2 3\nusemtl y\nf 1 2 3\nusemtl a b\nf 1 2 3\n"
                             "usemtl a#b\nf 1 2 3\nusemtl a_b\nf 1 2 3\n";
@@ -176,91 +128,79 @@ TEST_F(ImportTest, KeptSurfacesClampLargerSurfaceNumbers) {
 // ---- Load flags and the slot ------------------------------------------------------------
 
 // With no flag asking for an object the file is read and validated, the load
-// answers 1 and the slot is left as it was.
-TEST_F(ImportTest, NoObjectFlagReadsButBuildsNothing) {
-    const std::string path = Write("v.obj", kTriangleObj);
+// answers 1 and the slot is left as it was. A new-object load into a slot whose
+// object has geometry would overwrite it: it is refused and the object stays.
+TEST_F(ImportTest, TheSlotChangesOnlyWhenTheFlagsAskForANewObject) {
+    const fs::path path = Write("v.obj", kTriangleObj);
     EXPECT_EQ(Load(path, 0), 1);
     EXPECT_EQ(object_, nullptr);
     EXPECT_EQ(Load(path, kLoadReplaceGeometry), 1);
     EXPECT_EQ(object_, nullptr);
     EXPECT_EQ(Load(Write("bad.obj", "v 0 0 0\nf 1 2 3\n"), 0), 0);
 
-    standin::ObjectSpec spec;
-    spec.points = {{{5, 5, 5}, {}, false}};
-    object_ = standin::BuildObject(spec);
-    HostGeometry* before = object_->geometry;
+    PutObject({{{5, 5, 5}, {}, false}});
+    HostObject* const object = object_;
+    HostGeometry* const geometry = object_->geometry;
     standin::ClearCallLog();
-    EXPECT_EQ(Load(path, 0), 1);
-    EXPECT_EQ(object_->geometry, before);
-    EXPECT_EQ(object_->geometry->pointCount, 1);
+    for (const uint32_t flags : {0u, kLoadNewObject}) {
+        EXPECT_EQ(Load(path, flags), flags ? 0 : 1) << flags;
+        EXPECT_EQ(object_, object);
+        EXPECT_EQ(object_->geometry, geometry);
+        EXPECT_EQ(object_->geometry->pointCount, 1);
+    }
     EXPECT_TRUE(standin::CallsOf("FX_ObjectRename").empty());
-}
-
-// A new-object load into a slot whose object already has geometry would
-// overwrite it: the load is refused and the object stays as it was.
-TEST_F(ImportTest, NewObjectFlagDoesNotOverwriteAnObjectInTheSlot) {
-    standin::ObjectSpec spec;
-    spec.points = {{{5, 5, 5}, {}, false}};
-    object_ = standin::BuildObject(spec);
-    HostObject* before = object_;
-    EXPECT_EQ(Load(Write("n.obj", kTriangleObj), kLoadNewObject), 0);
-    EXPECT_EQ(object_, before);
-    EXPECT_EQ(object_->geometry->pointCount, 1);
 }
 
 // ---- Failures -------------------------------------------------------------------------------
 
-TEST_F(ImportTest, FailedLoadsLeaveNoObjectAndNoBlocks) {
-    EXPECT_EQ(Load((dir_ / "missing.obj").string(), kLoadNewObject), 0);
-    EXPECT_EQ(Load(Write("empty.obj", ""), kLoadNewObject), 0);
-    EXPECT_EQ(Load(Write("text.obj", "hello world\n"), kLoadNewObject), 0);
-    EXPECT_EQ(Load(Write("badindex.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 9\n"), kLoadNewObject), 0);
-    EXPECT_EQ(object_, nullptr);
-    EXPECT_TRUE(standin::Messages().empty());
-}
-
-// The content decides the reader, whatever server was asked: an OBJ file
-// passes the OBJ server's check, and the load through that server reads it.
-TEST_F(ImportTest, LoadRunsItsOwnServersCheckFirst) {
-    const std::string path = Write("tri.dxf", kTriangleObj);
-    EXPECT_EQ(Load(path, kLoadNewObject, "dxf"), 0);
-    EXPECT_EQ(object_, nullptr);
-    EXPECT_EQ(Load(path, kLoadNewObject, "obj"), 1);
+// The content decides the reader, whatever server was asked: OBJ text passes
+// only the OBJ server's check. A refused load leaves no object and no message.
+TEST_F(ImportTest, LoadsThatFailLeaveNoObject) {
+    const struct {
+        const char* file;
+        const char* text;  // null: no such file
+        const char* server;
+        int32_t result;
+    } rows[] = {
+        {"missing.obj", nullptr, "obj", 0},        {"empty.obj", "", "obj", 0},
+        {"text.obj", "hello world\n", "obj", 0},   {"badindex.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 9\n", "obj", 0},
+        {"tri.dxf", kTriangleObj, "dxf", 0},       {"tri.dxf", kTriangleObj, "obj", 1},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.file) + " through " + row.server);
+        const fs::path path = row.text ? Write(row.file, row.text) : dir_ / row.file;
+        EXPECT_EQ(Load(path, kLoadNewObject, row.server), row.result);
+        EXPECT_EQ(object_ != nullptr, row.result == 1);
+        EXPECT_TRUE(standin::Messages().empty());
+        ASSERT_TRUE(DestroyLoaded());
+    }
 }
 
 // Every host allocation of a small import is failed in turn: the load ends
-// in 0 with no object left behind, or succeeds without any memory message;
-// either way no host block is leaked.
+// in 0 with no object left behind and at most the memory message, or succeeds
+// without any message; either way no host block is leaked.
 TEST_F(ImportTest, EveryHostAllocationFailureEndsCleanly) {
-    const std::string path =
-        Write("uv.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 1 1 0\nvt 0 0\nvt 1 0\nvt 0 1\n"
-                        "usemtl wood\nf 1/1 2/2 3/3\nf 2/2 4/1 3/3\nl 1 4\np 2\n");
+    const fs::path path = Write("uv.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 1 1 0\nvt 0 0\nvt 1 0\nvt 0 1\n"
+                                          "usemtl wood\nf 1/1 2/2 3/3\nf 2/2 4/1 3/3\nl 1 4\np 2\n");
     const int64_t before = standin::AllocationCount();
-    ASSERT_EQ(Load(path, kLoadNewObject), 1);
+    ASSERT_EQ(Load(path), 1);
     const int64_t allocations = standin::AllocationCount() - before;
-    standin::DestroyObject(object_);
-    object_ = nullptr;
+    ASSERT_TRUE(DestroyLoaded());
 
     int messages = 0;
     for (int64_t n = 1; n <= allocations; ++n) {
         standin::ClearMessages();
         standin::FailAllocationAt(n);
-        const int32_t result = Load(path, kLoadNewObject);
+        const int32_t result = Load(path);
         standin::FailAllocationAt(0);
-        if (result == 0) {
-            EXPECT_EQ(object_, nullptr) << "n=" << n;
-            EXPECT_LE(standin::Messages().size(), 1u) << "n=" << n;
-            messages += static_cast<int>(standin::Messages().size());
-        } else {
-            EXPECT_TRUE(standin::Messages().empty()) << "n=" << n;
-        }
+        EXPECT_EQ(object_ != nullptr, result == 1) << "n=" << n;
+        EXPECT_LE(standin::Messages().size(), result == 0 ? 1u : 0u) << "n=" << n;
+        messages += static_cast<int>(standin::Messages().size());
         for (const auto& [line1, line2] : standin::Messages()) {
             EXPECT_EQ(line1, "There isn't enough memory available");
             EXPECT_EQ(line2, "to perform this operation!");
         }
-        standin::DestroyObject(object_);
-        object_ = nullptr;
-        ASSERT_EQ(standin::LiveBlocks(), blocksBefore_) << "n=" << n;
+        ASSERT_TRUE(DestroyLoaded()) << "n=" << n;
     }
     EXPECT_GT(messages, 20);
 }
@@ -268,38 +208,28 @@ TEST_F(ImportTest, EveryHostAllocationFailureEndsCleanly) {
 // Replacing geometry with kept surfaces under every allocation failure: the
 // object stays in the slot and nothing it owned is leaked.
 TEST_F(ImportTest, ReplaceWithKeptSurfacesSurvivesEveryAllocationFailure) {
-    const std::string path = Write("r.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nusemtl a\nf 1 2 3\nusemtl b\nf 3 2 1\n");
+    const fs::path path = Write("r.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nusemtl a\nf 1 2 3\nusemtl b\nf 3 2 1\n");
     for (int64_t n = 1; n < 200; ++n) {
-        standin::ObjectSpec spec;
-        spec.points = {{{0, 0, 0}, {}, false}, {{1, 0, 0}, {}, false}, {{0, 1, 0}, {}, false}};
-        spec.surfaces = {{"a"}, {"z"}};
-        spec.polygons = {{{0, 1, 2}, 2}};
-        object_ = standin::BuildObject(spec);
+        PutObject({{{0, 0, 0}, {}, false}, {{1, 0, 0}, {}, false}, {{0, 1, 0}, {}, false}}, {{"a"}, {"z"}},
+                  {{{0, 1, 2}, 2}});
         standin::FailAllocationAt(n);
         Load(path, kLoadReplaceGeometry | kLoadKeepSurfaces);
         standin::FailAllocationAt(0);
         ASSERT_NE(object_, nullptr) << "n=" << n;
-        standin::DestroyObject(object_);
-        object_ = nullptr;
-        ASSERT_EQ(standin::LiveBlocks(), blocksBefore_) << "n=" << n;
+        ASSERT_TRUE(DestroyLoaded()) << "n=" << n;
     }
 }
 
 // Every allocation of the module's own heap is failed in turn: the load ends
 // in 0 without an object, or succeeds, and the module heap is empty afterwards.
 TEST_F(ImportTest, EveryModuleHeapFailureEndsCleanly) {
-    const std::string path = Write("m.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nvt 0 0\ng body\nusemtl w\nf 1/1 2/1 3/1\n");
+    const fs::path path = Write("m.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nvt 0 0\ng body\nusemtl w\nf 1/1 2/1 3/1\n");
     for (int64_t n = 1;; ++n) {
         ASSERT_TRUE(standin::ModuleHeapFailAt(n));
-        const int32_t result = Load(path, kLoadNewObject);
+        const int32_t result = Load(path);
         ASSERT_TRUE(standin::ModuleHeapFailAt(0));
-        EXPECT_EQ(standin::ModuleHeapLiveBlocks(), 0) << "n=" << n;
-        if (result == 0) {
-            EXPECT_EQ(object_, nullptr) << "n=" << n;
-        }
-        standin::DestroyObject(object_);
-        object_ = nullptr;
-        EXPECT_EQ(standin::LiveBlocks(), blocksBefore_) << "n=" << n;
+        EXPECT_EQ(object_ != nullptr, result == 1) << "n=" << n;
+        ASSERT_TRUE(DestroyLoaded()) << "n=" << n;
         if (result == 1) break;
         ASSERT_LT(n, 100) << "the load never succeeds";
     }
