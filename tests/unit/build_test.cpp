@@ -8,14 +8,14 @@
 
 #include "build/build.h"
 #include "frame/host_api.h"
-#include "frame/module_heap.h"
 #include "host_internal.h"
-#include "scene/scene.h"
 #include "standin_host.h"
+#include "unit/unit_support.h"
 
 namespace {
 
-using Refs = std::vector<uint32_t>;
+using unit::Refs;
+using unit::Surface;
 using Results = std::vector<int32_t>;
 
 class BuildTest : public ::testing::Test {
@@ -23,8 +23,7 @@ protected:
     void SetUp() override {
         HostApiBind(standin::Core());
         liveBefore_ = standin::LiveBlocks();
-        SceneReset();
-        ASSERT_EQ(SceneAllocateFirstChunks(), 1);
+        ASSERT_EQ(unit::FreshScene(), 1);
         NewObject();
     }
 
@@ -50,13 +49,6 @@ protected:
     }
     void AddUVPoints(int count) {
         for (int i = 0; i < count; ++i) ASSERT_EQ(SceneAddUVPoint(0.5f + i, 10.0f + i, 0.0f), 1);
-    }
-    uint16_t Surface(const char* name) {
-        char buffer[kSurfaceNameBytes] = {};
-        std::strcpy(buffer, name);
-        uint16_t number = 0;
-        SceneFindOrAddSurface(buffer, sizeof buffer, &number);
-        return number;
     }
     void AddElement(const Refs& refs, uint32_t surface, const Refs& uvs = {}) {
         ASSERT_NE(SceneAddElement(int32_t(refs.size()), surface, refs.data(), uvs.empty() ? nullptr : uvs.data()), 0);
@@ -156,6 +148,7 @@ TEST_F(BuildTest, FacesThenLinesThenDotsShareOneRunningIndex) {
     EXPECT_EQ(standin::CallsOf("FX_GeometrySetType").size(), 8u);
 }
 
+// When the second growth fails, the first ten thousand stay made and counted.
 TEST_F(BuildTest, PolygonsArrayGrowsByTenThousandAndIsTrimmedOnce) {
     AddPoints(1);
     const uint16_t s = Surface("s");
@@ -167,12 +160,9 @@ TEST_F(BuildTest, PolygonsArrayGrowsByTenThousandAndIsTrimmedOnce) {
     EXPECT_EQ(standin::AllocationCount() - before, 25000 * 3 + 3 + 1 + 2);
     EXPECT_EQ(standin::detail::BlockSize(geometry()->polygons), 25000 * sizeof(HostPolygon*));
     EXPECT_EQ(geometry()->polygons[24999]->index, 24999);
-}
 
-TEST_F(BuildTest, SecondGrowthFailingKeepsTheFirstTenThousand) {
-    AddPoints(1);
-    const uint16_t s = Surface("s");
-    for (int i = 0; i < 10001; ++i) AddElement({0}, s);
+    standin::DestroyObject(object_);
+    NewObject();
     ASSERT_EQ(Points(), 1);
     standin::FailAllocationAt(1 + 10000 * 3 + 1);
     EXPECT_EQ(Polygons(kFormatDXF), 0);
@@ -296,31 +286,6 @@ TEST_F(BuildTest, OneMapPerSurfaceRunWithEntriesInHostCornerOrder) {
     EXPECT_EQ(finishes[1].args[1], "1");
 }
 
-TEST_F(BuildTest, FirstUVPointCountsAsHavingUVsAfterASurfaceChange) {
-    AddPoints(3);
-    AddUVPoints(3);
-    AddElement({0, 1, 2}, Surface("wood"), {1, 2, 1});
-    AddElement({0, 1, 2}, Surface("stone"), {0, 1, 2});
-    ASSERT_EQ(Build(kFormatOBJ), (Results{3, 2, 2}));
-    ASSERT_EQ(geometry()->uvMapCount, 2);
-    EXPECT_STREQ(geometry()->uvMaps[1]->name, "stone");
-    EXPECT_EQ(geometry()->uvMaps[1]->pointEntryCount, 3);
-}
-
-TEST_F(BuildTest, MapInterruptedByAFaceWithoutUVsIsFoundAgainAndFinishedTwice) {
-    AddPoints(3);
-    AddUVPoints(3);
-    const uint16_t wood = Surface("wood");
-    AddElement({0, 1, 2}, wood, {0, 1, 2});
-    AddElement({0, 1, 2}, wood, {kNoTexture, kNoTexture, kNoTexture});
-    AddElement({0, 1, 2}, wood, {2, 1, 0});
-    ASSERT_EQ(Build(kFormatOBJ), (Results{3, 3, 3}));
-    ASSERT_EQ(geometry()->uvMapCount, 1);
-    EXPECT_EQ(geometry()->uvMaps[0]->pointEntryCount, 6);
-    EXPECT_EQ(geometry()->uvMaps[0]->polygonEntries[3].polygon, geometry()->polygons[2]);
-    EXPECT_EQ(standin::CallsOf("CreateDCUVPolys").size(), 2u);
-}
-
 TEST_F(BuildTest, CornersWithoutTextureReferenceGetZeroUV) {
     AddPoints(3);
     AddUVPoints(2);
@@ -346,24 +311,52 @@ TEST_F(BuildTest, CornersWithoutTextureReferenceGetZeroUV) {
     EXPECT_EQ(extra->pointEntryCount, 3);
 }
 
-TEST_F(BuildTest, SurfaceNumberOutsideTheTableGetsNoMap) {
-    AddPoints(3);
-    AddUVPoints(3);
-    AddElement({0, 1, 2}, kSurfaceSlots + 1, {0, 1, 2});
-    AddElement({0, 1, 2}, 0, {0, 1, 2});
-    EXPECT_EQ(Build(kFormatOBJ), (Results{3, 2, 2}));
-    EXPECT_EQ(geometry()->uvMapCount, 0);
-}
-
-TEST_F(BuildTest, FacesBeforeAnySurfaceNameFeedTheMapOfSlotOne) {
-    AddPoints(3);
-    AddUVPoints(3);
-    AddElement({0, 1, 2}, 1, {0, 1, 2});  // as OBJ files without "usemtl" or "g" give them
-    EXPECT_EQ(Build(kFormatOBJ), (Results{3, 1, 1}));
-    EXPECT_EQ(geometry()->surfaceCount, 0);
-    ASSERT_EQ(geometry()->uvMapCount, 1);
-    EXPECT_STREQ(geometry()->uvMaps[0]->name, "");
-    EXPECT_EQ(geometry()->uvMaps[0]->pointEntryCount, 3);
+// Which map a face's texture entries go to, if any. Every face has the corners 0, 1, 2, so each of a map's
+// polygons gives it three entries; a map is finished at the end of each run of its faces.
+TEST_F(BuildTest, FacesFeedTheMapOfTheirSurface) {
+    using Faces = std::vector<std::pair<uint32_t, Refs>>;  // surface, texture references
+    using Maps = std::vector<std::pair<const char*, Refs>>;  // name, polygons
+    struct Case {
+        const char* what;
+        std::vector<std::string> surfaces;
+        Faces faces;
+        Maps maps;
+        size_t finishes;
+    };
+    const Refs none(3, kNoTexture);
+    const Case cases[] = {
+        {"the first texture point counts as one after a surface change", {"wood", "stone"},
+         {{1, {1, 2, 1}}, {2, {0, 1, 2}}}, {{"wood", {0}}, {"stone", {1}}}, 2},
+        {"a face without texture interrupts the map: it is found again and finished twice", {"wood"},
+         {{1, {0, 1, 2}}, {1, none}, {1, {2, 1, 0}}}, {{"wood", {0, 2}}}, 2},
+        {"surface numbers outside the table get no map", {}, {{kSurfaceSlots + 1, {0, 1, 2}}, {0, {0, 1, 2}}}, {}, 0},
+        // As OBJ files without "usemtl" or "g" give them.
+        {"faces before any surface name feed the map of slot one", {}, {{1, {0, 1, 2}}}, {{"", {0}}}, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        standin::DestroyObject(object_);
+        NewObject();
+        ASSERT_EQ(unit::FreshScene(), 1);
+        AddPoints(3);
+        AddUVPoints(3);
+        for (const std::string& name : c.surfaces) Surface(name);
+        for (const auto& [surface, uvs] : c.faces) AddElement({0, 1, 2}, surface, uvs);
+        const int32_t faces = int32_t(c.faces.size());
+        ASSERT_EQ(Build(kFormatOBJ), (Results{3, faces, faces}));
+        EXPECT_EQ(geometry()->surfaceCount, int32_t(c.surfaces.size()));
+        ASSERT_EQ(geometry()->uvMapCount, int32_t(c.maps.size()));
+        for (size_t m = 0; m < c.maps.size(); ++m) {
+            const auto& [name, polygons] = c.maps[m];
+            const HostUVMap* map = geometry()->uvMaps[m];
+            EXPECT_STREQ(map->name, name);
+            ASSERT_EQ(map->pointEntryCount, 3 * int32_t(polygons.size()));
+            for (size_t k = 0; k < polygons.size(); ++k) {
+                EXPECT_EQ(map->polygonEntries[3 * k].polygon, geometry()->polygons[polygons[k]]);
+            }
+        }
+        EXPECT_EQ(standin::CallsOf("CreateDCUVPolys").size(), c.finishes);
+    }
 }
 
 TEST_F(BuildTest, EntryListsGrowInBlocksOfAHundred) {
