@@ -5,14 +5,9 @@
 // two-point lines and dots) and compared with tinyobjloader, an independent
 // reader: the counts are equal where the two dialects agree and moved by a
 // named rule where they do not.
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <ostream>
 #include <set>
 #include <string>
@@ -22,24 +17,18 @@
 #include <tiny_obj_loader.h>
 #endif
 
-#include "standin_host.h"
-
-namespace fs = std::filesystem;
+#include "host_support.h"
 
 namespace {
 
-struct Counts {
-    int64_t points = 0;
-    int64_t faces = 0;  // three or more corners
-    int64_t lines = 0;  // two corners
-    int64_t dots = 0;   // one corner
+using namespace host_support;
 
-    Counts& operator+=(const Counts& other) {
-        points += other.points;
-        faces += other.faces;
-        lines += other.lines;
-        dots += other.dots;
-        return *this;
+// Points; faces of three or more corners, lines of two and dots of one.
+struct Counts {
+    int64_t points = 0, faces = 0, lines = 0, dots = 0;
+
+    Counts& operator+=(const Counts& o) {
+        return *this = {points + o.points, faces + o.faces, lines + o.lines, dots + o.dots};
     }
     Counts operator-() const { return {-points, -faces, -lines, -dots}; }
     bool operator==(const Counts&) const = default;
@@ -94,24 +83,14 @@ using Repair = std::string (*)(const std::string& text);
 
 struct CorpusCase {
     const char* file;
-    Outcome outcome;
-    const char* reason;  // why a refused file is refused
-    Repair repair;       // removes that reason, and only that
-    uint32_t rules;      // rules that part our counts from tinyobj's (for a refused file: on its repair)
+    uint32_t rules = kNoRule;  // rules that part our counts from tinyobj's (for a refused file: on its repair)
+    Outcome outcome = Outcome::kLoads;
+    const char* reason = "";   // why a refused file is refused
+    Repair repair = nullptr;   // removes that reason, and only that
 };
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-std::vector<std::string> SplitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    for (size_t start = 0; start < text.size();) {
-        const size_t lf = std::min(text.find('\n', start), text.size());
-        lines.push_back(text.substr(start, lf - start));
-        start = lf + 1;
-    }
-    return lines;
-}
 
 // Rewrites every relative point reference of "f", "l" and "p" statements
 // (-k, counted back from the "v" statements read so far) as the plain one.
@@ -155,47 +134,42 @@ constexpr const char* kRelativeReferences =
     "relative point references: a face whose references are all negative has no index token, which fails the read";
 
 const CorpusCase kCorpus[] = {
-    {"WusonOBJ.obj", Outcome::kLoads, "", nullptr, kNoRule},
-    {"blub_thickened.obj", Outcome::kLoads, "", nullptr, kNoRule},
-    {"box_UTF16BE.obj", Outcome::kNotObjText,
+    {"WusonOBJ.obj"},
+    {"blub_thickened.obj"},
+    {"box_UTF16BE.obj", kNoRule, Outcome::kNotObjText,
      "UTF-16 text: a zero byte among the first 50 bytes means no 8-bit OBJ text, the sniffer refuses it",
-     Utf16BigEndianToBytes, kNoRule},
-    {"box_longline.obj", Outcome::kLoads, "", nullptr, kNoRule},  // one face of 936 corners, under the 4000 limit
-    {"box_mat_with_spaces.obj", Outcome::kLoads, "", nullptr, kNoRule},
-    {"box_without_lineending.obj", Outcome::kLoads, "", nullptr, kUnterminatedLastLineIgnored},
-    {"cornell_box.obj", Outcome::kReadFails, kRelativeReferences, ResolveRelativePointReferences, kNoRule},
-    {"cornell_box_multimaterial.obj", Outcome::kReadFails, kRelativeReferences, ResolveRelativePointReferences,
-     kNoRule},
-    {"cube_mtllib_after_g.obj", Outcome::kLoads, "", nullptr, kNoRule},
-    {"invalid-relative-texture-index.obj", Outcome::kNotObjText,
+     Utf16BigEndianToBytes},
+    {"box_longline.obj"},  // one face of 936 corners, under the 4000 limit
+    {"box_mat_with_spaces.obj"},
+    {"box_without_lineending.obj", kUnterminatedLastLineIgnored},
+    {"cornell_box.obj", kNoRule, Outcome::kReadFails, kRelativeReferences, ResolveRelativePointReferences},
+    {"cornell_box_multimaterial.obj", kNoRule, Outcome::kReadFails, kRelativeReferences,
+     ResolveRelativePointReferences},
+    {"cube_mtllib_after_g.obj"},
+    {"invalid-relative-texture-index.obj", kUnterminatedLastLineIgnored, Outcome::kNotObjText,
      "no line starts with \"v\", a space and a number: the sniffer finds no point, and the file holds none",
-     AddPointFirst, kUnterminatedLastLineIgnored},
-    {"issue-161-inconsistent-f.obj", Outcome::kLoads, "", nullptr, kNoRule},
-    {"issue-246-usemtl-whitespace.obj", Outcome::kLoads, "", nullptr, kNoRule},
-    {"issue-319-002.obj", Outcome::kLoads, "", nullptr, kNoRule},
-    {"line-prim.obj", Outcome::kLoads, "", nullptr, kPolylineAsLines},
-    {"multiple_spaces.obj", Outcome::kLoads, "", nullptr, kNoRule},
-    {"number_formats.obj", Outcome::kLoads, "", nullptr, kNoRule},
-    {"point_cloud.obj", Outcome::kLoads, "", nullptr, kNoRule},
-    {"points-prim.obj", Outcome::kLoads, "", nullptr, kNoRule},
-    {"regr01.obj", Outcome::kLoads, "", nullptr, kNoRule},
-    {"regr_3429812.obj", Outcome::kLoads, "", nullptr, kUnterminatedLastLineIgnored},
-    {"smoothing-group-two-squares.obj", Outcome::kLoads, "", nullptr, kNoRule},
-    {"spider.obj", Outcome::kLoads, "", nullptr, kNoRule},
-    {"spot_quadrangulated.obj", Outcome::kLoads, "", nullptr, kNoRule},
-    {"test-nan.obj", Outcome::kReadFails, kRelativeReferences, ResolveRelativePointReferences, kNoRule},
-    {"testline.obj", Outcome::kLoads, "", nullptr, kPolylineAsLines},
-    {"testmixed.obj", Outcome::kLoads, "", nullptr, kPolylineAsLines},
+     AddPointFirst},
+    {"issue-161-inconsistent-f.obj"},
+    {"issue-246-usemtl-whitespace.obj"},
+    {"issue-319-002.obj"},
+    {"line-prim.obj", kPolylineAsLines},
+    {"multiple_spaces.obj"},
+    {"number_formats.obj"},
+    {"point_cloud.obj"},
+    {"points-prim.obj"},
+    {"regr01.obj"},
+    {"regr_3429812.obj", kUnterminatedLastLineIgnored},
+    {"smoothing-group-two-squares.obj"},
+    {"spider.obj"},
+    {"spot_quadrangulated.obj"},
+    {"test-nan.obj", kNoRule, Outcome::kReadFails, kRelativeReferences, ResolveRelativePointReferences},
+    {"testline.obj", kPolylineAsLines},
+    {"testmixed.obj", kPolylineAsLines},
 };
 
 void PrintTo(const CorpusCase& c, std::ostream* out) { *out << c.file; }
 
 fs::path CorpusDir() { return fs::path(TAMLORN_CORPUS_DIR) / "obj"; }
-
-std::string ReadBytes(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
 
 #ifdef TAMLORN_HAVE_TINYOBJLOADER
 // ---- The statements of a file, as both readers see them -------------------------------
@@ -297,32 +271,9 @@ Counts RuleShift(Rule rule, const TinyobjReading& tiny, const std::vector<Statem
 
 // ---- The test ---------------------------------------------------------------------
 
-class ObjCorpusTest : public ::testing::TestWithParam<CorpusCase> {
+class ObjCorpusTest : public ModuleTest, public ::testing::WithParamInterface<CorpusCase> {
 protected:
-    static void SetUpTestSuite() {
-        std::string error;
-        ASSERT_TRUE(standin::LoadModule(TAMLORN_MODULE_PATH, &error)) << error;
-    }
-    static void TearDownTestSuite() { standin::UnloadModule(); }
-
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("tamlorn_obj_corpus_" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
-        blocksBefore_ = standin::LiveBlocks();
-    }
-    void TearDown() override {
-        standin::DestroyObject(object_);
-        EXPECT_EQ(standin::LiveBlocks(), blocksBefore_) << "host blocks left behind";
-        fs::remove_all(dir_);
-    }
-
     static const standin::Server& Server() { return *standin::FindServer(true, "obj"); }
-
-    int32_t Load(const fs::path& path) {
-        standin::DestroyObject(object_);
-        object_ = nullptr;
-        return standin::LoadFile(Server(), &object_, path.string(), kLoadNewObject);
-    }
 
     Counts Loaded() const {
         const HostGeometry& g = *object_->geometry;
@@ -346,7 +297,7 @@ protected:
         GTEST_SKIP() << "tinyobjloader is not installed: counts not compared";
 #else
         const TinyobjReading tiny = ReadWithTinyobj(path);
-        const std::vector<Statement> statements = Statements(ReadBytes(path));
+        const std::vector<Statement> statements = Statements(ReadFile(path));
         Counts expected = tiny.counts;
         uint32_t moved = 0;
         for (const RuleText& r : kRuleTexts) {
@@ -359,10 +310,6 @@ protected:
         EXPECT_EQ(RuleNames(moved), RuleNames(expectedRules));
 #endif
     }
-
-    fs::path dir_;
-    HostObject* object_ = nullptr;
-    int64_t blocksBefore_ = 0;
 };
 
 TEST_P(ObjCorpusTest, LoadsOrIsRefusedForItsReason) {
@@ -377,11 +324,10 @@ TEST_P(ObjCorpusTest, LoadsOrIsRefusedForItsReason) {
     EXPECT_EQ(standin::CheckFile(Server(), path.string()), c.outcome == Outcome::kNotObjText ? 0 : 1);
     EXPECT_EQ(Load(path), 0);
     EXPECT_EQ(object_, nullptr) << "a refused load leaves no new object";
+    ASSERT_TRUE(DestroyLoaded());
 
-    const fs::path repaired = dir_ / c.file;
-    std::ofstream(repaired, std::ios::binary) << c.repair(ReadBytes(path));
     SCOPED_TRACE("repaired copy");
-    LoadAndCompare(repaired, c.rules);
+    LoadAndCompare(Write(c.file, c.repair(ReadFile(path))), c.rules);
 }
 
 std::string CaseName(const ::testing::TestParamInfo<CorpusCase>& info) {
@@ -397,8 +343,7 @@ TEST(ObjCorpusTable, NamesEveryCorpusFile) {
     std::set<std::string> inTable;
     for (const CorpusCase& c : kCorpus) inTable.insert(c.file);
     std::set<std::string> inCorpus;
-    for (const fs::directory_entry& entry : fs::directory_iterator(CorpusDir()))
-        if (entry.path().extension() == ".obj") inCorpus.insert(entry.path().filename().string());
+    for (const fs::path& path : CorpusFiles("obj", ".mtl")) inCorpus.insert(path.filename().string());
     EXPECT_EQ(inCorpus, inTable);
 }
 
