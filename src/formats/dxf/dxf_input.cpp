@@ -1,20 +1,18 @@
 // The DXF group-pair cursor: code and value lines read from two text blocks
 // used in turn, so that the line being read stays valid while the next block
-// is loaded; value conversion independent of the process locale.
+// is loaded; a value line is one number token for the shared conversion.
 #include <algorithm>
-#include <charconv>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 
 #include "formats/dxf/dxf_internal.h"
 #include "scene/import_driver.h"
 #include "scene/scene.h"
+#include "scene/text_number.h"
 
 namespace {
 
-constexpr int32_t kEofTailBytes = 100;        // the end of the file searched for "EOF"
-constexpr int64_t kExponentClamp = 100000;  // far beyond any double's decimal exponent
+constexpr int32_t kEofTailBytes = 100;  // the end of the file searched for "EOF"
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
 
@@ -47,32 +45,6 @@ int32_t SaturatedInt(bool negative, int64_t magnitude) {
     return static_cast<int32_t>(std::min<int64_t>(value, INT32_MAX));
 }
 
-// from_chars leaves the value unset when the number does not fit a double;
-// the decimal exponent of its first significant digit tells which way.
-bool OverflowsDouble(const char* p, const char* end) {
-    int64_t exponent = 0;
-    bool significant = false;
-    bool fraction = false;
-    for (; p < end && *p != 'e' && *p != 'E'; ++p) {
-        if (*p == '.') {
-            fraction = true;
-        } else if (!significant && *p == '0') {
-            exponent -= fraction ? 1 : 0;
-        } else {
-            significant = true;
-            exponent += fraction ? 0 : 1;
-        }
-    }
-    if (p < end) {
-        ++p;
-        const bool negative = TakeSign(&p);
-        int64_t explicitExponent = 0;
-        for (; p < end && IsDigit(*p); ++p) explicitExponent = std::min(explicitExponent * 10 + (*p - '0'), kExponentClamp);
-        exponent += negative ? -explicitExponent : explicitExponent;
-    }
-    return exponent > 0;
-}
-
 // Moves the cursor one line on, loading the other block when this one is used up.
 void StepLine(DxfCursor& cursor) {
     cursor.current = cursor.next;
@@ -97,17 +69,7 @@ bool ParseCode(const char* text, int32_t* code) {
 
 }  // namespace
 
-float DxfValueFloat(const char* text) {
-    const char* p = SkipBlanks(text);
-    const bool negative = TakeSign(&p);
-    if (*p == '-' || *p == '+') return 0.0f;  // from_chars would take a second sign
-    const char* end = p + std::strlen(p);
-    double value = 0.0;
-    const auto [stop, error] = std::from_chars(p, end, value);
-    if (error == std::errc::invalid_argument) return 0.0f;
-    if (error == std::errc::result_out_of_range) value = OverflowsDouble(p, stop) ? HUGE_VAL : 0.0;
-    return static_cast<float>(negative ? -value : value);
-}
+float DxfValueFloat(const char* text) { return TextNumberFloat(text, text + std::strlen(text)); }
 
 int32_t DxfValueInt(const char* text) {
     const char* p = SkipBlanks(text);

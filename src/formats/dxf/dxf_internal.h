@@ -53,9 +53,8 @@ int32_t DxfSkipSection(DxfCursor& cursor);
 void DxfTrimValue(char* text);
 int32_t DxfHasEofMarker(const char* path);
 
-// Value conversion as strtod does in the "C" locale, whatever the process
-// locale: leading blanks, a sign, the longest decimal number (or inf, nan)
-// that follows, out-of-range values as infinity or zero; no number reads as 0.
+// The whole value line is the number token: its value as strtod reads it in
+// the "C" locale (TextNumberRead), as a 32-bit float; no number reads as 0.
 float DxfValueFloat(const char* text);
 // Out-of-range integers saturate at the i32 limits.
 int32_t DxfValueInt(const char* text);

@@ -49,12 +49,9 @@ int32_t ObjPickGroup(const char* groupLine, char* pick, char* scratch, const Nam
 
 // ---- Numbers and indices ---------------------------------------------------------
 
-// The value the standard decimal conversion (strtod in the "C" locale) gives
-// for the text [begin, end), stored as a 32-bit float; independent of the
-// process locale.
-float ObjTextToFloat(const char* begin, const char* end);
-// Parses up to three numbers after a keyword; stops at a LF or NUL. Missing
-// values are 0.
+// Parses up to three numbers after a keyword, each as strtod reads its token
+// (cut to kObjNumberTokenChars), stored as 32-bit floats; stops at a LF or
+// NUL. Missing values are 0.
 void ObjParseTriple(const char* text, float* values);
 // The number of places in [begin, end) where a space is directly followed by a digit.
 int32_t ObjCountIndices(const char* begin, const char* end);

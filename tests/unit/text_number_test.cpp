@@ -1,5 +1,6 @@
-// The OBJ reader's number conversion against the C library's strtod in the
-// "C" locale: every token must give the same 32-bit float, bit for bit.
+// The shared number conversion against the C library's strtod in the "C"
+// locale: every token must give the same double, bit for bit, and stop at the
+// same place. Then how each reader cuts its tokens for it.
 #include <gtest/gtest.h>
 
 #include <clocale>
@@ -10,7 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "formats/dxf/dxf_internal.h"
 #include "formats/obj/obj_reader.h"
+#include "scene/text_number.h"
 
 namespace {
 
@@ -20,17 +23,40 @@ uint32_t Bits(float value) {
     return bits;
 }
 
-float Convert(const std::string& token) { return ObjTextToFloat(token.data(), token.data() + token.size()); }
+uint64_t Bits(double value) {
+    uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
 
-// strtod in the "C" locale (the test process never changes it), stored as float.
-float Reference(const std::string& token) { return static_cast<float>(std::strtod(token.c_str(), nullptr)); }
+// Digits stand right after the token's end, so that a conversion reading past
+// `end` gives a different value or stop.
+struct Reading {
+    double value;
+    size_t stop;
+};
+
+Reading Convert(const std::string& token) {
+    const std::string buffer = token + "19e9";
+    double value = -1.0;
+    const char* stop = TextNumberRead(buffer.data(), buffer.data() + token.size(), &value);
+    return {value, static_cast<size_t>(stop - buffer.data())};
+}
+
+// strtod in the "C" locale (the test process never changes it).
+Reading Reference(const std::string& token) {
+    char* stop = nullptr;
+    const double value = std::strtod(token.c_str(), &stop);
+    return {value, static_cast<size_t>(stop - token.c_str())};
+}
 
 ::testing::AssertionResult SameAsStrtod(const std::string& token) {
-    const float got = Convert(token);
-    const float want = Reference(token);
-    if (Bits(got) == Bits(want)) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "token \"" << token << "\": got bits " << Bits(got)
-                                         << ", strtod gives " << Bits(want);
+    const Reading got = Convert(token);
+    const Reading want = Reference(token);
+    if (Bits(got.value) == Bits(want.value) && got.stop == want.stop) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "token \"" << token << "\": got bits " << Bits(got.value) << " stop "
+                                         << got.stop << ", strtod gives " << Bits(want.value) << " stop "
+                                         << want.stop;
 }
 
 // Random tokens built from the pieces that the conversion treats differently.
@@ -106,7 +132,7 @@ private:
     std::mt19937 random_;
 };
 
-TEST(ObjNumberTest, MatchesStrtodOnGeneratedTokens) {
+TEST(TextNumberTest, MatchesStrtodOnGeneratedTokens) {
     ASSERT_STREQ(std::setlocale(LC_NUMERIC, nullptr), "C");
     TokenMaker maker(20240611);
     int32_t mismatches = 0;
@@ -121,26 +147,34 @@ TEST(ObjNumberTest, MatchesStrtodOnGeneratedTokens) {
     EXPECT_EQ(mismatches, 0);
 }
 
-TEST(ObjNumberTest, TokensThatStrtodReadsOnlyInPart) {
+TEST(TextNumberTest, TokensThatStrtodReadsOnlyInPart) {
     // Values a prefix gives, signs without a number, and NaN payloads that
-    // reach the float's mantissa.
-    EXPECT_EQ(Convert("3.1+e2"), 3.1f);
-    EXPECT_EQ(Convert("1.#INF"), 1.0f);
-    EXPECT_EQ(Convert("+1"), 1.0f);
-    EXPECT_EQ(Convert(".5"), 0.5f);
-    EXPECT_EQ(Convert("1e5"), 100000.0f);
-    EXPECT_EQ(Convert("0x1.8p3"), 12.0f);
-    EXPECT_TRUE(std::signbit(Convert("-0")));
-    EXPECT_TRUE(std::signbit(Convert("-0xg")));   // "-0" was read before the "x"
-    EXPECT_FALSE(std::signbit(Convert("-abc")));  // nothing read: no sign either
-    EXPECT_TRUE(std::isinf(Convert("-Infinity")) && Convert("-Infinity") < 0);
-    EXPECT_EQ(Bits(Convert("nan(0x7ffffffffffff)")), Bits(Reference("nan(0x7ffffffffffff)")));
-    EXPECT_NE(Bits(Convert("nan(0x7ffffffffffff)")), Bits(Convert("nan")));
-    for (const char* token : {"1e400", "-1e400", "1e-400", "-1e-400", "0x1p2000", "0x1p-2000", "1e-40"})
+    // reach the mantissa.
+    const auto value = [](const std::string& token) { return Convert(token).value; };
+    EXPECT_EQ(Convert("3.1+e2").value, 3.1);
+    EXPECT_EQ(Convert("3.1+e2").stop, 3u);
+    EXPECT_EQ(Convert("1.#INF").stop, 2u);
+    EXPECT_EQ(value("+1"), 1.0);
+    EXPECT_EQ(value(".5"), 0.5);
+    EXPECT_EQ(Convert("1e+").stop, 1u);
+    EXPECT_EQ(value("0x1.8p3"), 12.0);
+    EXPECT_EQ(Convert("infinit").stop, 3u);
+    EXPECT_EQ(Convert("nan(12").stop, 3u);  // no closing parenthesis: "nan" alone
+    EXPECT_TRUE(std::signbit(value("-0")));
+    EXPECT_TRUE(std::signbit(value("-0xg")));  // "-0" was read before the "x"
+    EXPECT_EQ(Convert("-0xg").stop, 2u);
+    EXPECT_FALSE(std::signbit(value("-abc")));  // nothing read: no sign either
+    EXPECT_EQ(Convert(" -abc").stop, 0u);
+    EXPECT_TRUE(std::isinf(value("-Infinity")) && value("-Infinity") < 0);
+    EXPECT_EQ(Bits(value("nan(0x7ffffffffffff)")), Bits(Reference("nan(0x7ffffffffffff)").value));
+    EXPECT_NE(Bits(value("nan(0x7ffffffffffff)")), Bits(value("nan")));
+    for (const char* token : {"1e400", "-1e400", "1e-400", "-1e-400", "0x1p2000", "0x1p-2000", "1e-40", "0x-1", "0xinf"})
         EXPECT_TRUE(SameAsStrtod(token)) << token;
 }
 
-TEST(ObjNumberTest, ParseTripleReadsUpToThreeValuesOfTheLine) {
+// ---- How the readers use it ---------------------------------------------------------
+
+TEST(ObjTokenTest, ParseTripleReadsUpToThreeValuesOfTheLine) {
     float values[3] = {9, 9, 9};
     ObjParseTriple("  1.5   -2e1 3 4\n", values);  // a fourth value is not read
     EXPECT_EQ(values[0], 1.5f);
@@ -156,12 +190,22 @@ TEST(ObjNumberTest, ParseTripleReadsUpToThreeValuesOfTheLine) {
     const std::string longToken = std::string(111, '1') + "25";
     const std::string line = " " + longToken + " 6\n";
     ObjParseTriple(line.c_str(), values);
-    EXPECT_EQ(values[0], Reference(std::string(111, '1')));
+    EXPECT_EQ(values[0], static_cast<float>(Reference(std::string(111, '1')).value));
     EXPECT_EQ(values[1], 25.0f);
     EXPECT_EQ(values[2], 6.0f);
 }
 
-TEST(ObjNumberTest, ReferencesSaturateInsteadOfOverflowing) {
+TEST(DxfTokenTest, TheWholeValueLineIsTheToken) {
+    // Leading blanks and trailing text as strtod reads them; the hexadecimal
+    // and NaN-payload forms too.
+    EXPECT_EQ(DxfValueFloat("  -0x1.8p1"), -3.0f);
+    EXPECT_EQ(DxfValueFloat("12.5 7"), 12.5f);
+    EXPECT_EQ(DxfValueFloat("x12"), 0.0f);
+    const float payloadNan = static_cast<float>(Reference("nan(0x7ffffffffffff)").value);
+    EXPECT_EQ(Bits(DxfValueFloat("nan(0x7ffffffffffff)")), Bits(payloadNan));
+}
+
+TEST(ObjTokenTest, ReferencesSaturateInsteadOfOverflowing) {
     const auto parse = [](const std::string& text) {
         const char* p = text.data();
         return ObjParseReference(p, text.data() + text.size());
@@ -175,7 +219,7 @@ TEST(ObjNumberTest, ReferencesSaturateInsteadOfOverflowing) {
     EXPECT_EQ(parse("2147483648"), kObjReferenceLimit);
 }
 
-TEST(ObjNumberTest, CountIndicesCountsSpacesBeforeDigits) {
+TEST(ObjTokenTest, CountIndicesCountsSpacesBeforeDigits) {
     const std::string text = " 1/2 -3  4//5 x6 7";
     EXPECT_EQ(ObjCountIndices(text.data(), text.data() + text.size()), 3);
 }
