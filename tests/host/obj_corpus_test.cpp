@@ -6,7 +6,6 @@
 // reader: the counts are equal where the two dialects agree and moved by a
 // named rule where they do not.
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
 #include <ostream>
 #include <set>
@@ -167,10 +166,6 @@ const CorpusCase kCorpus[] = {
     {"testmixed.obj", kPolylineAsLines},
 };
 
-void PrintTo(const CorpusCase& c, std::ostream* out) { *out << c.file; }
-
-fs::path CorpusDir() { return fs::path(TAMLORN_CORPUS_DIR) / "obj"; }
-
 #ifdef TAMLORN_HAVE_TINYOBJLOADER
 // ---- The statements of a file, as both readers see them -------------------------------
 
@@ -271,7 +266,7 @@ Counts RuleShift(Rule rule, const TinyobjReading& tiny, const std::vector<Statem
 
 // ---- The test ---------------------------------------------------------------------
 
-class ObjCorpusTest : public ModuleTest, public ::testing::WithParamInterface<CorpusCase> {
+class ObjCorpusTest : public ModuleTest {
 protected:
     static const standin::Server& Server() { return *standin::FindServer(true, "obj"); }
 
@@ -312,39 +307,29 @@ protected:
     }
 };
 
-TEST_P(ObjCorpusTest, LoadsOrIsRefusedForItsReason) {
-    const CorpusCase& c = GetParam();
-    const fs::path path = CorpusDir() / c.file;
-    ASSERT_TRUE(fs::exists(path)) << path;
-    if (c.outcome == Outcome::kLoads) {
-        LoadAndCompare(path, c.rules);
-        return;
-    }
-    SCOPED_TRACE(c.reason);
-    EXPECT_EQ(standin::CheckFile(Server(), path.string()), c.outcome == Outcome::kNotObjText ? 0 : 1);
-    EXPECT_EQ(Load(path), 0);
-    EXPECT_EQ(object_, nullptr) << "a refused load leaves no new object";
-    ASSERT_TRUE(DestroyLoaded());
-
-    SCOPED_TRACE("repaired copy");
-    LoadAndCompare(Write(c.file, c.repair(ReadFile(path))), c.rules);
-}
-
-std::string CaseName(const ::testing::TestParamInfo<CorpusCase>& info) {
-    std::string name = info.param.file;
-    for (char& ch : name)
-        if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-    return name;
-}
-
-INSTANTIATE_TEST_SUITE_P(Corpus, ObjCorpusTest, ::testing::ValuesIn(kCorpus), CaseName);
-
-TEST(ObjCorpusTable, NamesEveryCorpusFile) {
-    std::set<std::string> inTable;
+// The table names every OBJ file of the corpus.
+TEST_F(ObjCorpusTest, EachFileLoadsOrIsRefusedForItsReason) {
+    std::set<std::string> inTable, inCorpus;
     for (const CorpusCase& c : kCorpus) inTable.insert(c.file);
-    std::set<std::string> inCorpus;
     for (const fs::path& path : CorpusFiles("obj", ".mtl")) inCorpus.insert(path.filename().string());
     EXPECT_EQ(inCorpus, inTable);
+
+    for (const CorpusCase& c : kCorpus) {
+        SCOPED_TRACE(c.file);
+        const fs::path path = fs::path(TAMLORN_CORPUS_DIR) / "obj" / c.file;
+        if (c.outcome == Outcome::kLoads) {
+            LoadAndCompare(path, c.rules);
+        } else {
+            SCOPED_TRACE(c.reason);
+            EXPECT_EQ(standin::CheckFile(Server(), path.string()), c.outcome == Outcome::kNotObjText ? 0 : 1);
+            EXPECT_EQ(Load(path), 0);
+            EXPECT_EQ(object_, nullptr) << "a refused load leaves no new object";
+            DestroyLoaded();
+            SCOPED_TRACE("repaired copy");
+            LoadAndCompare(Write(c.file, c.repair(ReadFile(path))), c.rules);
+        }
+        ASSERT_TRUE(DestroyLoaded());
+    }
 }
 
 }  // namespace
