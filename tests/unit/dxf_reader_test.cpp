@@ -74,7 +74,9 @@ Groups PointEntity(double x, double y, double z) { return Groups{{0, "POINT"}} +
 Groups Line(Point a, Point b) { return Groups{{0, "LINE"}} + Xyz(a[0], a[1], a[2]) + Xyz(b[0], b[1], b[2], 11); }
 Groups Face(const std::vector<Point>& corners) {
     Groups g = {{0, "3DFACE"}};
-    for (size_t k = 0; k < corners.size(); ++k) g = g + Xyz(corners[k][0], corners[k][1], corners[k][2], 10 + int(k % 4));
+    for (size_t k = 0; k < corners.size(); ++k) {
+        g = g + Xyz(corners[k][0], corners[k][1], corners[k][2], 10 + int(k % 4));
+    }
     return g;
 }
 Groups Arc(const std::string& start, const std::string& end, const std::string& thickness = "0") {
@@ -215,7 +217,9 @@ TEST(DxfEofMarker, WithinTheLast100BytesInAnyCase) {
     const std::pair<std::string, int32_t> cases[] = {{"EOF", 1}, {"eOf", 1}, {"OF", 0}, {"", 0},
                                                      {"EOF" + std::string(97, ' '), 1},
                                                      {"EOF" + std::string(98, ' '), 0}};
-    for (const auto& [text, marked] : cases) EXPECT_EQ(DxfHasEofMarker(files.Write("eof", text).c_str()), marked) << text;
+    for (const auto& [text, marked] : cases) {
+        EXPECT_EQ(DxfHasEofMarker(files.Write("eof", text).c_str()), marked) << text;
+    }
     EXPECT_EQ(DxfHasEofMarker(files.Path("missing").c_str()), 0);
 }
 
@@ -308,8 +312,9 @@ TEST_F(DxfReader, DrawingsReadToTheirCounts) {
               Section("ENTITIES", PointEntity(1, 2, 3)) + kEndOfFile),
          1, {1, 0, 0, 1}, {P(1, 2, 3)}},
         {"blocks are read where they stand, references add nothing",
-         Text(Section("BLOCKS", block) +
-              Section("ENTITIES", Groups{{0, "INSERT"}, {2, "B"}} + Xyz(10, 10, 10) + PointEntity(4, 5, 6)) + kEndOfFile),
+         Text(Section("BLOCKS", block) + Section("ENTITIES", Groups{{0, "INSERT"}, {2, "B"}} + Xyz(10, 10, 10) +
+                                                                 PointEntity(4, 5, 6)) +
+              kEndOfFile),
          1, {2, 0, 0, 2}, {P(1, 2, 3), P(4, 5, 6)}},
         {"circle of radius 0", Drawing(Groups{{0, "CIRCLE"}, {40, "0"}} + PointEntity(1, 2, 3)), 1, {1, 0, 0, 1}},
         {"circle of radius -1", Drawing(Groups{{0, "CIRCLE"}, {40, "-1"}} + PointEntity(1, 2, 3)), 1, {1, 0, 0, 1}},
@@ -373,8 +378,8 @@ TEST_F(DxfReader, LineEndStylesReadAlike) {
 }
 
 TEST_F(DxfReader, EqualPointsOfDifferentEntitiesAreWelded) {
-    ASSERT_EQ(ReadText(Drawing(Line({0, 0, 0}, {1, 0, 0}) + Line({1, 0, 0}, {1, 1, 0}) + Line({1, 1, 0}, {-0.0f, 0, 0}))),
-              1);
+    const Groups lines = Line({0, 0, 0}, {1, 0, 0}) + Line({1, 0, 0}, {1, 1, 0}) + Line({1, 1, 0}, {-0.0f, 0, 0});
+    ASSERT_EQ(ReadText(Drawing(lines)), 1);
     EXPECT_EQ(g_Scene.PointCount, 4);  // -0 is not 0
     std::vector<Refs> refs;
     for (const Element& e : unit::SceneLines()) refs.push_back(e.refs);
@@ -385,6 +390,7 @@ TEST_F(DxfReader, EqualPointsOfDifferentEntitiesAreWelded) {
 TEST_F(DxfReader, EntitiesGiveTheirElements) {
     const Point a = {0, 0, 0}, b = {1, 0, 0}, c = {1, 1, 0}, d = {0, 1, 0};
     const Groups fourPoints = Path(64, {a, b, c, d}, 192, {{71, "4"}, {72, "2"}});
+    const std::vector<Point> fivePoints = {{0, 0, 1}, {1, 1, 1}, {2, 4, 1}, {3, 9, 1}, {4, 16, 1}};
     struct Case {
         const char* what;
         Groups entities;
@@ -400,15 +406,15 @@ TEST_F(DxfReader, EntitiesGiveTheirElements) {
         {"a face of one corner is a dot", Face({a, a}), {P({a})}},
         {"corners after the fourth are ignored", Face({a, b, c, d, {5, 5, 5}}), {P({a, b, c, d})}},
         {"a point and a line whose two equal ends are two points, welded",
-         PointEntity(1, 2, 3) + Line({4, 5, 6}, {4, 5, 6}) + Xyz(0, 0, 1, 210), {P({{4, 5, 6}, {4, 5, 6}}), P({{1, 2, 3}})}},
+         PointEntity(1, 2, 3) + Line({4, 5, 6}, {4, 5, 6}) + Xyz(0, 0, 1, 210),
+         {P({{4, 5, 6}, {4, 5, 6}}), P({{1, 2, 3}})}},
         // Every coordinate slot starts at 0 for each entity.
         {"absent coordinate groups read as zero", PointEntity(1, 2, 3) + Groups{{0, "LINE"}, {10, "4"}, {21, "5"}},
          {P({{4, 0, 0}, {0, 5, 0}}), P({{1, 2, 3}})}},
         {"an open path whose last vertex repeats the first", Path(0, {a, b, c, a}, 0) + kSeqEnd, {P({a, b, c})}},
         {"a closed path keeps every vertex", Path(1, {a, b, c, a}, 0) + kSeqEnd, {P({a, b, c, a})}},
         {"a 3D path of two points is a line", Path(8, {a, {1, 2, 3}}, 32) + kSeqEnd, {P({a, {1, 2, 3}})}},
-        {"a 3D path of five points is a polygon", Path(8, {{0, 0, 1}, {1, 1, 1}, {2, 4, 1}, {3, 9, 1}, {4, 16, 1}}, 32) + kSeqEnd,
-         {P({{0, 0, 1}, {1, 1, 1}, {2, 4, 1}, {3, 9, 1}, {4, 16, 1}})}},
+        {"a 3D path of five points is a polygon", Path(8, fivePoints, 32) + kSeqEnd, {P(fivePoints)}},
         {"a polyface mesh, its indices counted from its own first vertex",
          PointEntity(9, 9, 9) + fourPoints + FaceRecord({"1", "2", "3"}) + FaceRecord({"1", "-3", "4"}) + kSeqEnd,
          {P({a, b, c}), P({a, c, d}), P({{9, 9, 9}})}},
@@ -426,7 +432,8 @@ TEST_F(DxfReader, EntitiesGiveTheirElements) {
 TEST_F(DxfReader, LayersBecomeSurfacesCutTo127Characters) {
     const std::string longLayer(600, 'L');
     const Groups entities = PointEntity(1, 1, 1) + Groups{{0, "POINT"}, {8, "WALLS"}, {10, "2"}} +
-                            Groups{{0, "POINT"}, {10, "3"}} + Groups{{0, "TEXT"}, {8, "NOTES"}, {1, std::string(5000, 't')}} +
+                            Groups{{0, "POINT"}, {10, "3"}} +
+                            Groups{{0, "TEXT"}, {8, "NOTES"}, {1, std::string(5000, 't')}} +
                             Groups{{0, "POINT"}, {10, "4"}} + Groups{{0, "POINT"}, {8, "ROOF"}, {10, "5"}} +
                             Groups{{0, "POINT"}, {8, longLayer}, {10, "6"}} + Line({0, 0, 0}, {1, 1, 1}) +
                             Groups{{8, "A"}} + Path(0, {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}}, 0) + kSeqEnd;
@@ -621,7 +628,8 @@ const std::map<std::string, CorpusCase> kCorpus = {
     {"cc_dxflib.dxf", {Outcome::Loads, 1, "one 3D polyline"}},
     {"diamond-bin.dxf", {Outcome::Binary, -1, "binary DXF"}},
     {"empty_handles.dxf",
-     {Outcome::NotRecognised, -1, "three comment groups push the first section's name and object past the first ten lines"}},
+     {Outcome::NotRecognised, -1,
+      "three comment groups push the first section's name and object past the first ten lines"}},
     {"extendeddata.dxf", {Outcome::Loads, 8, "CR LF lines; 8 LINE with extended data"}},
     {"issue1106.dxf", {Outcome::Loads, 3 * 12 + 2 * 11 + 5, "3 CIRCLE, 2 ARC, 5 LINE"}},
     {"issue_2229.dxf", {Outcome::Loads, -1, "polyface meshes with subclass markers"}},
