@@ -2,6 +2,7 @@
 // reaches them (by name through the lookup slot), and the objects it models.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <set>
@@ -30,12 +31,13 @@ std::string Edited(const char* function, const std::string& text) {
 
 standin::PointSpec Point(double x, double y, double z) { return {{x, y, z}, {}, false}; }
 
-// Five points; a quad, a triangle sharing the quad's edge 1-2, a line, a dot
-// and the line again with its ends swapped.
+// Five points, the second with a third position triple of its own; a quad, a
+// triangle sharing the quad's edge 1-2, a line, a dot and the line again with
+// its ends swapped.
 standin::ObjectSpec MixedObject() {
     standin::ObjectSpec spec;
     spec.name = "mixed";
-    spec.points = {Point(0, 0, 0), Point(1, 0, 0), Point(1, 1, 0), Point(0, 1, 0), Point(2, 1, 3)};
+    spec.points = {Point(0, 0, 0), {{1, 0, 0}, {9, 0, 0}, true}, Point(1, 1, 0), Point(0, 1, 0), Point(2, 1, 3)};
     spec.surfaces = {{"wood", {10, 20, 30}, 0.5f, 64.0f, 12.0f, true}, {"stone"}};
     spec.polygons = {{{0, 1, 2, 3}, 1}, {{1, 4, 2}, 2}, {{3, 4}, 1}, {{0}, 1}, {{4, 3}, 2}};
     spec.uvMaps = {{"wood", {{{0.0f, 0.0f}, {1.0f, 0.0f}, {1.0f, 1.0f}, {0.0f, 1.0f}}}}};
@@ -194,44 +196,125 @@ TEST(ObjectFunctionsTest, ObjectAddAndTheRenamesOwnTheirTextBlocks) {
     EXPECT_EQ(LiveBlocks(), before);
 }
 
-TEST(GeometryFunctionsTest, BoundingBoxSpansTheDefaultPositionsAndIsZeroForNoPoints) {
-    HostObject* object = standin::BuildObject(MixedObject());
-    ASSERT_NE(object, nullptr);
-    HostGeometry* geometry = object->geometry;
-    object->geometry->points[4]->position2[0] = 100.0;  // the third triple is not the box's
-    HostBoundingBox box;
-    const auto getBox = HostFunction<FxBoundingBoxGetFn>("FX_BoundingBoxGet");
-    getBox(reinterpret_cast<void* const*>(geometry->points), geometry->pointCount, &box);
-    EXPECT_EQ(box.min[0], 0.0);
-    EXPECT_EQ(box.min[1], 0.0);
-    EXPECT_EQ(box.min[2], 0.0);
-    EXPECT_EQ(box.max[0], 2.0);
-    EXPECT_EQ(box.max[1], 1.0);
-    EXPECT_EQ(box.max[2], 3.0);
+// The mixed object, built for each test and destroyed after it with no host block left.
+class MixedObjectTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        object_ = standin::BuildObject(MixedObject());
+        ASSERT_NE(object_, nullptr);
+        g_ = object_->geometry;
+    }
+    void TearDown() override {
+        standin::DestroyObject(object_);
+        EXPECT_EQ(LiveBlocks(), before_);
+    }
 
-    box.min[0] = box.max[2] = 7.0;
-    getBox(reinterpret_cast<void* const*>(geometry->points), 0, &box);
-    for (int c = 0; c < 3; ++c) EXPECT_TRUE(box.min[c] == 0.0 && box.max[c] == 0.0) << c;
-    standin::DestroyObject(object);
+    const int64_t before_ = LiveBlocks();
+    HostObject* object_ = nullptr;
+    HostGeometry* g_ = nullptr;
+};
+
+TEST_F(MixedObjectTest, BuildsTheRecordsAsTheHostModelsThem) {
+    EXPECT_STREQ(object_->name, "mixed");
+    ASSERT_EQ(g_->pointCount, 5);
+    const HostPoint* point = g_->points[1];
+    EXPECT_EQ(point->index, 1);
+    EXPECT_EQ(point->position0[0], 1.0);
+    EXPECT_EQ(point->position1[0], 1.0);
+    EXPECT_EQ(point->position2[0], 9.0);
+    EXPECT_EQ(point->weight, 1.0f);
+
+    ASSERT_EQ(g_->polygonCount, 5);
+    EXPECT_EQ(g_->polygonCount2, 5);
+    const HostPolygon* triangle = g_->polygons[1];
+    EXPECT_EQ(triangle->index, 1);
+    EXPECT_EQ(triangle->cornerCount, 3);
+    EXPECT_EQ(triangle->surface, 2);
+    EXPECT_EQ(triangle->corners[1]->point, g_->points[4]);
+    EXPECT_EQ(triangle->corners[2]->position, 2);
+
+    ASSERT_EQ(g_->surfaceCount, 2);
+    const HostSurface* wood = g_->surfaceArray[0];
+    EXPECT_EQ(wood, g_->surfaceList);
+    EXPECT_EQ(g_->surfaceArray[1], wood->next);
+    EXPECT_STREQ(wood->name, "wood");
+    EXPECT_EQ(wood->colour[1], 20);
+    EXPECT_FLOAT_EQ(wood->colourF[2], 30 / 255.0f);
+    EXPECT_EQ(wood->level, 0.5f);
+    EXPECT_EQ(wood->shininess, 64.0f);
+    EXPECT_EQ(wood->transparency, 12.0f);
+    EXPECT_EQ(wood->flags, 0x04);
+    EXPECT_EQ(wood->next->flags, 0);
+
+    ASSERT_EQ(g_->uvMapCount, 1);
+    const HostUVMap* map = g_->uvMaps[0];
+    EXPECT_STREQ(map->name, "wood");
+    EXPECT_EQ(map->pointEntryCount, 4);
+    EXPECT_EQ(map->pointIndex[2]->u, 1.0f);
+    EXPECT_EQ(map->pointIndex[4], nullptr);
+    EXPECT_EQ(g_->box.max[2], 3.0);  // the box, edges and normals are made with the object
+    EXPECT_EQ(g_->edgeCount, 7);
+    EXPECT_EQ(g_->normalCount, 5);
 }
 
-TEST(GeometryFunctionsTest, EdgeListHoldsEachUndirectedEdgeOnce) {
-    HostObject* object = standin::BuildObject(MixedObject());
-    ASSERT_NE(object, nullptr);
-    const int64_t built = LiveBlocks();
-    ASSERT_EQ(HostFunction<FxObjectFn>("FX_EdgeListCreate")(object), 1);  // a second time: replaces the list
-    EXPECT_EQ(LiveBlocks(), built);
+TEST_F(MixedObjectTest, BoundingBoxSpansTheDefaultPositionsAndIsZeroForNoPoints) {
+    g_->points[4]->position2[0] = 100.0;  // the third triple is not the box's
+    HostBoundingBox box;
+    const auto getBox = HostFunction<FxBoundingBoxGetFn>("FX_BoundingBoxGet");
+    getBox(reinterpret_cast<void* const*>(g_->points), g_->pointCount, &box);
+    EXPECT_EQ(std::to_array(box.min), (std::array<double, 3>{0, 0, 0}));
+    EXPECT_EQ(std::to_array(box.max), (std::array<double, 3>{2, 1, 3}));
+    box.min[0] = box.max[2] = 7.0;
+    getBox(reinterpret_cast<void* const*>(g_->points), 0, &box);
+    EXPECT_EQ(std::to_array(box.min), (std::array<double, 3>{}));
+    EXPECT_EQ(std::to_array(box.max), (std::array<double, 3>{}));
+}
 
-    const HostGeometry* geometry = object->geometry;
+TEST_F(MixedObjectTest, EdgeListHoldsEachUndirectedEdgeOnce) {
+    const int64_t built = LiveBlocks();
+    ASSERT_EQ(HostFunction<FxObjectFn>("FX_EdgeListCreate")(object_), 1);  // a second time: replaces the list
+    EXPECT_EQ(LiveBlocks(), built);
     std::set<std::pair<int32_t, int32_t>> edges;
-    for (int i = 0; i < geometry->edgeCount; ++i) {
-        EXPECT_LT(geometry->edges[i].a, geometry->edges[i].b);
-        edges.insert({geometry->edges[i].a, geometry->edges[i].b});
+    for (int i = 0; i < g_->edgeCount; ++i) {
+        EXPECT_LT(g_->edges[i].a, g_->edges[i].b);
+        edges.insert({g_->edges[i].a, g_->edges[i].b});
     }
     const std::set<std::pair<int32_t, int32_t>> expected = {{0, 1}, {1, 2}, {2, 3}, {0, 3}, {1, 4}, {2, 4}, {3, 4}};
-    EXPECT_EQ(geometry->edgeCount, 7);
+    EXPECT_EQ(g_->edgeCount, 7);
     EXPECT_EQ(edges, expected);
-    standin::DestroyObject(object);
+}
+
+TEST_F(MixedObjectTest, SurfaceCreateAppendsADefaultSurfaceAtTheEnd) {
+    HostSurface** arrayBefore = g_->surfaceArray;
+    ASSERT_EQ(HostFunction<FxObjectTextFn>("FX_SurfaceCreate")(object_, "Default"), 1);
+    EXPECT_EQ(g_->surfaceCount, 3);
+    EXPECT_EQ(g_->surfaceArray, arrayBefore);
+    const HostSurface* last = g_->surfaceList->next->next;
+    ASSERT_NE(last, nullptr);
+    EXPECT_EQ(last->next, nullptr);
+    EXPECT_STREQ(last->name, "Default");
+    EXPECT_EQ(last->colour[0], 200);
+    EXPECT_FLOAT_EQ(last->colourF[2], 200 / 255.0f);
+    EXPECT_EQ(last->level, 1.0f);
+    EXPECT_EQ(last->flags, 0);
+}
+
+TEST_F(MixedObjectTest, UVPolygonsFollowTheEntriesPointsAndCanBeRebuilt) {
+    HostUVMap* map = g_->uvMaps[0];
+    ASSERT_EQ(map->polygonEntryCount, 4);
+    // Entries in reverse corner order still land on the corners of their points.
+    std::swap(map->polygonEntries[0], map->polygonEntries[3]);
+    std::swap(map->polygonEntries[1], map->polygonEntries[2]);
+    const int64_t built = LiveBlocks();
+    ASSERT_EQ(HostFunction<CreateDCUVPolysFn>("CreateDCUVPolys")(object_, 0), 1);
+    EXPECT_EQ(LiveBlocks(), built);
+
+    const HostUVCorner* quad = map->polygonUV[0];
+    ASSERT_NE(quad, nullptr);
+    const std::pair<float, float> expected[4] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
+    for (int k = 0; k < 4; ++k) EXPECT_EQ(std::make_pair(quad[k].u, quad[k].v), expected[k]) << k;
+    for (int p = 1; p < g_->polygonCount; ++p) EXPECT_EQ(map->polygonUV[p], nullptr) << p;
+    EXPECT_EQ(HostFunction<CreateDCUVPolysFn>("CreateDCUVPolys")(object_, 1), 0);  // no such map
 }
 
 TEST(GeometryFunctionsTest, NewellNormalsAreUnitVectorsAndZeroForDegeneratePolygons) {
@@ -242,37 +325,16 @@ TEST(GeometryFunctionsTest, NewellNormalsAreUnitVectorsAndZeroForDegeneratePolyg
     HostObject* object = standin::BuildObject(spec);
     ASSERT_NE(object, nullptr);
     ASSERT_EQ(HostFunction<FxNormalInitFn>("FX_NormalInit")(object, 0), 1);
-    const HostGeometry* geometry = object->geometry;
-    ASSERT_EQ(geometry->normalCount, 5);
+    ASSERT_EQ(object->geometry->normalCount, 5);
     const double half = std::sqrt(0.5);
-    EXPECT_NEAR(geometry->normals[0].x, 0.0, 1e-12);
-    EXPECT_NEAR(geometry->normals[0].y, -half, 1e-12);
-    EXPECT_NEAR(geometry->normals[0].z, half, 1e-12);
-    EXPECT_NEAR(geometry->normals[1].y, half, 1e-12);  // reversed winding, reversed normal
-    EXPECT_NEAR(geometry->normals[1].z, -half, 1e-12);
-    for (int i = 2; i < 5; ++i) {  // collinear triangle, line, dot
-        const HostNormal& n = geometry->normals[i];
-        EXPECT_TRUE(n.x == 0.0 && n.y == 0.0 && n.z == 0.0) << i;
+    // Reversed winding, reversed normal; the collinear triangle, the line and the dot have none.
+    const double expected[5][3] = {{0, -half, half}, {0, half, -half}, {}, {}, {}};
+    for (int i = 0; i < 5; ++i) {
+        const HostNormal& n = object->geometry->normals[i];
+        EXPECT_NEAR(n.x, expected[i][0], 1e-12) << i;
+        EXPECT_NEAR(n.y, expected[i][1], 1e-12) << i;
+        EXPECT_NEAR(n.z, expected[i][2], 1e-12) << i;
     }
-    standin::DestroyObject(object);
-}
-
-TEST(GeometryFunctionsTest, SurfaceCreateAppendsADefaultSurfaceAtTheEnd) {
-    HostObject* object = standin::BuildObject(MixedObject());
-    ASSERT_NE(object, nullptr);
-    HostSurface** arrayBefore = object->geometry->surfaceArray;
-    ASSERT_EQ(HostFunction<FxObjectTextFn>("FX_SurfaceCreate")(object, "Default"), 1);
-    const HostGeometry* geometry = object->geometry;
-    EXPECT_EQ(geometry->surfaceCount, 3);
-    EXPECT_EQ(geometry->surfaceArray, arrayBefore);
-    const HostSurface* last = geometry->surfaceList->next->next;
-    ASSERT_NE(last, nullptr);
-    EXPECT_EQ(last->next, nullptr);
-    EXPECT_STREQ(last->name, "Default");
-    EXPECT_EQ(last->colour[0], 200);
-    EXPECT_FLOAT_EQ(last->colourF[2], 200 / 255.0f);
-    EXPECT_EQ(last->level, 1.0f);
-    EXPECT_EQ(last->flags, 0);
     standin::DestroyObject(object);
 }
 
@@ -302,81 +364,6 @@ TEST(GeometryFunctionsTest, FreeingTheGeometryKeepsTheRecordAndOptionallyTheSurf
         standin::DestroyObject(object);
         EXPECT_EQ(LiveBlocks(), before);
     }
-}
-
-TEST(GeometryFunctionsTest, UVPolygonsFollowTheEntriesPointsAndCanBeRebuilt) {
-    HostObject* object = standin::BuildObject(MixedObject());
-    ASSERT_NE(object, nullptr);
-    HostGeometry* geometry = object->geometry;
-    HostUVMap* map = geometry->uvMaps[0];
-    ASSERT_EQ(map->polygonEntryCount, 4);
-    // Entries in reverse corner order still land on the corners of their points.
-    std::swap(map->polygonEntries[0], map->polygonEntries[3]);
-    std::swap(map->polygonEntries[1], map->polygonEntries[2]);
-    const int64_t built = LiveBlocks();
-    ASSERT_EQ(HostFunction<CreateDCUVPolysFn>("CreateDCUVPolys")(object, 0), 1);
-    EXPECT_EQ(LiveBlocks(), built);
-
-    const HostUVCorner* quad = map->polygonUV[0];
-    ASSERT_NE(quad, nullptr);
-    const float expected[4][2] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
-    for (int k = 0; k < 4; ++k) {
-        EXPECT_EQ(quad[k].u, expected[k][0]) << k;
-        EXPECT_EQ(quad[k].v, expected[k][1]) << k;
-    }
-    for (int p = 1; p < geometry->polygonCount; ++p) EXPECT_EQ(map->polygonUV[p], nullptr) << p;
-    EXPECT_EQ(HostFunction<CreateDCUVPolysFn>("CreateDCUVPolys")(object, 1), 0);  // no such map
-    standin::DestroyObject(object);
-}
-
-TEST(ObjectBuilderTest, BuildsTheRecordsAsTheHostModelsThem) {
-    standin::ObjectSpec spec = MixedObject();
-    spec.points[1].hasPosition2 = true;
-    spec.points[1].position2[0] = 9.0;
-    HostObject* object = standin::BuildObject(spec);
-    ASSERT_NE(object, nullptr);
-    const HostGeometry* geometry = object->geometry;
-    EXPECT_STREQ(object->name, "mixed");
-    ASSERT_EQ(geometry->pointCount, 5);
-    const HostPoint* point = geometry->points[1];
-    EXPECT_EQ(point->index, 1);
-    EXPECT_EQ(point->position0[0], 1.0);
-    EXPECT_EQ(point->position1[0], 1.0);
-    EXPECT_EQ(point->position2[0], 9.0);
-    EXPECT_EQ(point->weight, 1.0f);
-
-    ASSERT_EQ(geometry->polygonCount, 5);
-    EXPECT_EQ(geometry->polygonCount2, 5);
-    const HostPolygon* triangle = geometry->polygons[1];
-    EXPECT_EQ(triangle->index, 1);
-    EXPECT_EQ(triangle->cornerCount, 3);
-    EXPECT_EQ(triangle->surface, 2);
-    EXPECT_EQ(triangle->corners[1]->point, geometry->points[4]);
-    EXPECT_EQ(triangle->corners[2]->position, 2);
-
-    ASSERT_EQ(geometry->surfaceCount, 2);
-    const HostSurface* wood = geometry->surfaceArray[0];
-    EXPECT_EQ(wood, geometry->surfaceList);
-    EXPECT_EQ(geometry->surfaceArray[1], wood->next);
-    EXPECT_STREQ(wood->name, "wood");
-    EXPECT_EQ(wood->colour[1], 20);
-    EXPECT_FLOAT_EQ(wood->colourF[2], 30 / 255.0f);
-    EXPECT_EQ(wood->level, 0.5f);
-    EXPECT_EQ(wood->shininess, 64.0f);
-    EXPECT_EQ(wood->transparency, 12.0f);
-    EXPECT_EQ(wood->flags, 0x04);
-    EXPECT_EQ(wood->next->flags, 0);
-
-    ASSERT_EQ(geometry->uvMapCount, 1);
-    const HostUVMap* map = geometry->uvMaps[0];
-    EXPECT_STREQ(map->name, "wood");
-    EXPECT_EQ(map->pointEntryCount, 4);
-    EXPECT_EQ(map->pointIndex[2]->u, 1.0f);
-    EXPECT_EQ(map->pointIndex[4], nullptr);
-    EXPECT_EQ(geometry->box.max[2], 3.0);  // the box, edges and normals are made with the object
-    EXPECT_EQ(geometry->edgeCount, 7);
-    EXPECT_EQ(geometry->normalCount, 5);
-    standin::DestroyObject(object);
 }
 
 // Destroying a built object releases every block; every failed allocation
