@@ -100,9 +100,8 @@ class TempDirTest : public ::testing::Test {
 protected:
     void SetUp() override {
         const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = "tamlorn_" + std::to_string(getpid()) + "_" + test->test_suite_name() + "_" + test->name();
-        std::replace(name.begin(), name.end(), '/', '_');  // parameterised tests
-        dir_ = fs::temp_directory_path() / name;
+        dir_ = fs::temp_directory_path() /
+               ("tamlorn_" + std::to_string(getpid()) + "_" + test->test_suite_name() + "_" + test->name());
         fs::remove_all(dir_);
         fs::create_directories(dir_);
     }
