@@ -48,11 +48,9 @@ TEST_F(ImportTest, ObjectIsNamedAfterTheFile) {
         SCOPED_TRACE(row.file + " legalNames=" + std::to_string(row.legalNames));
         standin::ClearCallLog();
         standin::NamingPrefs().legalNames = row.legalNames;
-        const std::string path = row.relative ? row.file : Write(row.file, kTriangleObj).string();
-        if (row.relative) {
-            Write(row.file, kTriangleObj);
-            fs::current_path(dir_);
-        }
+        const std::string written = Write(row.file, kTriangleObj).string();
+        const std::string path = row.relative ? row.file : written;
+        if (row.relative) fs::current_path(dir_);
         const int32_t result = Load(path, row.flags);
         fs::current_path(cwd);
         ASSERT_EQ(result, 1);
