@@ -50,6 +50,10 @@ int32_t DxfInputOpen(const char* path);
 void DxfInputClose();
 // Fills TextBlocks[TextBlockIndex] from DxfInputFile: 1 when data was read.
 int32_t TextBlockLoad();
+// Makes a loaded piece plain text: a CR becomes the LF that ends its line when
+// `lineEndStyle` is kLineEndCR, else a space; every other byte that is neither
+// LF nor printable ASCII (0x20..0x7E) becomes a space.
+void TextSanitise(uint8_t* text, int32_t length, int32_t lineEndStyle);
 // The next line start after `p` in the same block, or null at the end of its text.
 const char* TextNextLine(const char* p);
 // Copies the line at `src` (up to its LF) into `dst` of `dstBytes` bytes.

@@ -12,7 +12,17 @@ constexpr uint8_t kCR = '\r';
 // A completed line must leave room for its LF and the block's terminating NUL.
 constexpr int32_t kBlockTextLimit = kTextBlockBytes - 2;
 
-bool IsPrintable(uint8_t c) { return c >= 0x20 && c <= 0x7E; }
+constexpr int32_t kSanitiseRun = 64;  // bytes per run of a fixed count, which compilers vectorise
+
+// Branch-free so that the fixed-count runs become vector code.
+void SanitiseBytes(uint8_t* text, int32_t length, uint8_t crReplacement) {
+    for (int32_t i = 0; i < length; ++i) {
+        const uint8_t c = text[i];
+        const bool keep = static_cast<uint8_t>(c - 0x20) <= 0x7E - 0x20 || c == kLF;
+        const uint8_t kept = keep ? c : ' ';
+        text[i] = c == kCR ? crReplacement : kept;
+    }
+}
 
 // Reads bytes until the piece ends with `terminator`. A line that would run
 // past the block is cut: the rest of it is read and dropped, so that the next
@@ -58,20 +68,22 @@ void DxfInputClose() {
 int32_t TextBlockLoad() {
     uint8_t* block = g_Scene.TextBlocks[g_Scene.TextBlockIndex];
     g_Scene.TextBlockCursor = block;
-    std::memset(block, 0, kTextBlockBytes);
     auto n = static_cast<int32_t>(std::fread(block, 1, kTextPieceBytes, g_Scene.DxfInputFile));
-    if (n == 0) return 0;
+    if (n > 0) {
+        n = CompleteLine(block, n, g_Scene.LineEndStyle == kLineEndCR ? kCR : kLF);
+        TextSanitise(block, n, g_Scene.LineEndStyle);
+    }
+    std::memset(block + n, 0, static_cast<size_t>(kTextBlockBytes - n));
+    return n > 0;
+}
 
-    const bool crOnly = g_Scene.LineEndStyle == kLineEndCR;
-    n = CompleteLine(block, n, crOnly ? kCR : kLF);
+void TextSanitise(uint8_t* text, int32_t length, int32_t lineEndStyle) {
     // With CR line ends every CR becomes the LF that ends its line; a last
     // line without its CR keeps all of its characters.
-    for (int32_t i = 0; i < n; ++i) {
-        uint8_t& c = block[i];
-        if (c == kCR) c = crOnly ? kLF : ' ';
-        if (c != kLF && !IsPrintable(c)) c = ' ';
-    }
-    return 1;
+    const uint8_t crReplacement = lineEndStyle == kLineEndCR ? kLF : ' ';
+    int32_t i = 0;
+    for (; i + kSanitiseRun <= length; i += kSanitiseRun) SanitiseBytes(text + i, kSanitiseRun, crReplacement);
+    SanitiseBytes(text + i, length - i, crReplacement);
 }
 
 const char* TextNextLine(const char* p) {

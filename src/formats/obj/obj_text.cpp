@@ -5,6 +5,7 @@
 
 #include "formats/obj/obj_reader.h"
 #include "frame/module_heap.h"
+#include "scene/import_driver.h"
 #include "scene/scene.h"
 
 namespace {
@@ -35,13 +36,6 @@ uint64_t ExtendPiece(FILE* file, uint8_t* block, int32_t* length, uint8_t termin
     return consumed;
 }
 
-void Sanitise(uint8_t* text, int32_t length, int32_t lineEndStyle) {
-    uint8_t map[256];
-    for (int32_t c = 0; c < 256; ++c) map[c] = (c >= 0x20 && c <= 0x7E) || c == '\n' ? static_cast<uint8_t>(c) : ' ';
-    map['\r'] = lineEndStyle == kLineEndCR ? '\n' : ' ';
-    for (int32_t i = 0; i < length; ++i) text[i] = map[text[i]];
-}
-
 // Fills the current block with the next piece of the file; the bytes read
 // from the file (0 at its end).
 uint64_t LoadPiece(FILE* file) {
@@ -54,7 +48,7 @@ uint64_t LoadPiece(FILE* file) {
         consumed += ExtendPiece(file, block, &length, terminator);
     }
     const bool continues = block[length - 1] == ' ';
-    Sanitise(block, length, g_Scene.LineEndStyle);
+    TextSanitise(block, length, g_Scene.LineEndStyle);
     if (continues) {
         block[length] = '\\';
         block[length + 1] = '\n';
