@@ -142,15 +142,13 @@ std::vector<Refs> PolygonRefs() {
     return out;
 }
 
-class DxfReader : public unit::SceneTest {
+class DxfReader : public unit::SceneFileTest {
 protected:
-    unit::Load LoadPath(const std::string& path) {
+    unit::Load LoadPath(const fs::path& path) {
         return unit::LoadLikeTheDriver(path, kFormatDXF, DxfSniff, DxfReadFile);
     }
-    unit::Load LoadText(const std::string& text) { return LoadPath(files_.Write("drawing.dxf", text)); }
+    unit::Load LoadText(const std::string& text) { return LoadPath(Write("drawing.dxf", text)); }
     int32_t ReadText(const std::string& text) { return LoadText(text).read; }
-
-    unit::TempFolder files_;
 };
 
 // ---- Sniffing ---------------------------------------------------------------------
@@ -176,7 +174,7 @@ TEST(DxfSniffing, TextDrawingsAreKnownByTheirFirstLinesAndBinaryOnesRemembered) 
     const Case cases[] = {
         {"binary sentinel", sentinel, 0, true},
         {"sentinel cut short", sentinel.substr(0, 20), 0},
-        {"binary corpus file", unit::ReadBytes(fs::path(TAMLORN_CORPUS_DIR) / "dxf/diamond-bin.dxf").substr(0, 1000),
+        {"binary corpus file", unit::ReadFile(fs::path(TAMLORN_CORPUS_DIR) / "dxf/diamond-bin.dxf").substr(0, 1000),
          0, true},
         {"a drawing", drawing, 1},
         {"NUL among the first 50 bytes", nulEarly, 0},
@@ -212,15 +210,14 @@ TEST(DxfSniffing, NotesTheLineEndAndLeavesTheSampleAlone) {
     }
 }
 
-TEST(DxfEofMarker, WithinTheLast100BytesInAnyCase) {
-    unit::TempFolder files;
+TEST_F(DxfReader, EofMarkerWithinTheLast100BytesInAnyCase) {
     const std::pair<std::string, int32_t> cases[] = {{"EOF", 1}, {"eOf", 1}, {"OF", 0}, {"", 0},
                                                      {"EOF" + std::string(97, ' '), 1},
                                                      {"EOF" + std::string(98, ' '), 0}};
     for (const auto& [text, marked] : cases) {
-        EXPECT_EQ(DxfHasEofMarker(files.Write("eof", text).c_str()), marked) << text;
+        EXPECT_EQ(DxfHasEofMarker(Write("eof", text).c_str()), marked) << text;
     }
-    EXPECT_EQ(DxfHasEofMarker(files.Path("missing").c_str()), 0);
+    EXPECT_EQ(DxfHasEofMarker((dir_ / "missing").c_str()), 0);
 }
 
 // ---- Values ----------------------------------------------------------------------
@@ -363,7 +360,7 @@ TEST_F(DxfReader, DrawingsReadToTheirCounts) {
             EXPECT_EQ(unit::ScenePoints(), c.points);
         }
     }
-    EXPECT_EQ(LoadPath(files_.Path("missing.dxf").string()).read, 0);
+    EXPECT_EQ(LoadPath(dir_ / "missing.dxf").read, 0);
 }
 
 TEST_F(DxfReader, LineEndStylesReadAlike) {
@@ -580,9 +577,8 @@ TEST_F(DxfReader, DrawingWrittenByEzdxf) {
     if (std::system("/usr/bin/python3 -c 'import ezdxf' >/dev/null 2>&1") != 0) {
         GTEST_SKIP() << "/usr/bin/python3 cannot import ezdxf";
     }
-    const std::string script = files_.Write("make_drawing.py", std::string(kEzdxfScript));
-    const std::string path = files_.Path("ezdxf_r12.dxf").string();
-    ASSERT_EQ(std::system(("/usr/bin/python3 " + script + " " + path).c_str()), 0);
+    const fs::path script = Write("make_drawing.py", kEzdxfScript), path = dir_ / "ezdxf_r12.dxf";
+    ASSERT_EQ(std::system(("/usr/bin/python3 " + script.string() + " " + path.string()).c_str()), 0);
     const unit::Load load = LoadPath(path);
     ASSERT_EQ(load.sniffed, 1);
     ASSERT_EQ(load.read, 1);
@@ -655,12 +651,12 @@ Outcome OutcomeOf(const unit::Load& load) {
 }
 
 TEST_F(DxfReader, CorpusFilesLoadOrAreRefusedForTheirReason) {
-    const std::vector<fs::path> files = unit::CorpusFiles("dxf");
+    const std::vector<fs::path> files = host_support::CorpusFiles("dxf", ".txt");
     for (const fs::path& path : files) {
         const std::string name = path.filename().string();
         ASSERT_TRUE(kCorpus.count(name)) << name << " has no expected outcome";
         const CorpusCase& c = kCorpus.at(name);
-        EXPECT_EQ(OutcomeOf(LoadPath(path.string())), c.outcome) << name << ": " << c.why;
+        EXPECT_EQ(OutcomeOf(LoadPath(path)), c.outcome) << name << ": " << c.why;
         const int elements = g_Scene.PolygonCount + g_Scene.LineCount + g_Scene.DotCount;
         if (c.outcome == Outcome::Loads) {
             EXPECT_GT(elements, 0) << name;
@@ -711,7 +707,7 @@ TEST_F(DxfReader, TruncatedAndCorruptedFilesFailCleanly) {
 }
 
 TEST_F(DxfReader, OutOfMemoryAtEveryAllocationFailsCleanly) {
-    const std::string path = files_.Write("oom.dxf", Drawing(PointEntity(1, 2, 3) + Mesh(16) + Line({1, 1, 1}, {})));
+    const fs::path path = Write("oom.dxf", Drawing(PointEntity(1, 2, 3) + Mesh(16) + Line({1, 1, 1}, {})));
     for (int64_t failing = 1; failing < 40; ++failing) {
         ASSERT_EQ(unit::FreshScene(), 1);
         g_Scene.DetectedFormat = kFormatDXF;

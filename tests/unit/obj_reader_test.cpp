@@ -30,15 +30,10 @@ Refs PolygonSurfaces() {
     return surfaces;
 }
 
-class ObjReaderTest : public unit::SceneTest {
+class ObjReaderTest : public unit::SceneFileTest {
 protected:
-    std::string Write(const std::string& text) { return files_.Write("model.obj", text); }
-    int32_t Import(const std::string& path) {
-        return unit::LoadLikeTheDriver(path, kFormatOBJ, ObjSniff, ObjRead).read;
-    }
-    int32_t Read(const std::string& text) { return Import(Write(text)); }
-
-    unit::TempFolder files_;
+    int32_t Import(const fs::path& path) { return unit::LoadLikeTheDriver(path, kFormatOBJ, ObjSniff, ObjRead).read; }
+    int32_t Read(const std::string& text) { return Import(Write("model.obj", text)); }
 };
 
 const std::string kTriangle = "v 0 0 0\nv 1 0 0\nv 0 1 0\n";
@@ -355,7 +350,7 @@ TEST_F(ObjReaderTest, StatementsGiveTheirElements) {
         EXPECT_EQ(RefsOf(unit::SceneLines()), c.lines);
         EXPECT_EQ(RefsOf(unit::SceneDots()), c.dots);
     }
-    EXPECT_EQ(ObjRead(files_.Path("missing.obj").c_str()), 0);
+    EXPECT_EQ(ObjRead((dir_ / "missing.obj").c_str()), 0);
 }
 
 TEST_F(ObjReaderTest, FaceWithMoreThan4000CornersIsSkippedAndCounted) {
@@ -375,7 +370,7 @@ TEST_F(ObjReaderTest, ElementsTheSceneRefusesEndTheRead) {
     for (const char* keyword : {"p", "l"}) {
         SCOPED_TRACE(keyword);
         const std::string statement = Cycling(keyword, 4000) + "\n";
-        const std::string path = Write(kTriangle + statement + statement + statement);
+        const fs::path path = Write("model.obj", kTriangle + statement + statement + statement);
         ASSERT_EQ(unit::FreshScene(), 1);
         g_Scene.DetectedFormat = kFormatOBJ;
         ModuleHeapFailAt(3);
@@ -387,8 +382,8 @@ TEST_F(ObjReaderTest, ElementsTheSceneRefusesEndTheRead) {
 
 TEST_F(ObjReaderTest, ModuleHeapFailureAtEveryAllocation) {
     // Three text blocks, so that a failing later block is among the cases.
-    const std::string path = Write(TriangleFilledTo(2 * kTextPieceBytes + 10) +
-                                   "vt 0 0\ng a b\nusemtl red\nf 1/1 2/1 3/1\nl 1 2\np 3\n");
+    const fs::path path = Write("model.obj", TriangleFilledTo(2 * kTextPieceBytes + 10) +
+                                                 "vt 0 0\ng a b\nusemtl red\nf 1/1 2/1 3/1\nl 1 2\np 3\n");
     const int64_t before = ModuleHeapAllocCount();
     ASSERT_EQ(Import(path), 1);
     const int64_t total = ModuleHeapAllocCount() - before;
@@ -414,7 +409,7 @@ TEST_F(ObjReaderTest, ModuleHeapFailureAtEveryAllocation) {
 TEST_F(ObjReaderTest, FileNeedingMoreThan2048TextBlocksFails) {
     // Start the loader as if 2047 blocks were filled already: the second piece
     // of this file would need a 2049th block.
-    const std::string path = Write(TriangleFilledTo(kTextPieceBytes + 10) + "f 1 2 3\n");
+    const fs::path path = Write("model.obj", TriangleFilledTo(kTextPieceBytes + 10) + "f 1 2 3\n");
     const auto size = static_cast<uint32_t>(fs::file_size(path));
     SceneFree();
     SceneReset();
@@ -458,14 +453,13 @@ TEST_F(ObjReaderTest, CorpusFilesReadAsTheirStatementsSay) {
     const std::vector<std::string> refused = {"cornell_box.obj", "cornell_box_multimaterial.obj", "test-nan.obj",
                                               "invalid-relative-texture-index.obj", "box_UTF16BE.obj"};
     int32_t files = 0;
-    for (const fs::path& path : unit::CorpusFiles("obj")) {
-        if (path.extension() != ".obj") continue;
+    for (const fs::path& path : host_support::CorpusFiles("obj", ".mtl")) {
         ++files;
         const std::string name = path.filename().string();
         const bool refuse = std::find(refused.begin(), refused.end(), name) != refused.end();
-        EXPECT_EQ(Import(path.string()), refuse ? 0 : 1) << name;
+        EXPECT_EQ(Import(path), refuse ? 0 : 1) << name;
         if (refuse) continue;
-        const auto [points, faces] = CountStatements(unit::ReadBytes(path));
+        const auto [points, faces] = CountStatements(unit::ReadFile(path));
         EXPECT_EQ(g_Scene.PointCount, points) << name;
         const bool linesOrDots = name.find("prim") != std::string::npos || name.find("test") == 0;
         if (!linesOrDots) {
@@ -479,7 +473,7 @@ TEST_F(ObjReaderTest, CorpusNumberFormatsMatchStrtod) {
     const std::string path = std::string(TAMLORN_CORPUS_DIR) + "/obj/number_formats.obj";
     ASSERT_EQ(Import(path), 1);
     const std::vector<Point> points = unit::ScenePoints();
-    std::istringstream file(unit::ReadBytes(path));
+    std::istringstream file(unit::ReadFile(path));
     std::string line;
     size_t i = 0;
     while (std::getline(file, line)) {

@@ -1,81 +1,28 @@
-// Scaffolding shared by the unit tests: a folder of files for each test, the
-// scene as the import driver prepares it, its streams read back as plain
-// values, the corpus listings and 3D Studio files written chunk by chunk.
+// Scaffolding shared by the unit tests: the scene as the import driver
+// prepares it, checked for module blocks left at the end of each test, and its
+// streams read back as plain values. Files, folders, the corpus and 3D Studio
+// chunks come from the host tests' host_support.h.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "frame/module_heap.h"
+#include "host/host_support.h"
 #include "scene/import_driver.h"
 #include "scene/scene.h"
 
 namespace unit {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<uint8_t>;
 using Point = std::array<float, 3>;
 using Refs = std::vector<uint32_t>;
-
-// ---- Files ---------------------------------------------------------------------------
-
-inline std::string ReadBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// A new file each time: rewriting one in place makes some file systems flush it at every close.
-inline std::string WriteBytes(const fs::path& path, std::string_view bytes) {
-    fs::remove(path);
-    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    return path.string();
-}
-inline std::string WriteBytes(const fs::path& path, const Bytes& bytes) {
-    return WriteBytes(path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
-}
-
-// A folder of the running test's own, removed with its files at the end.
-class TempFolder {
-public:
-    TempFolder() {
-        const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir_ = fs::temp_directory_path() / ("tamlorn_" + std::string(test->test_suite_name()) + "_" + test->name() +
-                                            "_" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-    }
-    fs::path Path(const std::string& name) const { return dir_ / name; }
-    template <typename Content>
-    std::string Write(const std::string& name, const Content& bytes) const {
-        return WriteBytes(dir_ / name, bytes);
-    }
-
-private:
-    fs::path dir_;
-};
-
-// The corpus files of one format (a folder of TAMLORN_CORPUS_DIR), sorted, without its notes.
-inline std::vector<fs::path> CorpusFiles(const std::string& format) {
-    std::vector<fs::path> files;
-    for (const fs::directory_entry& entry : fs::directory_iterator(fs::path(TAMLORN_CORPUS_DIR) / format)) {
-        if (entry.path().extension() != ".txt") files.push_back(entry.path());
-    }
-    std::sort(files.begin(), files.end());
-    return files;
-}
+using host_support::ReadFile;
 
 // ---- The scene -----------------------------------------------------------------------
 
@@ -86,10 +33,12 @@ inline int32_t FreshScene() {
     return SceneAllocateFirstChunks();
 }
 
-// Each test starts with a fresh scene and leaves no module block behind.
-class SceneTest : public ::testing::Test {
+// Each test starts with a fresh scene and leaves no module block behind; SceneFileTest has a folder of its own too.
+template <typename Base>
+class SceneFixture : public Base {
 protected:
     void SetUp() override {
+        Base::SetUp();
         liveBefore_ = ModuleHeapLiveBlocks();
         ASSERT_EQ(FreshScene(), 1);
     }
@@ -97,9 +46,12 @@ protected:
         ModuleHeapFailAt(0);
         SceneFree();
         EXPECT_EQ(ModuleHeapLiveBlocks(), liveBefore_) << "module blocks left behind";
+        Base::TearDown();
     }
     int64_t liveBefore_ = 0;
 };
+using SceneTest = SceneFixture<::testing::Test>;
+using SceneFileTest = SceneFixture<host_support::TempDirTest>;
 
 // The results of the sniffer and the reader; `read` is -1 when the scene's first chunks could not be had.
 struct Load {
@@ -109,10 +61,10 @@ struct Load {
 
 // One text import as the driver runs it: a fresh scene, the sniffer on the file's head (NUL-terminated),
 // the detected format noted, then the reader.
-inline Load LoadLikeTheDriver(const std::string& path, uint8_t format, int32_t (*sniff)(int32_t, const uint8_t*),
+inline Load LoadLikeTheDriver(const fs::path& path, uint8_t format, int32_t (*sniff)(int32_t, const uint8_t*),
                               int32_t (*read)(const char*)) {
     if (!FreshScene()) return {};
-    const std::string head = ReadBytes(path).substr(0, kTextSampleBytes);
+    const std::string head = ReadFile(path).substr(0, kTextSampleBytes);
     Load load;
     load.sniffed = sniff(static_cast<int32_t>(head.size()), reinterpret_cast<const uint8_t*>(head.c_str()));
     g_Scene.DetectedFormat = format;
