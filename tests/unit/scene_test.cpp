@@ -365,42 +365,37 @@ TEST_F(Scene, AFullStreamAnswersZeroAndWritesNothingMore) {
     EXPECT_EQ(g_Scene.PointCount, 2 * kPointsPerChunk - 1);
 }
 
+// A polygon whose record, or whose texture record, breaks off in the last chunk
+// of its stream is not counted and closes the polygon stream; the counted ones are whole.
 TEST_F(Scene, APolygonBrokenOffInTheLastChunkIsNotCounted) {
-    JumpToChunk(g_Scene.PolygonStream, kMaxChunks - 1);
-    int32_t added = 0;
-    while (AddPolygon(kMaxCorners, 0, 1) == 1) ++added;
-    EXPECT_EQ(added, kChunkThreshold / ((kMaxCorners + 2) * 4));
-    EXPECT_EQ(g_Scene.PolygonCount, added);
-    EXPECT_EQ(g_Scene.PolygonWordTotal, added * (kMaxCorners + 1));
-    EXPECT_TRUE(g_Scene.PolygonStream.full);
-    const int32_t used = g_Scene.PolygonStream.used[kMaxChunks - 1];
-    EXPECT_LE(used, kChunkBytes);
+    for (ChunkStream* last : {&g_Scene.PolygonStream, &g_Scene.PolygonUVStream}) {
+        const bool withUV = last == &g_Scene.PolygonUVStream;
+        SCOPED_TRACE(withUV ? "texture records" : "polygons");
+        ASSERT_EQ(unit::FreshScene(), 1);
+        JumpToChunk(*last, kMaxChunks - 1);
+        int32_t added = 0;
+        while (AddPolygon(kMaxCorners, 0, 1, withUV) == 1) ++added;
+        EXPECT_EQ(added, kChunkThreshold / ((kMaxCorners + 2) * 4));
+        EXPECT_EQ(g_Scene.PolygonCount, added);
+        EXPECT_EQ(g_Scene.PolygonUVCount, withUV ? added : 0);
+        EXPECT_EQ(g_Scene.PolygonWordTotal, added * (kMaxCorners + 1));
+        EXPECT_TRUE(last->full);
+        EXPECT_TRUE(g_Scene.PolygonStream.full);
+        const int32_t used = last->used[kMaxChunks - 1];
+        EXPECT_LE(used, kChunkBytes);
 
-    EXPECT_EQ(AddPolygon(3, 0, 1), 0);
-    EXPECT_EQ(g_Scene.PolygonStream.used[kMaxChunks - 1], used);
-    EXPECT_EQ(g_Scene.PolygonCount, added);
-    // The counted polygons are whole.
-    std::vector<uint32_t*> words(kMaxCorners);
-    StreamWalker w{&g_Scene.PolygonStream, kMaxChunks - 1, 0};
-    for (int32_t k = 0; k < added; ++k) {
-        uint32_t surface = 0;
-        ASSERT_EQ(WalkerPolygon(w, words.data(), &surface), uint32_t(kMaxCorners));
-        EXPECT_EQ(*words[kMaxCorners - 1], uint32_t(kMaxCorners - 1));
-        EXPECT_EQ(surface, 1u);
+        EXPECT_EQ(AddPolygon(3, 0, 1), 0);
+        EXPECT_EQ(last->used[kMaxChunks - 1], used);
+        EXPECT_EQ(g_Scene.PolygonCount, added);
+        std::vector<uint32_t*> words(kMaxCorners);
+        StreamWalker w{&g_Scene.PolygonStream, withUV ? 0 : kMaxChunks - 1, 0};
+        for (int32_t k = 0; k < added; ++k) {
+            uint32_t surface = 0;
+            ASSERT_EQ(WalkerPolygon(w, words.data(), &surface), uint32_t(kMaxCorners));
+            EXPECT_EQ(*words[kMaxCorners - 1], uint32_t(kMaxCorners - 1));
+            EXPECT_EQ(surface, 1u);
+        }
     }
-}
-
-TEST_F(Scene, APolygonWhoseTextureRecordBreaksOffIsNotCountedAndClosesItsStream) {
-    JumpToChunk(g_Scene.PolygonUVStream, kMaxChunks - 1);
-    int32_t added = 0;
-    while (AddPolygon(kMaxCorners, 0, 1, true) == 1) ++added;
-    EXPECT_EQ(g_Scene.PolygonCount, added);
-    EXPECT_EQ(g_Scene.PolygonUVCount, added);
-    EXPECT_EQ(g_Scene.PolygonWordTotal, added * (kMaxCorners + 1));
-    EXPECT_TRUE(g_Scene.PolygonUVStream.full);
-    EXPECT_TRUE(g_Scene.PolygonStream.full);
-    EXPECT_EQ(AddPolygon(3, 0, 1), 0);
-    EXPECT_EQ(g_Scene.PolygonCount, added);
 }
 
 TEST(SceneHeap, EveryFailingFirstChunkIsCleanedUp) {
