@@ -136,11 +136,7 @@ Elements SceneElements() {
     }
     return out;
 }
-std::vector<Refs> PolygonRefs() {
-    std::vector<Refs> out;
-    for (const Element& e : unit::ScenePolygons()) out.push_back(e.refs);
-    return out;
-}
+std::vector<Refs> PolygonRefs() { return unit::RefsOf(unit::ScenePolygons()); }
 
 class DxfReader : public unit::SceneFileTest {
 protected:
@@ -378,9 +374,7 @@ TEST_F(DxfReader, EqualPointsOfDifferentEntitiesAreWelded) {
     const Groups lines = Line({0, 0, 0}, {1, 0, 0}) + Line({1, 0, 0}, {1, 1, 0}) + Line({1, 1, 0}, {-0.0f, 0, 0});
     ASSERT_EQ(ReadText(Drawing(lines)), 1);
     EXPECT_EQ(g_Scene.PointCount, 4);  // -0 is not 0
-    std::vector<Refs> refs;
-    for (const Element& e : unit::SceneLines()) refs.push_back(e.refs);
-    EXPECT_EQ(refs, (std::vector<Refs>{{0, 1}, {1, 2}, {2, 3}}));
+    EXPECT_EQ(unit::RefsOf(unit::SceneLines()), (std::vector<Refs>{{0, 1}, {1, 2}, {2, 3}}));
 }
 
 // The elements of small drawings as their corners, polygons first, then lines, then dots.

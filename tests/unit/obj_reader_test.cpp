@@ -17,12 +17,7 @@ namespace fs = std::filesystem;
 using unit::Point;
 using unit::Refs;
 
-// The point references of each element of one kind.
-std::vector<Refs> RefsOf(const std::vector<unit::Element>& elements) {
-    std::vector<Refs> out;
-    for (const unit::Element& e : elements) out.push_back(e.refs);
-    return out;
-}
+using unit::RefsOf;
 std::vector<Refs> Polygons() { return RefsOf(unit::ScenePolygons()); }
 Refs PolygonSurfaces() {
     Refs surfaces;

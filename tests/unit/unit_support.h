@@ -104,6 +104,13 @@ inline std::vector<Element> ScenePolygons() { return ReadElements(g_Scene.Polygo
 inline std::vector<Element> SceneLines() { return ReadElements(g_Scene.LineStream, g_Scene.LineCount); }
 inline std::vector<Element> SceneDots() { return ReadElements(g_Scene.DotStream, g_Scene.DotCount); }
 
+// The point references of each element.
+inline std::vector<Refs> RefsOf(const std::vector<Element>& elements) {
+    std::vector<Refs> out;
+    for (const Element& e : elements) out.push_back(e.refs);
+    return out;
+}
+
 // The texture references of each polygon record.
 inline std::vector<Refs> ScenePolygonUVs() {
     std::vector<Refs> out;
