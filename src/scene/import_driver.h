@@ -54,6 +54,11 @@ int32_t TextBlockLoad();
 // `lineEndStyle` is kLineEndCR, else a space; every other byte that is neither
 // LF nor printable ASCII (0x20..0x7E) becomes a space.
 void TextSanitise(uint8_t* text, int32_t length, int32_t lineEndStyle);
+// The end of the line at `p`: its LF, or the NUL that ends the block's text.
+inline const char* TextLineEnd(const char* p) {
+    while (*p != '\n' && *p != '\0') ++p;
+    return p;
+}
 // The next line start after `p` in the same block, or null at the end of its text.
 const char* TextNextLine(const char* p);
 // Copies the line at `src` (up to its LF) into `dst` of `dstBytes` bytes.

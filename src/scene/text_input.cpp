@@ -87,10 +87,8 @@ void TextSanitise(uint8_t* text, int32_t length, int32_t lineEndStyle) {
 }
 
 const char* TextNextLine(const char* p) {
-    if (*p != kLF) {
-        p = std::strchr(p, kLF);
-        if (!p) return nullptr;
-    }
+    p = TextLineEnd(p);
+    if (*p != kLF) return nullptr;
     ++p;
     if (*p == 0) return nullptr;
     if (g_Scene.DetectedFormat == kFormatDXF) return p;

@@ -83,8 +83,7 @@ int32_t FinishScene() {
 int32_t DxfReadFile(const char* path) {
     if (!AllocateTextBlocks() || !OpenInput(path)) return 0;
     DxfCursor cursor{};
-    cursor.current = reinterpret_cast<const char*>(g_Scene.TextBlocks[0]);
-    cursor.next = TextNextLine(cursor.current);
+    DxfCursorAt(cursor, reinterpret_cast<const char*>(g_Scene.TextBlocks[0]));
     if (cursor.next && !WalkSections(cursor)) {
         DxfInputClose();
         return 0;

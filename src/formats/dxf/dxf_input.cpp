@@ -14,57 +14,66 @@ namespace {
 
 constexpr int32_t kEofTailBytes = 100;  // the end of the file searched for "EOF"
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
+// The C blanks: space, tab, LF, vertical tab, form feed, CR. In a loaded
+// block only the space is left of them.
+inline bool IsBlank(char c) { return c == ' ' || static_cast<unsigned char>(c - '\t') <= '\r' - '\t'; }
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+inline bool IsDigit(char c) { return static_cast<unsigned char>(c - '0') <= 9; }
 
-const char* SkipBlanks(const char* p) {
-    while (IsBlank(*p)) ++p;
+inline const char* SkipBlanks(const char* p, const char* end) {
+    while (p != end && IsBlank(*p)) ++p;
     return p;
 }
 
-// Reads an optional sign; true when it was '-'.
-bool TakeSign(const char** p) {
-    const char c = **p;
-    if (c == '+' || c == '-') ++*p;
-    return c == '-';
-}
-
-// Digits from *p, saturating at 2^31; *p moves past them. False when there are none.
-bool TakeDigits(const char** p, int64_t* magnitude) {
+// An optionally signed decimal integer at p (up to `end`), saturating at the
+// i32 limits: where it ends, or null when there are no digits.
+inline const char* ReadInteger(const char* p, const char* end, int32_t* value) {
     constexpr int64_t kLimit = int64_t{1} << 31;
-    const char* start = *p;
-    int64_t value = 0;
-    for (; IsDigit(**p); ++*p) value = std::min(value * 10 + (**p - '0'), kLimit);
-    *magnitude = value;
-    return *p != start;
-}
-
-int32_t SaturatedInt(bool negative, int64_t magnitude) {
-    const int64_t value = negative ? -magnitude : magnitude;
-    return static_cast<int32_t>(std::min<int64_t>(value, INT32_MAX));
+    const bool negative = p != end && *p == '-';
+    if (p != end && (*p == '-' || *p == '+')) ++p;
+    const char* digits = p;
+    int64_t magnitude = 0;
+    for (; p != end && IsDigit(*p); ++p)
+        if (magnitude < kLimit) magnitude = magnitude * 10 + (*p - '0');
+    magnitude = std::min(magnitude, kLimit);
+    *value = static_cast<int32_t>(negative ? -magnitude : std::min<int64_t>(magnitude, INT32_MAX));
+    return p != digits ? p : nullptr;
 }
 
 // Moves the cursor one line on, loading the other block when this one is used up.
 void StepLine(DxfCursor& cursor) {
-    cursor.current = cursor.next;
-    cursor.next = TextNextLine(cursor.next);
+    DxfCursorAt(cursor, cursor.next);
     if (cursor.next) return;
     g_Scene.TextBlockIndex = 1 - g_Scene.TextBlockIndex;
     TextBlockLoad();  // at the end of the file the block stays all zero: an empty line
     cursor.next = reinterpret_cast<const char*>(g_Scene.TextBlocks[g_Scene.TextBlockIndex]);
 }
 
+// The end of the current line as the reader sees it: the last line of a text
+// without a final LF reads as empty. Lines longer than kDxfLineBytes - 1 are
+// cut: long texts of entities that are passed over (notes, extended data)
+// must not fail the drawing.
+const char* SeenEnd(const DxfCursor& cursor) {
+    if (*cursor.currentEnd != '\n') return cursor.current;
+    return std::min(cursor.currentEnd, cursor.current + (kDxfLineBytes - 1));
+}
+
 // A code line holds one integer between blanks; anything else means the group
 // pairs are out of step, so the line is a read error (not code 0).
-bool ParseCode(const char* text, int32_t* code) {
-    const char* p = SkipBlanks(text);
-    const bool negative = TakeSign(&p);
-    int64_t magnitude = 0;
-    if (!TakeDigits(&p, &magnitude)) return false;
-    if (*SkipBlanks(p) != '\0') return false;
-    *code = SaturatedInt(negative, magnitude);
+bool ParseCode(const char* p, const char* end, int32_t* code) {
+    int32_t value = 0;
+    const char* stop = ReadInteger(SkipBlanks(p, end), end, &value);
+    if (!stop || SkipBlanks(stop, end) != end) return false;
+    *code = value;
     return true;
+}
+
+// The value line without its trailing blanks (a line of blanks keeps one).
+void CopyValue(DxfCursor& cursor) {
+    auto length = static_cast<size_t>(SeenEnd(cursor) - cursor.current);
+    while (length > 1 && cursor.current[length - 1] == ' ') --length;
+    std::memcpy(cursor.value, cursor.current, length);
+    cursor.value[length] = '\0';
 }
 
 }  // namespace
@@ -72,35 +81,30 @@ bool ParseCode(const char* text, int32_t* code) {
 float DxfValueFloat(const char* text) { return TextNumberFloat(text, text + std::strlen(text)); }
 
 int32_t DxfValueInt(const char* text) {
-    const char* p = SkipBlanks(text);
-    const bool negative = TakeSign(&p);
-    int64_t magnitude = 0;
-    TakeDigits(&p, &magnitude);
-    return SaturatedInt(negative, magnitude);
+    const char* end = text + std::strlen(text);
+    int32_t value = 0;
+    ReadInteger(SkipBlanks(text, end), end, &value);
+    return value;
+}
+
+void DxfCursorAt(DxfCursor& cursor, const char* line) {
+    cursor.current = line;
+    cursor.currentEnd = TextLineEnd(line);
+    cursor.next = TextNextLine(cursor.currentEnd);
 }
 
 bool DxfIsGroup(const DxfCursor& cursor, int32_t code, const char* text) {
     return cursor.code == code && std::strcmp(cursor.value, text) == 0;
 }
 
-void DxfTrimValue(char* text) {
-    size_t length = std::strlen(text);
-    while (length > 1 && text[length - 1] == ' ') --length;
-    text[length] = '\0';
-}
-
-// Lines longer than kDxfLineBytes - 1 are cut: long texts of entities that are
-// passed over (notes, extended data) must not fail the drawing.
 int32_t DxfReadCode(DxfCursor& cursor) {
-    TextCopyLine(cursor.current, cursor.codeText, kDxfLineBytes);
-    if (cursor.codeText[0] == '\0' || !ParseCode(cursor.codeText, &cursor.code)) return kDxfReadError;
+    if (!ParseCode(cursor.current, SeenEnd(cursor), &cursor.code)) return kDxfReadError;
     StepLine(cursor);
     return kDxfRead;
 }
 
 int32_t DxfReadValue(DxfCursor& cursor) {
-    TextCopyLine(cursor.current, cursor.value, kDxfLineBytes);
-    DxfTrimValue(cursor.value);
+    CopyValue(cursor);
     if (cursor.code == 0 && std::strncmp(cursor.value, "EOF", 3) == 0) return kDxfEndOfDrawing;
     StepLine(cursor);
     return kDxfRead;
