@@ -1,7 +1,8 @@
-// Number conversion of the text readers. std::from_chars does the decimal and
-// hexadecimal work without looking at the process locale; the forms it does
-// not take as strtod does (a leading '+', the "0x" prefix, "inf" and "nan"
-// with their payload, overflow and underflow) are handled here.
+// Number conversion of the text readers. Short decimal numbers take an exact
+// fast path; std::from_chars does the other decimal and hexadecimal work
+// without looking at the process locale; the forms it does not take as strtod
+// does (a leading '+', the "0x" prefix, "inf" and "nan" with their payload,
+// overflow and underflow) are handled here.
 #include "scene/text_number.h"
 
 #include <charconv>
@@ -11,6 +12,13 @@
 
 namespace {
 
+constexpr int32_t kShortDigits = 19;                       // significant digits a uint64 always holds
+constexpr uint64_t kExactIntegerLimit = uint64_t{1} << 53;  // integers up to here are exact doubles
+constexpr int32_t kExactPowerLimit = 22;                    // 10^22 is the last exact power of ten
+constexpr int32_t kShortExponentLimit = 10000;              // larger written exponents are not short
+constexpr double kExactPowersOfTen[kExactPowerLimit + 1] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                                            1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                                            1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 constexpr uint64_t kQuietNanBits = 0x7FF8000000000000ull;
 constexpr uint64_t kNanPayloadMask = (1ull << 51) - 1;  // mantissa bits below the quiet bit
 constexpr int64_t kExponentLimit = int64_t{1} << 40;   // far past any representable power
@@ -110,14 +118,57 @@ const char* ReadUnsigned(const char* p, const char* end, bool hex, double* value
     return stop;
 }
 
+// A written exponent ("e", sign, digits) at p, added to *power; where it ends
+// (p itself when the 'e' is not followed by digits).
+const char* ReadShortExponent(const char* p, const char* end, int32_t* power) {
+    if (p == end || Lower(*p) != 'e') return p;
+    const char* q = p + 1;
+    const bool negative = q != end && *q == '-';
+    if (q != end && (*q == '-' || *q == '+')) ++q;
+    if (q == end || !IsDigit(*q)) return p;
+    int32_t exponent = 0;
+    for (; q != end && IsDigit(*q); ++q)
+        if (exponent < kShortExponentLimit) exponent = exponent * 10 + (*q - '0');
+    *power += negative ? -exponent : exponent;
+    return q;
+}
+
+// The numbers most files hold: a decimal number whose significant digits
+// form an integer that a double holds exactly, scaled by a power of ten that
+// a double holds exactly. One multiplication or division, correctly rounded,
+// gives the value strtod gives. Null for any other number (or none).
+const char* ReadShortDecimal(const char* p, const char* end, double* value) {
+    uint64_t mantissa = 0;
+    int32_t significant = 0;  // digits from the first non-zero one on
+    int32_t power = 0;
+    const char* start = p;
+    for (; p != end && IsDigit(*p); ++p) {
+        mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
+        significant += mantissa != 0;
+    }
+    bool digits = p != start;
+    if (p != end && *p == '.') {
+        const char* fraction = ++p;
+        for (; p != end && IsDigit(*p); ++p, --power) {
+            mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
+            significant += mantissa != 0;
+        }
+        digits = digits || p != fraction;
+    }
+    if (!digits || significant > kShortDigits) return nullptr;
+    p = ReadShortExponent(p, end, &power);
+    if (mantissa == 0) {
+        *value = 0.0;
+        return p;
+    }
+    if (mantissa > kExactIntegerLimit || power < -kExactPowerLimit || power > kExactPowerLimit) return nullptr;
+    const auto exact = static_cast<double>(mantissa);
+    *value = power < 0 ? exact / kExactPowersOfTen[-power] : exact * kExactPowersOfTen[power];
+    return p;
+}
+
 // The unsigned number at p, which is not empty; null when there is none.
 const char* ReadMagnitude(const char* p, const char* end, double* value) {
-    if (const char* stop = SkipWordNoCase(p, end, "inf")) {
-        *value = std::numeric_limits<double>::infinity();
-        const char* longer = SkipWordNoCase(stop, end, "inity");
-        return longer ? longer : stop;
-    }
-    if (const char* stop = SkipWordNoCase(p, end, "nan")) return ReadNan(stop, end, value);
     if (*p == '0' && end - p >= 2 && Lower(p[1]) == 'x') {
         // "0x" without hexadecimal digits after it reads as the "0". from_chars
         // would also take a sign or "inf" there, so it sees only digits or '.'.
@@ -127,7 +178,16 @@ const char* ReadMagnitude(const char* p, const char* end, double* value) {
         *value = 0.0;
         return p + 1;
     }
-    if (IsDigit(*p) || *p == '.') return ReadUnsigned(p, end, false, value);
+    if (IsDigit(*p) || *p == '.') {
+        const char* stop = ReadShortDecimal(p, end, value);
+        return stop ? stop : ReadUnsigned(p, end, false, value);
+    }
+    if (const char* stop = SkipWordNoCase(p, end, "inf")) {
+        *value = std::numeric_limits<double>::infinity();
+        const char* longer = SkipWordNoCase(stop, end, "inity");
+        return longer ? longer : stop;
+    }
+    if (const char* stop = SkipWordNoCase(p, end, "nan")) return ReadNan(stop, end, value);
     return nullptr;
 }
 
