@@ -42,32 +42,38 @@ int32_t CheckFile(const char* path, uint32_t want, Sniffer sniff) {
     return accepted;
 }
 
-int32_t ObjectCheckOBJ(const char* path) { return CheckFile(path, kTextCheckBytes, ObjSniff); }
-int32_t ObjectCheck3DS(const char* path) { return CheckFile(path, kSniff3DSMinBytes, Sniff3DS); }
-int32_t ObjectCheckDXF(const char* path) { return CheckFile(path, kTextCheckBytes, DxfSniff); }
+// What each import server's check reads of the file's head, and its sniffer.
+struct CheckTraits {
+    uint32_t headBytes;
+    Sniffer sniff;
+};
+constexpr CheckTraits kChecks[] = {{kTextCheckBytes, ObjSniff}, {kSniff3DSMinBytes, Sniff3DS}, {kTextCheckBytes, DxfSniff}};
+// The export format code of each export server.
+constexpr uint32_t kExportFormats[] = {kFormatOBJExport, kFormat3DS, kFormatDXF};
 
-int32_t ObjectLoadOBJ(HostObject** slot, const char* path, int32_t ignored1, uint32_t pointDataSize,
-                      uint32_t loadFlags, uint64_t hostValue, int32_t, uint64_t) {
-    return LoadGlue(slot, path, ignored1, pointDataSize, loadFlags, hostValue, ObjectCheckOBJ);
-}
-int32_t ObjectLoad3DS(HostObject** slot, const char* path, int32_t ignored1, uint32_t pointDataSize,
-                      uint32_t loadFlags, uint64_t hostValue, int32_t, uint64_t) {
-    return LoadGlue(slot, path, ignored1, pointDataSize, loadFlags, hostValue, ObjectCheck3DS);
-}
-int32_t ObjectLoadDXF(HostObject** slot, const char* path, int32_t ignored1, uint32_t pointDataSize,
-                      uint32_t loadFlags, uint64_t hostValue, int32_t, uint64_t) {
-    return LoadGlue(slot, path, ignored1, pointDataSize, loadFlags, hostValue, ObjectCheckDXF);
+template <ServerIndex server>
+int32_t ObjectCheck(const char* path) {
+    return CheckFile(path, kChecks[server].headBytes, kChecks[server].sniff);
 }
 
-int32_t ObjectSaveOBJ(HostObject* object, const char* path, uint32_t saveFlags) {
-    return ExportDriver(object, path, kFormatOBJExport, saveFlags);
+// A load callback runs its own server's check first, inside the glue.
+template <ServerIndex server>
+int32_t ObjectLoad(HostObject** slot, const char* path, int32_t ignored1, uint32_t pointDataSize, uint32_t loadFlags,
+                   uint64_t hostValue, int32_t, uint64_t) {
+    return LoadGlue(slot, path, ignored1, pointDataSize, loadFlags, hostValue, ObjectCheck<server>);
 }
-int32_t ObjectSave3DS(HostObject* object, const char* path, uint32_t saveFlags) {
-    return ExportDriver(object, path, kFormat3DS, saveFlags);
+
+template <ServerIndex server>
+int32_t ObjectSave(HostObject* object, const char* path, uint32_t saveFlags) {
+    return ExportDriver(object, path, kExportFormats[server - kExportOBJ], saveFlags);
 }
-int32_t ObjectSaveDXF(HostObject* object, const char* path, uint32_t saveFlags) {
-    return ExportDriver(object, path, kFormatDXF, saveFlags);
-}
+
+constexpr LoadCallback ObjectLoadOBJ = ObjectLoad<kImportOBJ>;
+constexpr LoadCallback ObjectLoad3DS = ObjectLoad<kImport3DS>;
+constexpr LoadCallback ObjectLoadDXF = ObjectLoad<kImportDXF>;
+constexpr SaveCallback ObjectSaveOBJ = ObjectSave<kExportOBJ>;
+constexpr SaveCallback ObjectSave3DS = ObjectSave<kExport3DS>;
+constexpr SaveCallback ObjectSaveDXF = ObjectSave<kExportDXF>;
 
 // Releases what the builder attached to the geometry: the surface list and the
 // surface pointer array.
@@ -136,8 +142,7 @@ int32_t InitServer(HostCore* core, ServerRecord* record) {
     record->kind = kServerKind;
     record->flags = isImport ? kImportServerFlags : kExportServerFlags;
     if constexpr (isImport) {
-        constexpr CheckCallback kChecks[] = {ObjectCheckOBJ, ObjectCheck3DS, ObjectCheckDXF};
-        record->check = kChecks[server];
+        record->check = ObjectCheck<server>;
         record->load = reinterpret_cast<LoadCallback>(traits.callback);
         record->free = ObjectFreeSurfaces;
     } else {
