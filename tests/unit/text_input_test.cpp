@@ -1,10 +1,13 @@
 // The text input routines the OBJ and DXF readers share: sanitising a loaded
-// piece byte by byte.
+// piece byte by byte; the DXF group lines read over the two loaded blocks.
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <string>
 #include <vector>
 
+#include "formats/dxf/dxf_internal.h"
 #include "scene/import_driver.h"
 #include "scene/scene.h"
 
@@ -31,6 +34,75 @@ TEST(TextSanitiseTest, EveryByteValueAtEveryPlaceOfARunAndOfTheTail) {
                 ASSERT_EQ(text[length], kGuard);
             }
         }
+    }
+}
+
+// The DXF cursor over a text in a temporary file, loaded as the reader loads it.
+class DxfLines : public ::testing::Test {
+protected:
+    void Load(const std::string& text) {
+        file_ = std::tmpfile();
+        ASSERT_NE(file_, nullptr);
+        std::fwrite(text.data(), 1, text.size(), file_);
+        std::rewind(file_);
+        g_Scene.DxfInputFile = file_;
+        g_Scene.LineEndStyle = kLineEndLF;
+        g_Scene.DetectedFormat = kFormatDXF;
+        g_Scene.TextBlockIndex = 0;
+        for (int32_t k = 0; k < 2; ++k) g_Scene.TextBlocks[k] = blocks_[k].data();
+        ASSERT_EQ(TextBlockLoad(), 1);
+        cursor_.line = reinterpret_cast<const char*>(blocks_[0].data());
+    }
+
+    void TearDown() override {
+        g_Scene.TextBlocks[0] = g_Scene.TextBlocks[1] = nullptr;
+        g_Scene.DxfInputFile = nullptr;
+        if (file_) std::fclose(file_);
+    }
+
+    std::vector<uint8_t> blocks_[2] = {std::vector<uint8_t>(kTextBlockBytes), std::vector<uint8_t>(kTextBlockBytes)};
+    std::FILE* file_ = nullptr;
+    DxfCursor cursor_{};
+};
+
+TEST_F(DxfLines, CodesAndValuesAreReadAsTheirCopiesCutTo511Characters) {
+    const std::string cutCode = "7" + std::string(kDxfLineBytes - 2, ' ') + "x";  // the 'x' is cut off
+    Load(" 10\n  1.5   \n-5\n   \n" + cutCode + "\n" + std::string(700, 'v') + "\n" +
+         std::string(kDxfLineBytes, ' ') + "8\nlast\n");
+    ASSERT_EQ(DxfReadCode(cursor_), kDxfRead);
+    EXPECT_EQ(cursor_.code, 10);
+    ASSERT_EQ(DxfReadValue(cursor_), kDxfRead);
+    EXPECT_STREQ(cursor_.value, "  1.5");  // trailing blanks go, leading ones stay
+    ASSERT_EQ(DxfReadCode(cursor_), kDxfRead);
+    EXPECT_EQ(cursor_.code, -5);
+    ASSERT_EQ(DxfReadValue(cursor_), kDxfRead);
+    EXPECT_STREQ(cursor_.value, " ");  // a line of blanks keeps one
+    ASSERT_EQ(DxfReadCode(cursor_), kDxfRead);
+    EXPECT_EQ(cursor_.code, 7);
+    ASSERT_EQ(DxfReadValue(cursor_), kDxfRead);
+    EXPECT_EQ(std::string(cursor_.value), std::string(kDxfLineBytes - 1, 'v'));
+    EXPECT_EQ(DxfReadCode(cursor_), kDxfReadError);  // its digit stands past the cut
+}
+
+TEST_F(DxfLines, GroupsRunOnAcrossBlocksAndPastTheEndEveryLineIsEmpty) {
+    std::string text;
+    int32_t groups = 0;
+    for (; text.size() < 3 * static_cast<size_t>(kTextPieceBytes); ++groups)
+        text += std::to_string(groups % 1000) + "\nvalue " + std::to_string(groups) + "\n";
+    Load(text + "0\nlast");  // a last line without its LF reads as empty
+    for (int32_t k = 0; k < groups; ++k) {
+        ASSERT_EQ(DxfReadCode(cursor_), kDxfRead) << k;
+        ASSERT_EQ(cursor_.code, k % 1000);
+        ASSERT_EQ(DxfReadValue(cursor_), kDxfRead);
+        ASSERT_EQ(std::string(cursor_.value), "value " + std::to_string(k));
+    }
+    ASSERT_EQ(DxfReadCode(cursor_), kDxfRead);
+    ASSERT_EQ(DxfReadValue(cursor_), kDxfRead);
+    EXPECT_STREQ(cursor_.value, "");
+    EXPECT_EQ(DxfReadCode(cursor_), kDxfReadError);
+    for (int32_t k = 0; k < 3; ++k) {
+        ASSERT_EQ(DxfReadValue(cursor_), kDxfRead);
+        EXPECT_STREQ(cursor_.value, "");
     }
 }
 

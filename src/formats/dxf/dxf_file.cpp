@@ -47,7 +47,7 @@ bool ReadSection(DxfCursor& cursor) {
 
 // True at the end of the drawing, false on a read error or a scene failure.
 bool WalkSections(DxfCursor& cursor) {
-    while (cursor.next) {  // every step leaves `next` set: the walk ends at "EOF" or an error
+    for (;;) {  // the walk ends at "EOF" or an error: past the end of the file every line reads as empty
         if (DxfReadCode(cursor) != kDxfRead) return false;
         const int32_t code = cursor.code;
         if (DxfReadValue(cursor) == kDxfEndOfDrawing) return true;
@@ -56,7 +56,6 @@ bool WalkSections(DxfCursor& cursor) {
         DxfReadValue(cursor);
         if (!ReadSection(cursor)) return false;
     }
-    return true;
 }
 
 // Opens the file into the first block: false when it is empty, has no "EOF"
@@ -83,8 +82,9 @@ int32_t FinishScene() {
 int32_t DxfReadFile(const char* path) {
     if (!AllocateTextBlocks() || !OpenInput(path)) return 0;
     DxfCursor cursor{};
-    DxfCursorAt(cursor, reinterpret_cast<const char*>(g_Scene.TextBlocks[0]));
-    if (cursor.next && !WalkSections(cursor)) {
+    cursor.line = reinterpret_cast<const char*>(g_Scene.TextBlocks[0]);
+    // A first block of one line holds no group pair: nothing is read.
+    if (TextNextLine(cursor.line) && !WalkSections(cursor)) {
         DxfInputClose();
         return 0;
     }

@@ -15,65 +15,85 @@ namespace {
 constexpr int32_t kEofTailBytes = 100;  // the end of the file searched for "EOF"
 
 // The C blanks: space, tab, LF, vertical tab, form feed, CR. In a loaded
-// block only the space is left of them.
+// block the space is the only one left inside a line.
 inline bool IsBlank(char c) { return c == ' ' || static_cast<unsigned char>(c - '\t') <= '\r' - '\t'; }
 
 inline bool IsDigit(char c) { return static_cast<unsigned char>(c - '0') <= 9; }
 
-inline const char* SkipBlanks(const char* p, const char* end) {
-    while (p != end && IsBlank(*p)) ++p;
+inline const char* SkipSpaces(const char* p) {
+    while (*p == ' ') ++p;
     return p;
 }
 
-// An optionally signed decimal integer at p (up to `end`), saturating at the
-// i32 limits: where it ends, or null when there are no digits.
-inline const char* ReadInteger(const char* p, const char* end, int32_t* value) {
+// An optionally signed decimal integer at p, saturating at the i32 limits;
+// any other character ends it. Where it ends, or null when there are no digits.
+inline const char* ReadInteger(const char* p, int32_t* value) {
     constexpr int64_t kLimit = int64_t{1} << 31;
-    const bool negative = p != end && *p == '-';
-    if (p != end && (*p == '-' || *p == '+')) ++p;
+    const bool negative = *p == '-';
+    if (*p == '-' || *p == '+') ++p;
     const char* digits = p;
     int64_t magnitude = 0;
-    for (; p != end && IsDigit(*p); ++p)
+    for (; IsDigit(*p); ++p)
         if (magnitude < kLimit) magnitude = magnitude * 10 + (*p - '0');
     magnitude = std::min(magnitude, kLimit);
     *value = static_cast<int32_t>(negative ? -magnitude : std::min<int64_t>(magnitude, INT32_MAX));
     return p != digits ? p : nullptr;
 }
 
-// Moves the cursor one line on, loading the other block when this one is used up.
-void StepLine(DxfCursor& cursor) {
-    DxfCursorAt(cursor, cursor.next);
-    if (cursor.next) return;
+// Moves the cursor past the line that ends at `end` (its LF, or the NUL that
+// ends the block's text), loading the other block when this one is used up.
+void StepPast(DxfCursor& cursor, const char* end) {
+    if (*end == '\n' && end[1] != '\0') {
+        cursor.line = end + 1;
+        return;
+    }
     g_Scene.TextBlockIndex = 1 - g_Scene.TextBlockIndex;
     TextBlockLoad();  // at the end of the file the block stays all zero: an empty line
-    cursor.next = reinterpret_cast<const char*>(g_Scene.TextBlocks[g_Scene.TextBlockIndex]);
+    cursor.line = reinterpret_cast<const char*>(g_Scene.TextBlocks[g_Scene.TextBlockIndex]);
 }
 
-// The end of the current line as the reader sees it: the last line of a text
-// without a final LF reads as empty. Lines longer than kDxfLineBytes - 1 are
-// cut: long texts of entities that are passed over (notes, extended data)
-// must not fail the drawing.
-const char* SeenEnd(const DxfCursor& cursor) {
-    if (*cursor.currentEnd != '\n') return cursor.current;
-    return std::min(cursor.currentEnd, cursor.current + (kDxfLineBytes - 1));
+// A code line holds one integer between blanks. Where the reading of the text
+// at p stopped, past the blanks after the integer; null without digits.
+const char* ReadCodeText(const char* p, int32_t* code) {
+    p = ReadInteger(SkipSpaces(p), code);
+    return p ? SkipSpaces(p) : nullptr;
 }
 
-// A code line holds one integer between blanks; anything else means the group
-// pairs are out of step, so the line is a read error (not code 0).
-bool ParseCode(const char* p, const char* end, int32_t* code) {
+// Every line is read as its copy cut to kDxfLineBytes - 1 characters, and the
+// last line of a text without a final LF as empty: long texts of entities that
+// are passed over (notes, extended data) must not fail the drawing. A short
+// code line is read in place, in one pass that also finds its LF; any other
+// line is read through that copy. The line's end, or null when it is not a
+// code line: then the group pairs are out of step, a read error (not code 0).
+const char* ReadCodeLine(const char* line, int32_t* code) {
     int32_t value = 0;
-    const char* stop = ReadInteger(SkipBlanks(p, end), end, &value);
-    if (!stop || SkipBlanks(stop, end) != end) return false;
+    const char* stop = ReadCodeText(line, &value);
+    if (!stop || *stop != '\n' || stop - line >= kDxfLineBytes) {
+        char copy[kDxfLineBytes];
+        TextCopyLine(line, copy, kDxfLineBytes);
+        stop = ReadCodeText(copy, &value);
+        if (!stop || *stop != '\0') return nullptr;
+        stop = TextLineEnd(line);
+    }
     *code = value;
-    return true;
+    return stop;
 }
 
-// The value line without its trailing blanks (a line of blanks keeps one).
-void CopyValue(DxfCursor& cursor) {
-    auto length = static_cast<size_t>(SeenEnd(cursor) - cursor.current);
-    while (length > 1 && cursor.current[length - 1] == ' ') --length;
-    std::memcpy(cursor.value, cursor.current, length);
-    cursor.value[length] = '\0';
+// The value line, cut and read as ReadCodeLine says, without its trailing
+// blanks (a line of blanks keeps one). Copied as it is scanned: values are
+// short, and a general copy of a few bytes costs more than the scan itself.
+// Returns the line's end.
+const char* CopyValueLine(DxfCursor& cursor) {
+    const char* line = cursor.line;
+    char* value = cursor.value;
+    int32_t length = 0;
+    for (; length < kDxfLineBytes - 1 && line[length] != '\n' && line[length] != '\0'; ++length)
+        value[length] = line[length];
+    const char* end = TextLineEnd(line + length);
+    if (*end != '\n') length = 0;
+    while (length > 1 && value[length - 1] == ' ') --length;
+    value[length] = '\0';
+    return end;
 }
 
 }  // namespace
@@ -81,16 +101,10 @@ void CopyValue(DxfCursor& cursor) {
 float DxfValueFloat(const char* text) { return TextNumberFloat(text, text + std::strlen(text)); }
 
 int32_t DxfValueInt(const char* text) {
-    const char* end = text + std::strlen(text);
+    while (IsBlank(*text)) ++text;
     int32_t value = 0;
-    ReadInteger(SkipBlanks(text, end), end, &value);
+    ReadInteger(text, &value);
     return value;
-}
-
-void DxfCursorAt(DxfCursor& cursor, const char* line) {
-    cursor.current = line;
-    cursor.currentEnd = TextLineEnd(line);
-    cursor.next = TextNextLine(cursor.currentEnd);
 }
 
 bool DxfIsGroup(const DxfCursor& cursor, int32_t code, const char* text) {
@@ -98,15 +112,16 @@ bool DxfIsGroup(const DxfCursor& cursor, int32_t code, const char* text) {
 }
 
 int32_t DxfReadCode(DxfCursor& cursor) {
-    if (!ParseCode(cursor.current, SeenEnd(cursor), &cursor.code)) return kDxfReadError;
-    StepLine(cursor);
+    const char* end = ReadCodeLine(cursor.line, &cursor.code);
+    if (!end) return kDxfReadError;
+    StepPast(cursor, end);
     return kDxfRead;
 }
 
 int32_t DxfReadValue(DxfCursor& cursor) {
-    CopyValue(cursor);
+    const char* end = CopyValueLine(cursor);
     if (cursor.code == 0 && std::strncmp(cursor.value, "EOF", 3) == 0) return kDxfEndOfDrawing;
-    StepLine(cursor);
+    StepPast(cursor, end);
     return kDxfRead;
 }
 

@@ -18,18 +18,13 @@ constexpr int32_t kDxfSceneFailure = 0;   // the scene refused a point or elemen
 constexpr int32_t kDxfEntityGroup = 1;    // DxfReadEntityGroup: a group of the entity
 constexpr int32_t kDxfNextEntity = 2;     // DxfReadEntityGroup: a code-0 group, now current
 
-// Every line is scanned once, when it becomes current: its end tells where
-// the next line starts and how long it is.
+// Every line is scanned once, as it is read: its end tells where the next
+// line starts.
 struct DxfCursor {
-    const char* current;     // start of the line read next
-    const char* currentEnd;  // its LF, or the NUL that ends the block's text
-    const char* next;        // start of the line after it, null at the end of the block
+    const char* line;  // the line read next
     char value[kDxfLineBytes];
     int32_t code;
 };
-
-// Makes `line` current; `next` stays in the same block.
-void DxfCursorAt(DxfCursor& cursor, const char* line);
 
 // The current group is (code, text), the value compared exactly.
 bool DxfIsGroup(const DxfCursor& cursor, int32_t code, const char* text);
