@@ -6,13 +6,15 @@
 #include "scene/text_number.h"
 
 #include <charconv>
+#include <cstddef>
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
 namespace {
 
-constexpr int32_t kShortDigits = 19;                       // significant digits a uint64 always holds
+constexpr int32_t kShortDigits = 19;                       // decimal digits a uint64 always holds
 constexpr uint64_t kExactIntegerLimit = uint64_t{1} << 53;  // integers up to here are exact doubles
 constexpr int32_t kExactPowerLimit = 22;                    // 10^22 is the last exact power of ten
 constexpr int32_t kShortExponentLimit = 10000;              // larger written exponents are not short
@@ -133,29 +135,33 @@ const char* ReadShortExponent(const char* p, const char* end, int32_t* power) {
     return q;
 }
 
-// The numbers most files hold: a decimal number whose significant digits
-// form an integer that a double holds exactly, scaled by a power of ten that
-// a double holds exactly. One multiplication or division, correctly rounded,
-// gives the value strtod gives. Null for any other number (or none).
+// Appends the digits at p to *mantissa (wrapping: the caller counts them);
+// where they end.
+const char* AppendDigits(const char* p, const char* end, uint64_t* mantissa) {
+    uint64_t m = *mantissa;
+    for (; p != end && IsDigit(*p); ++p) m = m * 10 + static_cast<uint64_t>(*p - '0');
+    *mantissa = m;
+    return p;
+}
+
+// The numbers most files hold: a decimal number of at most kShortDigits
+// digits whose value as an integer a double holds exactly, scaled by a power
+// of ten that a double holds exactly. One multiplication or division,
+// correctly rounded, gives the value strtod gives. Null for any other number
+// (or none).
 const char* ReadShortDecimal(const char* p, const char* end, double* value) {
-    uint64_t mantissa = 0;
-    int32_t significant = 0;  // digits from the first non-zero one on
-    int32_t power = 0;
     const char* start = p;
-    for (; p != end && IsDigit(*p); ++p) {
-        mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
-        significant += mantissa != 0;
-    }
-    bool digits = p != start;
+    uint64_t mantissa = 0;
+    p = AppendDigits(p, end, &mantissa);
+    std::ptrdiff_t digits = p - start;
+    int32_t power = 0;
     if (p != end && *p == '.') {
-        const char* fraction = ++p;
-        for (; p != end && IsDigit(*p); ++p, --power) {
-            mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
-            significant += mantissa != 0;
-        }
-        digits = digits || p != fraction;
+        const char* fraction = p + 1;
+        p = AppendDigits(fraction, end, &mantissa);
+        digits += p - fraction;
+        power = -static_cast<int32_t>(std::min<std::ptrdiff_t>(p - fraction, kShortDigits + 1));
     }
-    if (!digits || significant > kShortDigits) return nullptr;
+    if (digits == 0 || digits > kShortDigits) return nullptr;
     p = ReadShortExponent(p, end, &power);
     if (mantissa == 0) {
         *value = 0.0;
