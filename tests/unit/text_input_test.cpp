@@ -60,7 +60,8 @@ protected:
         if (file_) std::fclose(file_);
     }
 
-    std::vector<uint8_t> blocks_[2] = {std::vector<uint8_t>(kTextBlockBytes), std::vector<uint8_t>(kTextBlockBytes)};
+    std::vector<uint8_t> blocks_[2] = {std::vector<uint8_t>(kTextBlockBytes + kDxfBlockSlack),
+                                       std::vector<uint8_t>(kTextBlockBytes + kDxfBlockSlack)};
     std::FILE* file_ = nullptr;
     DxfCursor cursor_{};
 };
@@ -82,6 +83,19 @@ TEST_F(DxfLines, CodesAndValuesAreReadAsTheirCopiesCutTo511Characters) {
     ASSERT_EQ(DxfReadValue(cursor_), kDxfRead);
     EXPECT_EQ(std::string(cursor_.value), std::string(kDxfLineBytes - 1, 'v'));
     EXPECT_EQ(DxfReadCode(cursor_), kDxfReadError);  // its digit stands past the cut
+}
+
+TEST_F(DxfLines, ValuesOfEveryLengthAroundTheWordsTheyAreCopiedIn) {
+    const auto valueOf = [](int32_t length) { return std::string(length, static_cast<char>('a' + length)); };
+    std::string text;
+    for (int32_t length = 0; length <= 17; ++length) text += "1\n" + valueOf(length) + "\n";
+    Load(text);
+    for (int32_t length = 0; length <= 17; ++length) {
+        ASSERT_EQ(DxfReadCode(cursor_), kDxfRead);
+        ASSERT_EQ(DxfReadValue(cursor_), kDxfRead);
+        EXPECT_EQ(std::string(cursor_.value), valueOf(length));
+        EXPECT_EQ(cursor_.valueLength, length);
+    }
 }
 
 TEST_F(DxfLines, GroupsRunOnAcrossBlocksAndPastTheEndEveryLineIsEmpty) {

@@ -51,7 +51,7 @@ void AddCorner(EntityGroups& g, float z) {
     corner[2] = z;
 }
 
-void TakeGroup(DxfSection& section, EntityGroups& g, int32_t code, const char* value) {
+void TakeGroup(DxfSection& section, EntityGroups& g, int32_t code, DxfValue value) {
     switch (code) {
         case 8: DxfTakeLayer(section, value); return;
         case 39: g.thickness = DxfValueFloat(value); return;
@@ -178,7 +178,7 @@ bool StoreArc(DxfSection& section, const EntityGroups& g) {
 int32_t ReadEntity(DxfSection& section, EntityKind kind) {
     EntityGroups g{};
     const int32_t read =
-        DxfReadGroups(*section.cursor, [&](int32_t code, const char* value) { TakeGroup(section, g, code, value); });
+        DxfReadGroups(*section.cursor, [&](int32_t code, DxfValue value) { TakeGroup(section, g, code, value); });
     if (read != kDxfRead) return read;
     bool stored = false;
     switch (kind) {
@@ -213,8 +213,8 @@ int32_t ReadSectionEntities(DxfSection& section) {
 
 }  // namespace
 
-void DxfTakeLayer(DxfSection& section, const char* value) {
-    std::memcpy(section.layer, value, std::strlen(value) + 1);
+void DxfTakeLayer(DxfSection& section, DxfValue value) {
+    std::memcpy(section.layer, value.text, static_cast<size_t>(value.length) + 1);
 }
 
 // The lookup is remembered for the layer and the surface table it was made

@@ -17,7 +17,7 @@ bool AllocateTextBlocks() {
     g_Scene.TextBlockIndex = 0;
     g_Scene.TextBlockLast = 0;
     for (int32_t k = 0; k < kDxfTextBlocks; ++k) {
-        g_Scene.TextBlocks[k] = static_cast<uint8_t*>(ModuleAlloc(kTextBlockBytes));
+        g_Scene.TextBlocks[k] = static_cast<uint8_t*>(ModuleAlloc(kTextBlockBytes + kDxfBlockSlack));
         if (!g_Scene.TextBlocks[k]) return false;
         g_Scene.TextBlocksOwned = true;
         g_Scene.TextBlockLast = k;

@@ -2,6 +2,7 @@
 // used in turn, so that the line being read stays valid while the next block
 // is loaded; a value line is one number token for the shared conversion.
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstring>
 
@@ -13,6 +14,9 @@
 namespace {
 
 constexpr int32_t kEofTailBytes = 100;  // the end of the file searched for "EOF"
+constexpr int32_t kWordBytes = 8;
+constexpr uint64_t kEachByte = 0x0101010101010101ull;
+static_assert(std::endian::native == std::endian::little, "words are read with their first byte lowest");
 
 // The C blanks: space, tab, LF, vertical tab, form feed, CR. In a loaded
 // block the space is the only one left inside a line.
@@ -79,26 +83,47 @@ const char* ReadCodeLine(const char* line, int32_t* code) {
     return stop;
 }
 
+// Marks the zero bytes of `word` (their high bits); the lowest mark is exact.
+inline uint64_t ZeroBytes(uint64_t word) { return (word - kEachByte) & ~word & (0x80 * kEachByte); }
+
+// Copies whole words of `line` to `value` while no LF or NUL stands in them
+// and the value has room: the index of the first LF or NUL, or where the
+// words stopped. A word may reach past the block's NUL into its slack.
+int32_t CopyWords(const char* line, char* value) {
+    int32_t length = 0;
+    for (; length + kWordBytes < kDxfLineBytes; length += kWordBytes) {
+        uint64_t word = 0;
+        std::memcpy(&word, line + length, kWordBytes);
+        std::memcpy(value + length, &word, kWordBytes);
+        const uint64_t stops = ZeroBytes(word) | ZeroBytes(word ^ ('\n' * kEachByte));
+        if (stops != 0) return length + std::countr_zero(stops) / 8;
+    }
+    return length;
+}
+
 // The value line, cut and read as ReadCodeLine says, without its trailing
-// blanks (a line of blanks keeps one). Copied as it is scanned: values are
-// short, and a general copy of a few bytes costs more than the scan itself.
-// Returns the line's end.
+// blanks (a line of blanks keeps one). Copied as it is scanned, a word at a
+// time: values are short, and a general copy of a few bytes costs more than
+// the scan itself. Returns the line's end.
 const char* CopyValueLine(DxfCursor& cursor) {
     const char* line = cursor.line;
     char* value = cursor.value;
-    int32_t length = 0;
+    int32_t length = CopyWords(line, value);
     for (; length < kDxfLineBytes - 1 && line[length] != '\n' && line[length] != '\0'; ++length)
         value[length] = line[length];
     const char* end = TextLineEnd(line + length);
     if (*end != '\n') length = 0;
     while (length > 1 && value[length - 1] == ' ') --length;
     value[length] = '\0';
+    cursor.valueLength = length;
     return end;
 }
 
 }  // namespace
 
-float DxfValueFloat(const char* text) { return TextNumberFloat(text, text + std::strlen(text)); }
+float DxfValueFloat(DxfValue value) { return TextNumberFloat(value.text, value.text + value.length); }
+
+float DxfValueFloat(const char* text) { return DxfValueFloat(DxfValue{text, static_cast<int32_t>(std::strlen(text))}); }
 
 int32_t DxfValueInt(const char* text) {
     while (IsBlank(*text)) ++text;

@@ -6,6 +6,7 @@
 #include <initializer_list>
 
 constexpr int32_t kDxfLineBytes = 512;      // a code or value line, NUL included
+constexpr int32_t kDxfBlockSlack = 8;       // zero bytes past each text block: a word read at its NUL stays inside
 constexpr int32_t kDxfCircleSegments = 12;  // points in a circle or arc ring
 constexpr int32_t kDxfPoleListPoints = 4000;  // border points kept per pole list
 
@@ -23,7 +24,14 @@ constexpr int32_t kDxfNextEntity = 2;     // DxfReadEntityGroup: a code-0 group,
 struct DxfCursor {
     const char* line;  // the line read next
     char value[kDxfLineBytes];
+    int32_t valueLength;
     int32_t code;
+};
+
+// The value of a group as the readers are handed it: NUL-terminated, with its length.
+struct DxfValue {
+    const char* text;
+    int32_t length;
 };
 
 // The current group is (code, text), the value compared exactly.
@@ -36,17 +44,18 @@ int32_t DxfReadValue(DxfCursor& cursor);
 int32_t DxfReadEntityGroup(DxfCursor& cursor);
 
 // Reads the groups of the entity whose code-0 group is current, handing each
-// (code, value) to `take`, up to the next code-0 group, which is then current.
+// (code, DxfValue) to `take`, up to the next code-0 group, which is then current.
 // 1, or kDxfSectionError.
 template <typename Take>
 int32_t DxfReadGroups(DxfCursor& cursor, Take&& take) {
     int32_t result = kDxfEntityGroup;
-    while ((result = DxfReadEntityGroup(cursor)) == kDxfEntityGroup) take(cursor.code, cursor.value);
+    while ((result = DxfReadEntityGroup(cursor)) == kDxfEntityGroup)
+        take(cursor.code, DxfValue{cursor.value, cursor.valueLength});
     return result == kDxfNextEntity ? kDxfRead : result;
 }
 
 inline int32_t DxfSkipToNextEntity(DxfCursor& cursor) {
-    return DxfReadGroups(cursor, [](int32_t, const char*) {});
+    return DxfReadGroups(cursor, [](int32_t, DxfValue) {});
 }
 
 int32_t DxfSkipSection(DxfCursor& cursor);
@@ -54,6 +63,7 @@ int32_t DxfHasEofMarker(const char* path);
 
 // The whole value line is the number token: its value as strtod reads it in
 // the "C" locale (TextNumberRead), as a 32-bit float; no number reads as 0.
+float DxfValueFloat(DxfValue value);
 float DxfValueFloat(const char* text);
 // Out-of-range integers saturate at the i32 limits.
 int32_t DxfValueInt(const char* text);
@@ -79,7 +89,7 @@ struct DxfSection {
 };
 
 int32_t DxfReadEntities(DxfCursor& cursor);
-void DxfTakeLayer(DxfSection& section, const char* value);
+void DxfTakeLayer(DxfSection& section, DxfValue value);
 // The surface of the section's current layer.
 uint16_t DxfLayerSurface(DxfSection& section);
 // Appends the DXF point (x, y, z) as the scene point (x, z, y).

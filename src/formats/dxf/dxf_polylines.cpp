@@ -57,12 +57,12 @@ struct Vertex {
     int32_t indexCount;
 };
 
-void TakeHeaderGroup(DxfSection& section, Polyline& p, int32_t code, const char* value) {
+void TakeHeaderGroup(DxfSection& section, Polyline& p, int32_t code, DxfValue value) {
     if (code == 8) {
         DxfTakeLayer(section, value);
         return;
     }
-    const int32_t number = DxfValueInt(value);
+    const int32_t number = DxfValueInt(value.text);
     switch (code) {
         case 66: p.hasVertices = p.hasVertices || number == 1; break;
         case 70: p.flags = number; break;
@@ -75,18 +75,18 @@ void TakeHeaderGroup(DxfSection& section, Polyline& p, int32_t code, const char*
 }
 
 // Index groups after the fourth have no place in a face record and are ignored.
-void TakeVertexGroup(Vertex& v, int32_t code, const char* value) {
+void TakeVertexGroup(Vertex& v, int32_t code, DxfValue value) {
     switch (code) {
         case 10: v.xyz[0] = DxfValueFloat(value); break;
         case 20: v.xyz[1] = DxfValueFloat(value); break;
         case 30: v.xyz[2] = DxfValueFloat(value); break;
-        case 70: v.flags = DxfValueInt(value) & 0xFF; break;
+        case 70: v.flags = DxfValueInt(value.text) & 0xFF; break;
         case 71:
         case 72:
         case 73:
         case 74:
             if (v.indexCount < kFaceRecordIndices) {
-                const int64_t index = DxfValueInt(value);  // 64 bits: the magnitude of INT32_MIN fits
+                const int64_t index = DxfValueInt(value.text);  // 64 bits: the magnitude of INT32_MIN fits
                 v.indices[v.indexCount++] = index < 0 ? -index : index;
             }
             break;
@@ -271,7 +271,8 @@ int32_t ReadVertices(DxfSection& section, Polyline& p) {
     DxfCursor& cursor = *section.cursor;
     while (DxfIsGroup(cursor, 0, "VERTEX")) {
         Vertex v{};
-        const int32_t read = DxfReadGroups(cursor, [&](int32_t code, const char* value) { TakeVertexGroup(v, code, value); });
+        const int32_t read =
+            DxfReadGroups(cursor, [&](int32_t code, DxfValue value) { TakeVertexGroup(v, code, value); });
         if (read != kDxfRead) return read;
         Classify(section, p, v);
         if (!StoreVertex(section, p, v)) return kDxfSceneFailure;
@@ -286,7 +287,7 @@ int32_t DxfReadPolyline(DxfSection& section) {
     section.poles[0].count = 0;
     section.poles[1].count = 0;
     const int32_t read = DxfReadGroups(*section.cursor,
-                                       [&](int32_t code, const char* value) { TakeHeaderGroup(section, p, code, value); });
+                                       [&](int32_t code, DxfValue value) { TakeHeaderGroup(section, p, code, value); });
     if (read != kDxfRead) return read;
     p.closed = (p.flags & (kFlagClosed | kFlagClosedN)) != 0;
     p.closedN = (p.flags & kFlagClosedN) != 0;
