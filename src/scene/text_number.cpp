@@ -5,10 +5,10 @@
 // overflow and underflow) are handled here.
 #include "scene/text_number.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
-#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -113,7 +113,8 @@ int64_t LeadingPower(const char* p, const char* end, bool hex) {
 
 // An unsigned number at p read by from_chars; null when there is none.
 const char* ReadUnsigned(const char* p, const char* end, bool hex, double* value) {
-    const auto [stop, error] = std::from_chars(p, end, *value, hex ? std::chars_format::hex : std::chars_format::general);
+    const auto format = hex ? std::chars_format::hex : std::chars_format::general;
+    const auto [stop, error] = std::from_chars(p, end, *value, format);
     if (error == std::errc::invalid_argument) return nullptr;
     if (error == std::errc::result_out_of_range)
         *value = LeadingPower(p, end, hex) > 0 ? std::numeric_limits<double>::infinity() : 0.0;
@@ -139,7 +140,11 @@ const char* ReadShortExponent(const char* p, const char* end, int32_t* power) {
 // where they end.
 const char* AppendDigits(const char* p, const char* end, uint64_t* mantissa) {
     uint64_t m = *mantissa;
-    for (; p != end && IsDigit(*p); ++p) m = m * 10 + static_cast<uint64_t>(*p - '0');
+    for (; p != end; ++p) {
+        const uint64_t digit = static_cast<uint64_t>(static_cast<unsigned char>(*p)) - '0';
+        if (digit > 9) break;
+        m = m * 10 + digit;
+    }
     *mantissa = m;
     return p;
 }

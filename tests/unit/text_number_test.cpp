@@ -168,7 +168,8 @@ TEST(TextNumberTest, TokensThatStrtodReadsOnlyInPart) {
     EXPECT_TRUE(std::isinf(value("-Infinity")) && value("-Infinity") < 0);
     EXPECT_EQ(Bits(value("nan(0x7ffffffffffff)")), Bits(Reference("nan(0x7ffffffffffff)").value));
     EXPECT_NE(Bits(value("nan(0x7ffffffffffff)")), Bits(value("nan")));
-    for (const char* token : {"1e400", "-1e400", "1e-400", "-1e-400", "0x1p2000", "0x1p-2000", "1e-40", "0x-1", "0xinf"})
+    for (const char* token :
+         {"1e400", "-1e400", "1e-400", "-1e-400", "0x1p2000", "0x1p-2000", "1e-40", "0x-1", "0xinf"})
         EXPECT_TRUE(SameAsStrtod(token)) << token;
 }
 
