@@ -226,16 +226,6 @@ inline uint32_t WalkerIndices(StreamWalker& w, Visit&& visit) {
     return n;
 }
 
-// Reads one polygon-type record: its count (low 16 bits), the index words
-// (addresses, so that callers may rewrite them) and the surface (low 16 bits).
-// `words` must hold kMaxCorners entries.
-inline uint32_t WalkerPolygon(StreamWalker& w, uint32_t** words, uint32_t* surface) {
-    uint32_t k = 0;
-    const uint32_t n = WalkerIndices(w, [&](uint32_t& word) { words[k++] = &word; });
-    *surface = *WalkerWord(w) & 0xFFFFu;
-    return n;
-}
-
 // One record of the polygon, line or one-point stream: visits its point index
 // words and answers its surface word. The closing chunk test serves the whole
 // records; after a polygon it never moves (its chunk still holds the next

@@ -118,13 +118,14 @@ TEST_F(Scene, ACountWordEndingAtTheThresholdHasItsIndicesInTheNextChunk) {
     // The texture records (no surface word) cross after the ninth index of the last one.
     EXPECT_EQ(g_Scene.PolygonUVStream.used[1], 3 * 4);
 
-    std::vector<uint32_t*> words(kMaxCorners);
+    std::vector<uint32_t*> words;
     StreamWalker w = WalkerBegin(g_Scene.PolygonStream);
     StreamWalker uvWalk = WalkerBegin(g_Scene.PolygonUVStream);
     first = 0;
     for (uint32_t n : sizes) {
-        uint32_t surface = 0;
-        ASSERT_EQ(WalkerPolygon(w, words.data(), &surface), n);
+        words.clear();
+        const uint32_t surface = WalkerElement(w, [&](uint32_t& word) { words.push_back(&word); }) & 0xFFFFu;
+        ASSERT_EQ(words.size(), n);
         EXPECT_EQ(surface, n % 7 + 1);
         for (uint32_t k = 0; k < n; ++k) ASSERT_EQ(*words[k], first + k);
         uint32_t expected = first;
@@ -387,11 +388,12 @@ TEST_F(Scene, APolygonBrokenOffInTheLastChunkIsNotCounted) {
         EXPECT_EQ(AddPolygon(3, 0, 1), 0);
         EXPECT_EQ(last->used[kMaxChunks - 1], used);
         EXPECT_EQ(g_Scene.PolygonCount, added);
-        std::vector<uint32_t*> words(kMaxCorners);
+        std::vector<uint32_t*> words;
         StreamWalker w{&g_Scene.PolygonStream, withUV ? 0 : kMaxChunks - 1, 0};
         for (int32_t k = 0; k < added; ++k) {
-            uint32_t surface = 0;
-            ASSERT_EQ(WalkerPolygon(w, words.data(), &surface), uint32_t(kMaxCorners));
+            words.clear();
+            const uint32_t surface = WalkerElement(w, [&](uint32_t& word) { words.push_back(&word); }) & 0xFFFFu;
+            ASSERT_EQ(words.size(), size_t(kMaxCorners));
             EXPECT_EQ(*words[kMaxCorners - 1], uint32_t(kMaxCorners - 1));
             EXPECT_EQ(surface, 1u);
         }
