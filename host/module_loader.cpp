@@ -129,12 +129,14 @@ void UnloadModule() {
     g_module.library = nullptr;
 }
 
-// The module next to the running program, else in the build's module directory.
+// The module next to the running program (a build tree), else in the plug-in
+// folder of an installation.
 std::string DefaultModulePath() {
-    const std::filesystem::path beside = ProgramDirectory() / kModuleFileName;
+    const std::filesystem::path program = ProgramDirectory();
+    const std::filesystem::path beside = program / kModuleFileName;
     std::error_code error;
     if (std::filesystem::exists(beside, error)) return beside.string();
-    return (std::filesystem::path(TAMLORN_MODULE_DIR) / kModuleFileName).string();
+    return (program / TAMLORN_PLUGIN_FROM_BIN / kModuleFileName).lexically_normal().string();
 }
 
 const std::vector<Server>& Servers() { return g_module.servers; }

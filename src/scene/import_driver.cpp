@@ -18,10 +18,10 @@ bool FileOpens(const char* path) {
 }
 
 // Reads up to `bytes` bytes of the file's head; the count read.
-int32_t ReadHead(const char* path, uint8_t* buffer, int32_t bytes) {
+int32_t ReadHead(const char* path, uint8_t* buffer, uint32_t bytes) {
     FILE* file = std::fopen(path, "rb");
     if (!file) return 0;
-    const auto count = static_cast<int32_t>(std::fread(buffer, 1, static_cast<size_t>(bytes), file));
+    const int32_t count = FileReadHead(file, buffer, bytes);
     std::fclose(file);
     return count;
 }
@@ -37,7 +37,7 @@ const ImportFormat* DetectFormat(const ImportPipeline& pipeline, const char* pat
 
     g_Scene.DetectedFormat = kFormatUnknown;
     for (int32_t i = 0; i < pipeline.formatCount; ++i) {
-        const ImportFormat& format = pipeline.formats[i];
+        const ImportFormat& format = *pipeline.formats[i];
         const uint8_t* sample = format.format == kFormat3DS ? header : text;
         if (format.sniff(count, sample)) {
             g_Scene.DetectedFormat = format.format;
@@ -145,6 +145,10 @@ int32_t ReadAndBuild(const ImportPipeline& pipeline, HostObject** slot, const ch
 }
 
 }  // namespace
+
+int32_t FileReadHead(FILE* file, uint8_t* buffer, uint32_t bytes) {
+    return static_cast<int32_t>(std::fread(buffer, 1, bytes, file));
+}
 
 int32_t ImportDriver(const ImportPipeline& pipeline, HostObject** slot, const char* path, uint64_t, int32_t,
                      uint32_t pointDataSize, uint32_t loadFlags, char* nameBuffer) {

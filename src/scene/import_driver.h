@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 #include "frame/host_interface.h"
 
@@ -30,7 +31,7 @@ struct ImportBuilder {
 
 // The formats in detection order and the builder, wired by the frame.
 struct ImportPipeline {
-    const ImportFormat* formats;
+    const ImportFormat* const* formats;
     int32_t formatCount;
     ImportBuilder builder;
 };
@@ -42,6 +43,9 @@ constexpr int32_t kImportNoObject = 2;
 // 1 = object built, kImportNoObject, 0 = failure. `nameBuffer` holds kPathBufferBytes bytes.
 int32_t ImportDriver(const ImportPipeline& pipeline, HostObject** slot, const char* path, uint64_t hostValue,
                      int32_t ignored, uint32_t pointDataSize, uint32_t loadFlags, char* nameBuffer);
+
+// Reads up to `bytes` bytes from the start of the open `file`; the count read.
+int32_t FileReadHead(FILE* file, uint8_t* buffer, uint32_t bytes);
 
 // 1 when the file opens and its size is not 0.
 int32_t FileSizeOf(const char* path, uint32_t* size);

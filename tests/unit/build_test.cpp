@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "build/build.h"
+#include "builder/builder.h"
 #include "frame/host_api.h"
 #include "host_internal.h"
 #include "standin_host.h"

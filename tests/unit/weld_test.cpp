@@ -10,7 +10,7 @@
 #include <random>
 #include <vector>
 
-#include "build/build.h"
+#include "builder/builder.h"
 #include "unit/unit_support.h"
 
 namespace {

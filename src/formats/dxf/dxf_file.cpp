@@ -2,7 +2,7 @@
 // the finish (validation, welding, surface compaction).
 #include <cstring>
 
-#include "build/build.h"
+#include "builder/builder.h"
 #include "formats/dxf/dxf.h"
 #include "formats/dxf/dxf_internal.h"
 #include "frame/module_heap.h"

@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "build/build.h"
-#include "build/build_internal.h"
+#include "builder/builder.h"
+#include "builder/builder_internal.h"
 #include "frame/host_api.h"
 #include "frame/module_heap.h"
 #include "scene/scene.h"

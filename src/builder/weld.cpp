@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "build/build.h"
+#include "builder/builder.h"
 #include "frame/module_heap.h"
 #include "scene/scene.h"
 

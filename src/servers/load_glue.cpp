@@ -1,12 +1,12 @@
 // The load glue: runs the import and finishes the loaded object on the host
 // side (names, flags, bounding box, surfaces, edge list and normals).
-#include "frame/load_glue.h"
+#include "servers/load_glue.h"
 
 #include <algorithm>
 #include <cstring>
 
 #include "frame/host_api.h"
-#include "frame/pipeline.h"
+#include "servers/format_table.h"
 
 namespace {
 

@@ -4,12 +4,10 @@
 #include <cstring>
 
 #include "export/export_driver.h"
-#include "formats/3ds/tds.h"
-#include "formats/dxf/dxf.h"
-#include "formats/obj/obj.h"
 #include "frame/host_api.h"
-#include "frame/load_glue.h"
-#include "scene/scene.h"
+#include "scene/import_driver.h"
+#include "servers/format_table.h"
+#include "servers/load_glue.h"
 
 namespace {
 
@@ -18,15 +16,18 @@ constexpr int32_t kServerKind = 7;
 constexpr uint32_t kImportServerFlags = 2;
 constexpr uint32_t kExportServerFlags = 0x20000;
 constexpr uint64_t kCheckBufferBytes = 1024;
-constexpr uint32_t kTextCheckBytes = 1000;
 
-using Sniffer = int32_t (*)(int32_t count, const uint8_t* head);
+// The six servers: three import servers, then three export servers, each
+// serving the format of the same place in kFileFormats.
+enum ServerIndex : int32_t { kImportOBJ, kImport3DS, kImportDXF, kExportOBJ, kExport3DS, kExportDXF, kServerCount };
+constexpr bool IsImport(ServerIndex server) { return server < kExportOBJ; }
+constexpr const FileFormat& FormatOf(ServerIndex server) { return kFileFormats[static_cast<int32_t>(server) % kFileFormatCount]; }
 
-ServerRecord* g_records[6];
-enum ServerIndex { kImportOBJ, kImport3DS, kImportDXF, kExportOBJ, kExport3DS, kExportDXF };
+ServerRecord* g_records[kServerCount];
 
-// Reads up to `want` bytes of the file's head into a host buffer and runs the sniffer.
-int32_t CheckFile(const char* path, uint32_t want, Sniffer sniff) {
+template <ServerIndex server>
+int32_t ObjectCheck(const char* path) {
+    const FileFormat& format = FormatOf(server);
     FILE* file = std::fopen(path, "rb");
     if (!file) return 0;
     auto* buffer = static_cast<uint8_t*>(HostAlloc(kCheckBufferBytes, 1));
@@ -35,25 +36,11 @@ int32_t CheckFile(const char* path, uint32_t want, Sniffer sniff) {
         HostShowOutOfMemory();
         return 0;
     }
-    const auto count = static_cast<int32_t>(std::fread(buffer, 1, want, file));
+    const int32_t count = FileReadHead(file, buffer, format.checkBytes);
     std::fclose(file);
-    const int32_t accepted = sniff(count, buffer) ? 1 : 0;
+    const int32_t accepted = format.import.sniff(count, buffer) ? 1 : 0;
     HostFree(buffer);
     return accepted;
-}
-
-// What each import server's check reads of the file's head, and its sniffer.
-struct CheckTraits {
-    uint32_t headBytes;
-    Sniffer sniff;
-};
-constexpr CheckTraits kChecks[] = {{kTextCheckBytes, ObjSniff}, {kSniff3DSMinBytes, Sniff3DS}, {kTextCheckBytes, DxfSniff}};
-// The export format code of each export server.
-constexpr uint32_t kExportFormats[] = {kFormatOBJExport, kFormat3DS, kFormatDXF};
-
-template <ServerIndex server>
-int32_t ObjectCheck(const char* path) {
-    return CheckFile(path, kChecks[server].headBytes, kChecks[server].sniff);
 }
 
 // A load callback runs its own server's check first, inside the glue.
@@ -65,15 +52,8 @@ int32_t ObjectLoad(HostObject** slot, const char* path, int32_t ignored1, uint32
 
 template <ServerIndex server>
 int32_t ObjectSave(HostObject* object, const char* path, uint32_t saveFlags) {
-    return ExportDriver(object, path, kExportFormats[server - kExportOBJ], saveFlags);
+    return ExportDriver(object, path, FormatOf(server).exportFormat, saveFlags);
 }
-
-constexpr LoadCallback ObjectLoadOBJ = ObjectLoad<kImportOBJ>;
-constexpr LoadCallback ObjectLoad3DS = ObjectLoad<kImport3DS>;
-constexpr LoadCallback ObjectLoadDXF = ObjectLoad<kImportDXF>;
-constexpr SaveCallback ObjectSaveOBJ = ObjectSave<kExportOBJ>;
-constexpr SaveCallback ObjectSave3DS = ObjectSave<kExport3DS>;
-constexpr SaveCallback ObjectSaveDXF = ObjectSave<kExportDXF>;
 
 // Releases what the builder attached to the geometry: the surface list and the
 // surface pointer array.
@@ -105,54 +85,42 @@ int32_t Unregister() {
     return g_HostApi.RemoveFileExtensions(g_records[server]);
 }
 
-struct ServerTraits {
-    const char* extension;
-    const char* description;
-    const char* lookupName;
-    void* callback;
-};
-
-const ServerTraits kServers[6] = {
-    {"obj", "Wavefront Object", "ObjectLoadOBJ", reinterpret_cast<void*>(ObjectLoadOBJ)},
-    {"3ds", "3D Studio Object", "ObjectLoad3DS", reinterpret_cast<void*>(ObjectLoad3DS)},
-    {"dxf", "DXF Object", "ObjectLoadDXF", reinterpret_cast<void*>(ObjectLoadDXF)},
-    {"obj", "Wavefront Object", "ObjectSaveOBJ", reinterpret_cast<void*>(ObjectSaveOBJ)},
-    {"3ds", "3D Studio Object", "ObjectSave3DS", reinterpret_cast<void*>(ObjectSave3DS)},
-    {"dxf", "DXF Object", "ObjectSaveDXF", reinterpret_cast<void*>(ObjectSaveDXF)},
-};
-
 // One lookup callback per server: the server's own callback for its exact name.
 template <ServerIndex server>
 void* LookupName(const char* name) {
-    return std::strcmp(name, kServers[server].lookupName) == 0 ? kServers[server].callback : nullptr;
+    const FileFormat& format = FormatOf(server);
+    if constexpr (IsImport(server)) {
+        return std::strcmp(name, format.loadName) == 0 ? reinterpret_cast<void*>(ObjectLoad<server>) : nullptr;
+    } else {
+        return std::strcmp(name, format.saveName) == 0 ? reinterpret_cast<void*>(ObjectSave<server>) : nullptr;
+    }
 }
 
 // The steps every init shares: bind the host, fill the record, register the extension.
 template <ServerIndex server>
 int32_t InitServer(HostCore* core, ServerRecord* record) {
-    const ServerTraits& traits = kServers[server];
+    const FileFormat& format = FormatOf(server);
     g_records[server] = record;
     HostApiBind(core);
     g_HostApi.RemoveFileExtensions = reinterpret_cast<RemoveFileExtensionsFn>(core->lookup("RemoveFileExtensions"));
     g_HostApi.AddFileExtension = reinterpret_cast<AddFileExtensionFn>(core->lookup("AddFileExtension"));
     g_NamingPrefs = record->namingPrefs;
 
-    constexpr bool isImport = server <= kImportDXF;
     record->version = kServerVersion;
     record->kind = kServerKind;
-    record->flags = isImport ? kImportServerFlags : kExportServerFlags;
-    if constexpr (isImport) {
+    record->flags = IsImport(server) ? kImportServerFlags : kExportServerFlags;
+    if constexpr (IsImport(server)) {
         record->check = ObjectCheck<server>;
-        record->load = reinterpret_cast<LoadCallback>(traits.callback);
+        record->load = ObjectLoad<server>;
         record->free = ObjectFreeSurfaces;
     } else {
-        record->save = reinterpret_cast<SaveCallback>(traits.callback);
+        record->save = ObjectSave<server>;
     }
     record->unregister = Unregister<server>;
     record->lookup = LookupName<server>;
 
-    g_HostApi.AddFileExtension(record, traits.extension, traits.description);
-    return std::snprintf(record->description, sizeof record->description, "%s", traits.description);
+    g_HostApi.AddFileExtension(record, format.extension, format.description);
+    return std::snprintf(record->description, sizeof record->description, "%s", format.description);
 }
 
 }  // namespace
