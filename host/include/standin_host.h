@@ -58,13 +58,13 @@ void DestroyObject(HostObject* object);
 
 // ---- Building objects as the host's own modelling would ------------------------------
 
-struct PointSpec {
+struct PointDesc {
     double position[3];   // written to all three position triples
     double position2[3];  // written to the third triple (offset 56) when `hasPosition2`
     bool hasPosition2 = false;
 };
 
-struct SurfaceSpec {
+struct SurfaceDesc {
     std::string name;
     uint8_t colour[3] = {200, 200, 200};
     float level = 1.0f;
@@ -73,29 +73,29 @@ struct SurfaceSpec {
     bool smooth = false;
 };
 
-struct PolygonSpec {
+struct PolygonDesc {
     std::vector<int32_t> corners;  // point indices
     int32_t surface = 1;           // 1-based
 };
 
-struct UVMapSpec {
+struct UVMapDesc {
     std::string name;
     // One (u, v) per corner of every polygon, indexed [polygon][corner];
     // a polygon with no entries has no UVs in this map.
     std::vector<std::vector<std::pair<float, float>>> polygonUVs;
 };
 
-struct ObjectSpec {
+struct ObjectDesc {
     std::string name = "object";
-    std::vector<PointSpec> points;
-    std::vector<SurfaceSpec> surfaces;
-    std::vector<PolygonSpec> polygons;
-    std::vector<UVMapSpec> uvMaps;
+    std::vector<PointDesc> points;
+    std::vector<SurfaceDesc> surfaces;
+    std::vector<PolygonDesc> polygons;
+    std::vector<UVMapDesc> uvMaps;
 };
 
 // A finished host object (geometry, surfaces with their pointer array, UV maps,
 // bounding box, edges and normals). Destroy it with DestroyObject.
-HostObject* BuildObject(const ObjectSpec& spec);
+HostObject* BuildObject(const ObjectDesc& desc);
 
 // ---- Inspection and fault injection for tests -----------------------------------------
 

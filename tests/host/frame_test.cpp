@@ -147,11 +147,11 @@ TEST_F(FrameTest, UnregisterWithdrawsOnlyThatServersExtension) {
 
 TEST_F(FrameTest, TheFreeCallbackReleasesTheSurfacesAndTheirArray) {
     const int64_t before = standin::LiveBlocks();
-    standin::ObjectSpec spec;
-    spec.points = {{{0, 0, 0}, {}, false}, {{1, 0, 0}, {}, false}, {{0, 1, 0}, {}, false}};
-    spec.surfaces = {{"red"}, {"green"}, {"blue"}};
-    spec.polygons = {{{0, 1, 2}, 1}, {{0, 2}, 2}, {{1}, 3}};
-    HostObject* object = standin::BuildObject(spec);
+    standin::ObjectDesc desc;
+    desc.points = {{{0, 0, 0}, {}, false}, {{1, 0, 0}, {}, false}, {{0, 1, 0}, {}, false}};
+    desc.surfaces = {{"red"}, {"green"}, {"blue"}};
+    desc.polygons = {{{0, 1, 2}, 1}, {{0, 2}, 2}, {{1}, 3}};
+    HostObject* object = standin::BuildObject(desc);
     ASSERT_NE(object, nullptr);
     std::vector<std::string> surfaces, lists;
     for (HostSurface* surface = object->geometry->surfaceList; surface; surface = surface->next) {
@@ -179,7 +179,7 @@ TEST_F(FrameTest, TheFreeCallbackReleasesTheSurfacesAndTheirArray) {
     EXPECT_EQ(standin::LiveBlocks(), before);
 
     // The host's own destroy goes through the module's callback.
-    standin::DestroyObject(standin::BuildObject(spec));
+    standin::DestroyObject(standin::BuildObject(desc));
     EXPECT_EQ(standin::CallsOf("fxDataInstanceFreeAll").size(), 6u);
     EXPECT_EQ(standin::LiveBlocks(), before);
 }

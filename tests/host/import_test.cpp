@@ -17,8 +17,8 @@ protected:
         return calls.empty() ? "<not called>" : calls.back().args.at(index);
     }
     // An object of its own in the slot, as the host's modelling makes it.
-    void PutObject(std::vector<standin::PointSpec> points, std::vector<standin::SurfaceSpec> surfaces = {},
-                   std::vector<standin::PolygonSpec> polygons = {}) {
+    void PutObject(std::vector<standin::PointDesc> points, std::vector<standin::SurfaceDesc> surfaces = {},
+                   std::vector<standin::PolygonDesc> polygons = {}) {
         object_ = standin::BuildObject({"object", std::move(points), std::move(surfaces), std::move(polygons), {}});
         ASSERT_NE(object_, nullptr);
     }

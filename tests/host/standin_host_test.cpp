@@ -29,19 +29,19 @@ std::string Edited(const char* function, const std::string& text) {
     return buffer.data();
 }
 
-standin::PointSpec Point(double x, double y, double z) { return {{x, y, z}, {}, false}; }
+standin::PointDesc Point(double x, double y, double z) { return {{x, y, z}, {}, false}; }
 
 // Five points, the second with a third position triple of its own; a quad, a
 // triangle sharing the quad's edge 1-2, a line, a dot and the line again with
 // its ends swapped.
-standin::ObjectSpec MixedObject() {
-    standin::ObjectSpec spec;
-    spec.name = "mixed";
-    spec.points = {Point(0, 0, 0), {{1, 0, 0}, {9, 0, 0}, true}, Point(1, 1, 0), Point(0, 1, 0), Point(2, 1, 3)};
-    spec.surfaces = {{"wood", {10, 20, 30}, 0.5f, 64.0f, 12.0f, true}, {"stone"}};
-    spec.polygons = {{{0, 1, 2, 3}, 1}, {{1, 4, 2}, 2}, {{3, 4}, 1}, {{0}, 1}, {{4, 3}, 2}};
-    spec.uvMaps = {{"wood", {{{0.0f, 0.0f}, {1.0f, 0.0f}, {1.0f, 1.0f}, {0.0f, 1.0f}}}}};
-    return spec;
+standin::ObjectDesc MixedObject() {
+    standin::ObjectDesc desc;
+    desc.name = "mixed";
+    desc.points = {Point(0, 0, 0), {{1, 0, 0}, {9, 0, 0}, true}, Point(1, 1, 0), Point(0, 1, 0), Point(2, 1, 3)};
+    desc.surfaces = {{"wood", {10, 20, 30}, 0.5f, 64.0f, 12.0f, true}, {"stone"}};
+    desc.polygons = {{{0, 1, 2, 3}, 1}, {{1, 4, 2}, 2}, {{3, 4}, 1}, {{0}, 1}, {{4, 3}, 2}};
+    desc.uvMaps = {{"wood", {{{0.0f, 0.0f}, {1.0f, 0.0f}, {1.0f, 1.0f}, {0.0f, 1.0f}}}}};
+    return desc;
 }
 
 // Blocks a surface made by BuildObject owns: itself, its name, the blocks at
@@ -318,11 +318,11 @@ TEST_F(MixedObjectTest, UVPolygonsFollowTheEntriesPointsAndCanBeRebuilt) {
 }
 
 TEST(GeometryFunctionsTest, NewellNormalsAreUnitVectorsAndZeroForDegeneratePolygons) {
-    standin::ObjectSpec spec;
-    spec.points = {Point(0, 0, 0), Point(1, 0, 0), Point(1, 1, 1), Point(0, 1, 1), Point(2, 0, 0)};
-    spec.surfaces = {{"s"}};
-    spec.polygons = {{{0, 1, 2, 3}}, {{3, 2, 1, 0}}, {{0, 1, 4}}, {{0, 1}}, {{2}}};
-    HostObject* object = standin::BuildObject(spec);
+    standin::ObjectDesc desc;
+    desc.points = {Point(0, 0, 0), Point(1, 0, 0), Point(1, 1, 1), Point(0, 1, 1), Point(2, 0, 0)};
+    desc.surfaces = {{"s"}};
+    desc.polygons = {{{0, 1, 2, 3}}, {{3, 2, 1, 0}}, {{0, 1, 4}}, {{0, 1}}, {{2}}};
+    HostObject* object = standin::BuildObject(desc);
     ASSERT_NE(object, nullptr);
     ASSERT_EQ(HostFunction<FxNormalInitFn>("FX_NormalInit")(object, 0), 1);
     ASSERT_EQ(object->geometry->normalCount, 5);
@@ -385,10 +385,10 @@ TEST(ObjectBuilderTest, EveryFailedAllocationLeavesNothingBehind) {
 }
 
 TEST(ObjectBuilderTest, RefusesCornersOrUVListsThatDoNotFit) {
-    standin::ObjectSpec badCorner = MixedObject();
+    standin::ObjectDesc badCorner = MixedObject();
     badCorner.polygons[0].corners[2] = 5;
     EXPECT_EQ(standin::BuildObject(badCorner), nullptr);
-    standin::ObjectSpec badUVs = MixedObject();
+    standin::ObjectDesc badUVs = MixedObject();
     badUVs.uvMaps[0].polygonUVs[0].pop_back();
     EXPECT_EQ(standin::BuildObject(badUVs), nullptr);
 }
