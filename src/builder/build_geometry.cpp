@@ -218,40 +218,36 @@ bool BuildSurfaces(HostGeometry* geometry, bool keep) {
 
 }  // namespace
 
-int32_t BuildPoints(int32_t count, HostGeometry* geometry, uint32_t pointDataSize) {
-    if (count <= 0) return 0;
+BuildResult BuildPoints(int32_t count, HostGeometry* geometry, uint32_t pointDataSize) {
+    if (count <= 0) return {0, false};
     auto** points = static_cast<HostPoint**>(HostAlloc(static_cast<uint64_t>(count), sizeof(HostPoint*)));
     geometry->points = points;
     const int32_t made = points ? MakePoints(points, count, pointDataSize) : 0;
-    if (made == count) return count;
+    if (made == count) return {count, false};
     // The count says how many points exist, so later steps and the host see only those.
     geometry->pointCount = made;
     HostShowOutOfMemory();
-    return 0;
+    return {0, true};
 }
 
-int32_t BuildPolygons(int32_t polygons, int32_t lines, int32_t dots, HostObject* object,
+BuildResult BuildPolygons(int32_t polygons, int32_t lines, int32_t dots, HostObject* object,
                       HostPolygon*** polygonsField, int32_t polygonExtra, int32_t cornerExtra, uint8_t format,
                       uint32_t loadFlags) {
     auto* refs = static_cast<uint32_t*>(ModuleAlloc(kBuildScratchEntries * sizeof(uint32_t)));
     // No scratch is out of memory too: the user learns why nothing was built.
     if (!refs) {
         HostShowOutOfMemory();
-        return 0;
+        return {0, true};
     }
     HostGeometry* geometry = object->geometry;
     PolygonBuild build = {geometry, polygonsField, nullptr, 0, polygonExtra, cornerExtra,
                           BuildCornersReversed(format), refs};
     Step step = MakeAllPolygons(build, polygons, lines, dots);
     ModuleFree(refs);
-    if (!build.array) {
-        if (step == Step::kOutOfMemory) HostShowOutOfMemory();
-        return 0;
-    }
-    if (step == Step::kDone && !TrimPolygonArray(build)) step = Step::kOutOfMemory;
-    SetPolygonCount(geometry, build.made);
+    if (build.array && step == Step::kDone && !TrimPolygonArray(build)) step = Step::kOutOfMemory;
+    if (build.array) SetPolygonCount(geometry, build.made);
     if (step == Step::kOutOfMemory) HostShowOutOfMemory();
-    if (step != Step::kDone) return 0;
-    if (!BuildSurfaces(geometry, (loadFlags & kLoadKeepSurfaces) != 0)) return 0;
-    return build.made;
+    if (!build.array || step != Step::kDone) return {0, step == Step::kOutOfMemory};
+    if (!BuildSurfaces(geometry, (loadFlags & kLoadKeepSurfaces) != 0)) return {0, true};
+    return {build.made, false};
 }

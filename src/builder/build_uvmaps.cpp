@@ -172,9 +172,9 @@ float* CopyUVPoints() {
 
 }  // namespace
 
-int32_t BuildUVMaps(int32_t polygons, int32_t, int32_t, HostObject* object, HostPolygon***, int32_t, int32_t,
-                    uint8_t format) {
-    if (g_Scene.UVPointCount < 1) return 0;
+BuildResult BuildUVMaps(int32_t polygons, int32_t, int32_t, HostObject* object, HostPolygon***, int32_t, int32_t,
+                        uint8_t format) {
+    if (g_Scene.UVPointCount < 1) return {0, false};
     float* uvPoints = CopyUVPoints();
     auto* scratch = static_cast<UVScratch*>(ModuleAlloc(sizeof(UVScratch)));
     int32_t walked = -1;
@@ -187,7 +187,7 @@ int32_t BuildUVMaps(int32_t polygons, int32_t, int32_t, HostObject* object, Host
     }
     ModuleFree(uvPoints);
     ModuleFree(scratch);
-    return walked < 0 ? 0 : walked;
+    return walked < 0 ? BuildResult{0, true} : BuildResult{walked, false};
 }
 
 HostUVMap* UVMapFindOrCreate(HostObject* object, const char* name) {
@@ -219,9 +219,8 @@ HostUVMap* UVMapFindOrCreate(HostObject* object, const char* name) {
 int32_t UVMapAddPolygon(HostObject* object, HostUVMap* map, const uint32_t* points, int32_t pointCount,
                         const uint32_t* uvs, int32_t uvCount, const float* uvPoints, int32_t polygonIndex) {
     const HostGeometry* geometry = object->geometry;
-    // A polygon or point that was never made gets no entries.
     const bool made = geometry->polygons && polygonIndex >= 0 && polygonIndex < geometry->polygonCount;
-    if (!made || !AllPointsMade(geometry, points, pointCount)) return 0;
+    if (!made || !AllPointsMade(geometry, points, pointCount)) return 1;
     HostPolygon* polygon = geometry->polygons[polygonIndex];
     for (int32_t c = 0; c < pointCount; ++c) {
         DropPointIndexBeforeGrowth(map);

@@ -5,7 +5,6 @@
 HostCore* g_HostCore = nullptr;
 HostApi g_HostApi = {};
 HostNamingPrefs* g_NamingPrefs = nullptr;
-int32_t g_OutOfMemoryCount = 0;
 
 namespace {
 
@@ -50,7 +49,6 @@ void* HostRealloc(void* block, uint64_t newSize) { return g_HostCore->realloc(bl
 void HostFree(void* block) { g_HostCore->free(block); }
 
 void HostShowOutOfMemory() {
-    ++g_OutOfMemoryCount;
     g_HostApi.ms->message("There isn't enough memory available", "to perform this operation!");
 }
 

@@ -48,10 +48,8 @@ void* HostAlloc(uint64_t count, uint64_t size);
 void* HostRealloc(void* block, uint64_t newSize);
 void HostFree(void* block);
 
-// Shows the module's only message: the two-line out-of-memory box, and counts
-// it so that a driver can tell that a step it ran out of memory.
+// Shows the module's only message: the two-line out-of-memory box.
 void HostShowOutOfMemory();
-extern int32_t g_OutOfMemoryCount;
 
 // A host-allocated copy of `text` (its length + 1 bytes), or null (message shown).
 char* HostCopyText(const char* text);

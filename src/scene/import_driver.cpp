@@ -92,53 +92,50 @@ Prepared PrepareObject(HostObject** slot, uint32_t loadFlags, char* nameBuffer) 
 // Runs the builder steps. A step that ran out of host memory fails the load:
 // the geometry built so far is released with the host's own function, so no
 // host block is left behind and the glue can discard a new object.
-int32_t BuildObject(const ImportBuilder& builder, HostObject** slot, uint32_t pointDataSize, uint32_t loadFlags) {
+ImportResult BuildObject(const ImportBuilder& builder, HostObject** slot, uint32_t pointDataSize, uint32_t loadFlags) {
     HostObject* object = *slot;
     HostGeometry* geometry = object->geometry;
-    const int32_t messagesBefore = g_OutOfMemoryCount;
     geometry->pointCount = g_Scene.PointCount;
-    builder.buildPoints(g_Scene.PointCount, geometry, pointDataSize);
-    if (!(loadFlags & kLoadPointsOnly) && g_OutOfMemoryCount == messagesBefore) {
+    bool outOfMemory = builder.buildPoints(g_Scene.PointCount, geometry, pointDataSize).outOfMemory;
+    if (!(loadFlags & kLoadPointsOnly) && !outOfMemory) {
         const uint8_t format = g_Scene.DetectedFormat;
-        builder.buildPolygons(g_Scene.PolygonCount, g_Scene.LineCount, g_Scene.DotCount, object,
-                              &geometry->polygons, 0, 0, format, loadFlags);
-        if (g_OutOfMemoryCount == messagesBefore) {
-            builder.buildUVMaps(g_Scene.PolygonCount, g_Scene.LineCount, g_Scene.DotCount, object,
-                                &geometry->polygons, 0, 0, format);
-        }
+        outOfMemory = builder.buildPolygons(g_Scene.PolygonCount, g_Scene.LineCount, g_Scene.DotCount, object,
+                                            &geometry->polygons, 0, 0, format, loadFlags).outOfMemory ||
+                      builder.buildUVMaps(g_Scene.PolygonCount, g_Scene.LineCount, g_Scene.DotCount, object,
+                                          &geometry->polygons, 0, 0, format).outOfMemory;
     }
-    if (g_OutOfMemoryCount == messagesBefore) return 1;
+    if (!outOfMemory) return kImportBuilt;
     if (loadFlags & kLoadKeepSurfaces) {
         g_HostApi.FX_FreeObjectGeometryOnlyKeepSurfaces(slot);
     } else {
         g_HostApi.FX_FreeObjectGeometryOnly(slot);
     }
-    return 0;
+    return kImportFailed;
 }
 
-int32_t ReadAndBuild(const ImportPipeline& pipeline, HostObject** slot, const char* path, uint32_t pointDataSize,
+ImportResult ReadAndBuild(const ImportPipeline& pipeline, HostObject** slot, const char* path, uint32_t pointDataSize,
                      uint32_t loadFlags, char* nameBuffer) {
     uint32_t size = 0;
-    if (!FileSizeOf(path, &size)) return 0;
+    if (!FileSizeOf(path, &size)) return kImportFailed;
     const ImportFormat* format = DetectFormat(pipeline, path);
     if (g_Scene.BinaryDxfSeen || !format) {
         g_Scene.BinaryDxfSeen = false;
-        return 0;
+        return kImportFailed;
     }
     const int32_t read = format->read(path);
     DxfInputClose();  // a reader that stopped early may leave its input open
-    if (!read) return 0;
+    if (!read) return kImportFailed;
 
     CopyName(nameBuffer, path);
     const Prepared prepared = PrepareObject(slot, loadFlags, nameBuffer);
-    if (prepared != kPrepareBuild) return prepared == kPrepareNoObject ? kImportNoObject : 0;
+    if (prepared != kPrepareBuild) return prepared == kPrepareNoObject ? kImportNoObject : kImportFailed;
 
     HostObject* object = *slot;
     if (!object->geometry) {
         object->geometry = static_cast<HostGeometry*>(HostAlloc(1, kHostGeometrySize));
         if (!object->geometry) {
             HostShowOutOfMemory();
-            return 0;
+            return kImportFailed;
         }
     }
     return BuildObject(pipeline.builder, slot, pointDataSize, loadFlags);
@@ -150,17 +147,17 @@ int32_t FileReadHead(FILE* file, uint8_t* buffer, uint32_t bytes) {
     return static_cast<int32_t>(std::fread(buffer, 1, bytes, file));
 }
 
-int32_t ImportDriver(const ImportPipeline& pipeline, HostObject** slot, const char* path, uint64_t, int32_t,
+ImportResult ImportDriver(const ImportPipeline& pipeline, HostObject** slot, const char* path, uint64_t, int32_t,
                      uint32_t pointDataSize, uint32_t loadFlags, char* nameBuffer) {
     SceneReset();
     // A path that does not fit the driver's copy is refused rather than cut to another file's name.
-    if (std::strlen(path) >= static_cast<size_t>(kPathBufferBytes)) return 0;
-    if (!FileOpens(path)) return 0;
-    if (!SceneAllocateFirstChunks()) return 0;
+    if (std::strlen(path) >= static_cast<size_t>(kPathBufferBytes)) return kImportFailed;
+    if (!FileOpens(path)) return kImportFailed;
+    if (!SceneAllocateFirstChunks()) return kImportFailed;
 
     char pathCopy[kPathBufferBytes];
     CopyName(pathCopy, path);
-    const int32_t result = ReadAndBuild(pipeline, slot, pathCopy, pointDataSize, loadFlags, nameBuffer);
+    const ImportResult result = ReadAndBuild(pipeline, slot, pathCopy, pointDataSize, loadFlags, nameBuffer);
     SceneFree();
     return result;
 }

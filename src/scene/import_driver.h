@@ -18,31 +18,43 @@ struct ImportFormat {
     int32_t (*read)(const char* path);
 };
 
+// What a builder step answers: the number of records it made (0 when there
+// was nothing to make, or when it stopped), and whether it stopped because
+// host memory ran out; the out-of-memory message has been shown then, and what
+// was made stays attached to the geometry with counts that match.
+struct BuildResult {
+    int32_t made;
+    bool outOfMemory;
+};
+
 // The builder steps the driver runs once the reader has filled the scene.
 struct ImportBuilder {
-    int32_t (*buildPoints)(int32_t count, HostGeometry* geometry, uint32_t pointDataSize);
-    int32_t (*buildPolygons)(int32_t polygons, int32_t lines, int32_t dots, HostObject* object,
+    BuildResult (*buildPoints)(int32_t count, HostGeometry* geometry, uint32_t pointDataSize);
+    BuildResult (*buildPolygons)(int32_t polygons, int32_t lines, int32_t dots, HostObject* object,
                              HostPolygon*** polygonsField, int32_t polygonExtra, int32_t cornerExtra,
                              uint8_t format, uint32_t loadFlags);
-    int32_t (*buildUVMaps)(int32_t polygons, int32_t lines, int32_t dots, HostObject* object,
+    BuildResult (*buildUVMaps)(int32_t polygons, int32_t lines, int32_t dots, HostObject* object,
                            HostPolygon*** polygonsField, int32_t polygonExtra, int32_t cornerExtra,
                            uint8_t format);
 };
 
-// The formats in detection order and the builder, wired by the frame.
+// The formats in detection order and the builder, wired by the servers.
 struct ImportPipeline {
     const ImportFormat* const* formats;
     int32_t formatCount;
     ImportBuilder builder;
 };
 
-// The driver's answer when the file was read and validated but no load flag
-// asked for an object: the slot is left as it was.
-constexpr int32_t kImportNoObject = 2;
+// What the import driver answers.
+enum ImportResult : int32_t {
+    kImportFailed = 0,
+    kImportBuilt = 1,     // the object in the slot holds the file's geometry
+    kImportNoObject = 2,  // the file was read and validated, but no load flag asked for an object: the slot is as it was
+};
 
-// 1 = object built, kImportNoObject, 0 = failure. `nameBuffer` holds kPathBufferBytes bytes.
-int32_t ImportDriver(const ImportPipeline& pipeline, HostObject** slot, const char* path, uint64_t hostValue,
-                     int32_t ignored, uint32_t pointDataSize, uint32_t loadFlags, char* nameBuffer);
+// `nameBuffer` holds kPathBufferBytes bytes.
+ImportResult ImportDriver(const ImportPipeline& pipeline, HostObject** slot, const char* path, uint64_t hostValue,
+                          int32_t ignored, uint32_t pointDataSize, uint32_t loadFlags, char* nameBuffer);
 
 // Reads up to `bytes` bytes from the start of the open `file`; the count read.
 int32_t FileReadHead(FILE* file, uint8_t* buffer, uint32_t bytes);

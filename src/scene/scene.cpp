@@ -53,7 +53,7 @@ int32_t StreamPutIndexed(ChunkStream& stream, int32_t n, const uint32_t* indices
     if (stream.full) return 0;
     StreamPutWord(stream, static_cast<uint32_t>(n));
     for (int32_t k = 0; k < n; ++k) {
-        if (!StreamReserve(stream, stream.used[stream.last])) return 0;
+        if (StreamReserve(stream, stream.used[stream.last]) == kStreamFull) return 0;
         StreamPutWord(stream, indices[k]);
     }
     return 1;
@@ -115,15 +115,12 @@ inline int32_t SurfaceSlotOfWord(uint32_t word) {
     return surface >= 1 && surface <= kSurfaceSlots ? surface - 1 : -1;
 }
 
+// A whole slot moves: its name, its look and its shininess strength.
 void CopySurfaceSlot(int32_t from, int32_t to) {
     ImportScene& s = g_Scene;
     std::memcpy(s.SurfaceNames[to], s.SurfaceNames[from], kSurfaceNameBytes);
-    std::memcpy(s.SurfaceColours[to], s.SurfaceColours[from], sizeof s.SurfaceColours[to]);
-    s.SurfaceColourLevel[to] = s.SurfaceColourLevel[from];
+    SceneCopySurfaceLook(from, to);
     s.SurfaceShininessStrength[to] = s.SurfaceShininessStrength[from];
-    s.SurfaceShininess[to] = s.SurfaceShininess[from];
-    s.SurfaceSmooth[to] = s.SurfaceSmooth[from];
-    s.SurfaceTransparency[to] = s.SurfaceTransparency[from];
 }
 
 // Moves the used surfaces of slots 0..n-1 to the front, in order, recording in
@@ -146,6 +143,15 @@ int32_t PackUsedSurfaces(int32_t n, uint8_t* used, uint16_t* map) {
 }
 
 }  // namespace
+
+void SceneCopySurfaceLook(int32_t from, int32_t to) {
+    ImportScene& s = g_Scene;
+    std::memcpy(s.SurfaceColours[to], s.SurfaceColours[from], sizeof s.SurfaceColours[to]);
+    s.SurfaceColourLevel[to] = s.SurfaceColourLevel[from];
+    s.SurfaceShininess[to] = s.SurfaceShininess[from];
+    s.SurfaceSmooth[to] = s.SurfaceSmooth[from];
+    s.SurfaceTransparency[to] = s.SurfaceTransparency[from];
+}
 
 void SceneReset() {
     ImportScene& s = g_Scene;
@@ -176,8 +182,7 @@ void SceneFree() {
     ModuleFree(s.WordScratch);
     s.WordScratch = nullptr;
     for (ChunkStream* stream : kImportStreams) StreamFreeChunks(*stream);
-    if (s.TextBlocksOwned) FreeBlocks(s.TextBlocks, s.TextBlockLast);
-    s.TextBlocksOwned = false;
+    SceneFreeTextBlocks();
     if (s.TriangleStreamOwned) StreamFreeChunks(s.TriangleStream);
     s.TriangleStreamOwned = false;
 }
@@ -193,6 +198,11 @@ int32_t StreamStart(ChunkStream& stream) {
 }
 
 void StreamFreeChunks(ChunkStream& stream) { FreeBlocks(stream.chunks, stream.last); }
+
+void SceneFreeTextBlocks() {
+    if (g_Scene.TextBlocksOwned) FreeBlocks(g_Scene.TextBlocks, g_Scene.TextBlockLast);
+    g_Scene.TextBlocksOwned = false;
+}
 
 int32_t SceneAllocateFirstChunks() {
     g_Scene.WordScratch = static_cast<uint8_t*>(ModuleAlloc(kWordScratchBytes));

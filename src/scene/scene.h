@@ -13,21 +13,26 @@
 
 // ---- Limits ----------------------------------------------------------------------
 
-constexpr int32_t kChunkBytes = 131064;        // one stream chunk
-constexpr int32_t kChunkThreshold = 131032;    // a chunk is full from here (32 bytes of slack)
-constexpr int32_t kMaxChunks = 2048;           // chunks per stream
-constexpr int32_t kPointRecordBytes = 12;      // x, y, z as f32
-constexpr int32_t kPointsPerChunk = 10920;     // point records per chunk (131040 bytes)
-constexpr int32_t kSurfaceSlots = 2048;        // surface table size
-constexpr int32_t kSurfaceNameBytes = 128;     // a slot's name, NUL included
-constexpr int32_t kSurfaceNameLimit = 2046;    // from here on every new name is "default"
-constexpr int32_t kMaxCorners = 4000;          // corners per element
-constexpr int32_t kFaceScratchWords = 4008;    // FaceIndexScratch / FaceUVScratch
+constexpr int32_t kChunkBytes = 128 * 1024 - 8;                      // one stream chunk: 131064 bytes
+constexpr int32_t kChunkSlack = 32;                                  // room for the words written after the last check
+constexpr int32_t kChunkThreshold = kChunkBytes - kChunkSlack;       // a chunk is full from here: 131032
+constexpr int32_t kMaxChunks = 2048;                                 // chunks per stream
+constexpr int32_t kPointRecordBytes = 12;                            // x, y, z as f32
+// A chunk takes whole records until one reaches the threshold: 10920 points (131040 bytes).
+constexpr int32_t kPointsPerChunk = (kChunkThreshold + kPointRecordBytes - 1) / kPointRecordBytes;
+static_assert(kPointsPerChunk == 10920 && kPointsPerChunk * kPointRecordBytes <= kChunkBytes);
+constexpr int32_t kSurfaceSlots = 2048;                              // surface table size
+constexpr int32_t kSurfaceNameBytes = 128;                           // a slot's name, NUL included
+constexpr int32_t kSurfaceNameLimit = kSurfaceSlots - 2;             // from here on every new name is "default"
+constexpr int32_t kMaxCorners = 4000;                                // corners per element
+constexpr int32_t kFaceScratchWords = kMaxCorners + 8;               // FaceIndexScratch / FaceUVScratch
 constexpr int32_t kWordScratchBytes = 256;
-constexpr int32_t kTextBlockBytes = 131064;    // one text block
-constexpr int32_t kTextPieceBytes = 129016;    // file bytes read into a block at once
+constexpr int32_t kTextBlockBytes = kChunkBytes;                     // one text block
+constexpr int32_t kTextBlockRoom = 2048;                             // kept free after a piece for its line's end
+constexpr int32_t kTextPieceBytes = kTextBlockBytes - kTextBlockRoom;  // file bytes read into a block at once: 129016
+static_assert(kTextPieceBytes == 129016);
 constexpr int32_t kMaxTextBlocks = 2048;
-constexpr uint32_t kNoTexture = 0xFFFFFFFFu;   // texture index "none"
+constexpr uint32_t kNoTexture = 0xFFFFFFFFu;                         // texture index "none"
 
 // ---- Format codes ----------------------------------------------------------------
 
@@ -110,6 +115,9 @@ void SceneReset();
 // second call frees nothing.
 void SceneFree();
 
+// Frees the text blocks 0 to TextBlockLast when a reader owns them (and nulls them).
+void SceneFreeTextBlocks();
+
 // Allocates WordScratch, then chunk 0 of the six import streams in the order
 // points, polygons, dots, lines, polygon UVs, UV points. On failure frees what
 // it made and answers 0.
@@ -125,12 +133,18 @@ void StreamFreeChunks(ChunkStream& stream);
 // already has kMaxChunks chunks or no memory is left.
 int32_t StreamOpenNextChunk(ChunkStream& stream);
 
-// Called with the byte count that `used` of chunk `last` has just reached:
-// 0 = stream full or out of memory, 1 = switched to a new chunk, 2 = room left.
-inline int32_t StreamReserve(ChunkStream& stream, int32_t usedNow) {
-    if (stream.full) return 0;
-    if (usedNow < kChunkThreshold) return 2;
-    return StreamOpenNextChunk(stream);
+// What StreamReserve answers.
+enum StreamRoom : int32_t {
+    kStreamFull = 0,       // the stream is full or out of memory (and closed)
+    kStreamNewChunk = 1,   // a new chunk was opened
+    kStreamRoomLeft = 2,   // the current chunk has room
+};
+
+// Called with the byte count that `used` of chunk `last` has just reached.
+inline StreamRoom StreamReserve(ChunkStream& stream, int32_t usedNow) {
+    if (stream.full) return kStreamFull;
+    if (usedNow < kChunkThreshold) return kStreamRoomLeft;
+    return StreamOpenNextChunk(stream) ? kStreamNewChunk : kStreamFull;
 }
 
 // Appends a whole record (points, lines, dots) and reserves room for the next:
@@ -141,7 +155,7 @@ inline int32_t StreamAppendRecord(ChunkStream& stream, const void* record, int32
     std::memcpy(stream.cursor, record, static_cast<size_t>(bytes));
     stream.cursor += bytes;
     stream.used[stream.last] += bytes;
-    return StreamReserve(stream, stream.used[stream.last]) != 0;
+    return StreamReserve(stream, stream.used[stream.last]) != kStreamFull;
 }
 
 inline int32_t SceneAddPoint(float x, float y, float z) {
@@ -173,6 +187,10 @@ inline float* ScenePointAt(int32_t i) {
     return reinterpret_cast<float*>(g_Scene.PointStream.chunks[i / kPointsPerChunk] +
                                     (i % kPointsPerChunk) * kPointRecordBytes);
 }
+
+// Copies the colour, colour level, shininess, transparency and smooth flag of
+// slot `from` to slot `to` (0-based slots).
+void SceneCopySurfaceLook(int32_t from, int32_t to);
 
 int32_t SceneValidate();
 int32_t SceneCompactSurfaces();

@@ -98,12 +98,12 @@ int32_t LoadGlue(HostObject** slot, const char* path, int32_t ignored, uint32_t 
     char nameBuffer[kPathBufferBytes] = {};
     if (!check(path)) return 0;
     const bool hadObject = *slot != nullptr;
-    const int32_t imported =
+    const ImportResult imported =
         ImportDriver(kImportPipeline, slot, path, hostValue, ignored, pointDataSize, loadFlags, nameBuffer);
     // The file was read and found valid, but no flag asked for an object: the
     // slot is left as it was and the load answers success.
     if (imported == kImportNoObject) return 1;
-    if (!imported) {
+    if (imported == kImportFailed) {
         if (!hadObject && *slot) DestroyNewObject(slot);
         return 0;
     }

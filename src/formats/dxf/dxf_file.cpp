@@ -26,15 +26,6 @@ bool AllocateTextBlocks() {
     return true;
 }
 
-void ReleaseTextBlocks() {
-    if (!g_Scene.TextBlocksOwned) return;
-    for (int32_t k = 0; k <= g_Scene.TextBlockLast; ++k) {
-        ModuleFree(g_Scene.TextBlocks[k]);
-        g_Scene.TextBlocks[k] = nullptr;
-    }
-    g_Scene.TextBlocksOwned = false;
-}
-
 // The current group names a section (or, when its code is not 2, does not):
 // entities of "BLOCKS" and "ENTITIES" are read, everything up to "ENDSEC" is
 // passed over.
@@ -69,7 +60,7 @@ bool OpenInput(const char* path) {
 }
 
 int32_t FinishScene() {
-    ReleaseTextBlocks();
+    SceneFreeTextBlocks();
     DxfInputClose();
     if (g_Scene.PointCount < 1 || !SceneValidate()) return 0;
     WeldPoints();  // without its work storage the scene stays unwelded, which is still correct

@@ -356,14 +356,6 @@ int32_t AllocateFirstTextBlock() {
     return 1;
 }
 
-void FreeTextBlocks() {
-    for (int32_t k = 0; k <= g_Scene.TextBlockLast; ++k) {
-        ModuleFree(g_Scene.TextBlocks[k]);
-        g_Scene.TextBlocks[k] = nullptr;
-    }
-    g_Scene.TextBlocksOwned = false;
-}
-
 int32_t ReadText() {
     auto* store = static_cast<ObjReaderStore*>(ModuleAlloc(sizeof(ObjReaderStore)));
     if (!store) return 0;
@@ -383,7 +375,7 @@ int32_t ObjRead(const char* path) {
     uint32_t loaded = 0;
     if (!FileSizeOf(path, &size) || size == 0 || !ObjLoadText(path, size, &loaded)) return 0;
     const int32_t read = ReadText();
-    FreeTextBlocks();
+    SceneFreeTextBlocks();
     if (!read || g_Scene.PointCount < 1 || !SceneValidate()) return 0;
     SceneCompactSurfaces();  // without its scratch memory the surfaces stay as read
     return 1;
