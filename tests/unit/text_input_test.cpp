@@ -70,17 +70,17 @@ TEST_F(DxfLines, CodesAndValuesAreReadAsTheirCopiesCutTo511Characters) {
     const std::string cutCode = "7" + std::string(kDxfLineBytes - 2, ' ') + "x";  // the 'x' is cut off
     Load(" 10\n  1.5   \n-5\n   \n" + cutCode + "\n" + std::string(700, 'v') + "\n" +
          std::string(kDxfLineBytes, ' ') + "8\nlast\n");
-    ASSERT_EQ(DxfReadCode(cursor_), kDxfRead);
+    ASSERT_EQ(DxfReadCode(cursor_), kDxfOk);
     EXPECT_EQ(cursor_.code, 10);
-    ASSERT_EQ(DxfReadValue(cursor_), kDxfRead);
+    ASSERT_EQ(DxfReadValue(cursor_), kDxfValueRead);
     EXPECT_STREQ(cursor_.value, "  1.5");  // trailing blanks go, leading ones stay
-    ASSERT_EQ(DxfReadCode(cursor_), kDxfRead);
+    ASSERT_EQ(DxfReadCode(cursor_), kDxfOk);
     EXPECT_EQ(cursor_.code, -5);
-    ASSERT_EQ(DxfReadValue(cursor_), kDxfRead);
+    ASSERT_EQ(DxfReadValue(cursor_), kDxfValueRead);
     EXPECT_STREQ(cursor_.value, " ");  // a line of blanks keeps one
-    ASSERT_EQ(DxfReadCode(cursor_), kDxfRead);
+    ASSERT_EQ(DxfReadCode(cursor_), kDxfOk);
     EXPECT_EQ(cursor_.code, 7);
-    ASSERT_EQ(DxfReadValue(cursor_), kDxfRead);
+    ASSERT_EQ(DxfReadValue(cursor_), kDxfValueRead);
     EXPECT_EQ(std::string(cursor_.value), std::string(kDxfLineBytes - 1, 'v'));
     EXPECT_EQ(DxfReadCode(cursor_), kDxfReadError);  // its digit stands past the cut
 }
@@ -91,8 +91,8 @@ TEST_F(DxfLines, ValuesOfEveryLengthAroundTheWordsTheyAreCopiedIn) {
     for (int32_t length = 0; length <= 17; ++length) text += "1\n" + valueOf(length) + "\n";
     Load(text);
     for (int32_t length = 0; length <= 17; ++length) {
-        ASSERT_EQ(DxfReadCode(cursor_), kDxfRead);
-        ASSERT_EQ(DxfReadValue(cursor_), kDxfRead);
+        ASSERT_EQ(DxfReadCode(cursor_), kDxfOk);
+        ASSERT_EQ(DxfReadValue(cursor_), kDxfValueRead);
         EXPECT_EQ(std::string(cursor_.value), valueOf(length));
         EXPECT_EQ(cursor_.valueLength, length);
     }
@@ -105,17 +105,17 @@ TEST_F(DxfLines, GroupsRunOnAcrossBlocksAndPastTheEndEveryLineIsEmpty) {
         text += std::to_string(groups % 1000) + "\nvalue " + std::to_string(groups) + "\n";
     Load(text + "0\nlast");  // a last line without its LF reads as empty
     for (int32_t k = 0; k < groups; ++k) {
-        ASSERT_EQ(DxfReadCode(cursor_), kDxfRead) << k;
+        ASSERT_EQ(DxfReadCode(cursor_), kDxfOk) << k;
         ASSERT_EQ(cursor_.code, k % 1000);
-        ASSERT_EQ(DxfReadValue(cursor_), kDxfRead);
+        ASSERT_EQ(DxfReadValue(cursor_), kDxfValueRead);
         ASSERT_EQ(std::string(cursor_.value), "value " + std::to_string(k));
     }
-    ASSERT_EQ(DxfReadCode(cursor_), kDxfRead);
-    ASSERT_EQ(DxfReadValue(cursor_), kDxfRead);
+    ASSERT_EQ(DxfReadCode(cursor_), kDxfOk);
+    ASSERT_EQ(DxfReadValue(cursor_), kDxfValueRead);
     EXPECT_STREQ(cursor_.value, "");
     EXPECT_EQ(DxfReadCode(cursor_), kDxfReadError);
     for (int32_t k = 0; k < 3; ++k) {
-        ASSERT_EQ(DxfReadValue(cursor_), kDxfRead);
+        ASSERT_EQ(DxfReadValue(cursor_), kDxfValueRead);
         EXPECT_STREQ(cursor_.value, "");
     }
 }

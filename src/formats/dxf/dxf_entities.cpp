@@ -175,11 +175,11 @@ bool StoreArc(DxfSection& section, const EntityGroups& g) {
     return StoreRings(section, g, start, sweep / kRingLast, false);
 }
 
-int32_t ReadEntity(DxfSection& section, EntityKind kind) {
+DxfResult ReadEntity(DxfSection& section, EntityKind kind) {
     EntityGroups g{};
-    const int32_t read =
+    const DxfResult read =
         DxfReadGroups(*section.cursor, [&](int32_t code, DxfValue value) { TakeGroup(section, g, code, value); });
-    if (read != kDxfRead) return read;
+    if (read != kDxfOk) return read;
     bool stored = false;
     switch (kind) {
         case kPoint: stored = StorePoint(section, g); break;
@@ -188,18 +188,18 @@ int32_t ReadEntity(DxfSection& section, EntityKind kind) {
         case kCircle: stored = StoreCircle(section, g); break;
         default: stored = StoreArc(section, g); break;
     }
-    return stored ? kDxfRead : kDxfSceneFailure;
+    return stored ? kDxfOk : kDxfSceneFailure;
 }
 
 // Every branch reads at least one group, so the loop always moves on.
-int32_t ReadSectionEntities(DxfSection& section) {
+DxfResult ReadSectionEntities(DxfSection& section) {
     DxfCursor& cursor = *section.cursor;
     for (;;) {
-        int32_t result = kDxfRead;
+        DxfResult result = kDxfOk;
         if (cursor.code != 0) {
             result = DxfSkipToNextEntity(cursor);
         } else if (std::strcmp(cursor.value, "ENDSEC") == 0) {
-            return kDxfRead;
+            return kDxfOk;
         } else if (std::strcmp(cursor.value, "POLYLINE") == 0) {
             result = DxfReadPolyline(section);
         } else if (const EntityKind kind = KindOf(cursor.value); kind != kNotRead) {
@@ -207,7 +207,7 @@ int32_t ReadSectionEntities(DxfSection& section) {
         } else {
             result = DxfSkipToNextEntity(cursor);
         }
-        if (result != kDxfRead) return result;
+        if (result != kDxfOk) return result;
     }
 }
 
@@ -244,13 +244,13 @@ bool DxfAddElement(uint16_t surface, std::initializer_list<uint32_t> corners) {
     return DxfAddStagedElement(n, surface);
 }
 
-int32_t DxfReadEntities(DxfCursor& cursor) {
+DxfResult DxfReadEntities(DxfCursor& cursor) {
     DxfSection section{};
     section.cursor = &cursor;
     for (DxfPoleList& list : section.poles) {
         list.points = static_cast<float(*)[3]>(ModuleAlloc(uint64_t{kDxfPoleListPoints} * sizeof(float[3])));
     }
-    int32_t result = kDxfSceneFailure;
+    DxfResult result = kDxfSceneFailure;
     if (section.poles[0].points && section.poles[1].points) result = ReadSectionEntities(section);
     for (DxfPoleList& list : section.poles) ModuleFree(list.points);
     return result;

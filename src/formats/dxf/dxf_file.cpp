@@ -32,18 +32,18 @@ bool AllocateTextBlocks() {
 bool ReadSection(DxfCursor& cursor) {
     const bool withEntities = cursor.code == 2 &&
                               (std::strcmp(cursor.value, "BLOCKS") == 0 || std::strcmp(cursor.value, "ENTITIES") == 0);
-    if (withEntities && DxfReadEntities(cursor) != kDxfRead) return false;
-    return DxfSkipSection(cursor) == kDxfRead;
+    if (withEntities && DxfReadEntities(cursor) != kDxfOk) return false;
+    return DxfSkipSection(cursor) == kDxfOk;
 }
 
 // True at the end of the drawing, false on a read error or a scene failure.
 bool WalkSections(DxfCursor& cursor) {
     for (;;) {  // the walk ends at "EOF" or an error: past the end of the file every line reads as empty
-        if (DxfReadCode(cursor) != kDxfRead) return false;
+        if (DxfReadCode(cursor) != kDxfOk) return false;
         const int32_t code = cursor.code;
         if (DxfReadValue(cursor) == kDxfEndOfDrawing) return true;
         if (code != 0 || std::strcmp(cursor.value, "SECTION") != 0) continue;
-        if (DxfReadCode(cursor) != kDxfRead) return false;
+        if (DxfReadCode(cursor) != kDxfOk) return false;
         DxfReadValue(cursor);
         if (!ReadSection(cursor)) return false;
     }

@@ -136,32 +136,32 @@ bool DxfIsGroup(const DxfCursor& cursor, int32_t code, const char* text) {
     return cursor.code == code && std::strcmp(cursor.value, text) == 0;
 }
 
-int32_t DxfReadCode(DxfCursor& cursor) {
+DxfResult DxfReadCode(DxfCursor& cursor) {
     const char* end = ReadCodeLine(cursor.line, &cursor.code);
     if (!end) return kDxfReadError;
     StepPast(cursor, end);
-    return kDxfRead;
+    return kDxfOk;
 }
 
-int32_t DxfReadValue(DxfCursor& cursor) {
+DxfValueRead DxfReadValue(DxfCursor& cursor) {
     const char* end = CopyValueLine(cursor);
     if (cursor.code == 0 && std::strncmp(cursor.value, "EOF", 3) == 0) return kDxfEndOfDrawing;
     StepPast(cursor, end);
-    return kDxfRead;
+    return kDxfValueRead;
 }
 
-int32_t DxfReadEntityGroup(DxfCursor& cursor) {
-    if (DxfReadCode(cursor) != kDxfRead) return kDxfSectionError;
+DxfGroupRead DxfReadEntityGroup(DxfCursor& cursor) {
+    if (DxfReadCode(cursor) != kDxfOk) return kDxfGroupError;
     DxfReadValue(cursor);
-    return cursor.code == 0 ? kDxfNextEntity : kDxfEntityGroup;
+    return cursor.code == 0 ? kDxfGroupNextEntity : kDxfGroupOfEntity;
 }
 
-int32_t DxfSkipSection(DxfCursor& cursor) {
+DxfResult DxfSkipSection(DxfCursor& cursor) {
     while (!DxfIsGroup(cursor, 0, "ENDSEC")) {
-        if (DxfReadCode(cursor) != kDxfRead) return kDxfSectionError;
+        if (DxfReadCode(cursor) != kDxfOk) return kDxfSectionError;
         DxfReadValue(cursor);
     }
-    return kDxfRead;
+    return kDxfOk;
 }
 
 // Read in byte mode so that the tail offset counts bytes on every platform.

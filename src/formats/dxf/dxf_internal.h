@@ -10,14 +10,25 @@ constexpr int32_t kDxfBlockSlack = 8;       // zero bytes past each text block: 
 constexpr int32_t kDxfCircleSegments = 12;  // points in a circle or arc ring
 constexpr int32_t kDxfPoleListPoints = 4000;  // border points kept per pole list
 
-// Results of the group readers.
-constexpr int32_t kDxfEndOfDrawing = 0;   // DxfReadValue met (0, "EOF")
-constexpr int32_t kDxfRead = 1;
-constexpr int32_t kDxfReadError = 5;      // DxfReadCode: no code line
-constexpr int32_t kDxfSectionError = 10;  // a read error inside a section
-constexpr int32_t kDxfSceneFailure = 0;   // the scene refused a point or element
-constexpr int32_t kDxfEntityGroup = 1;    // DxfReadEntityGroup: a group of the entity
-constexpr int32_t kDxfNextEntity = 2;     // DxfReadEntityGroup: a code-0 group, now current
+// What the group, section and entity readers answer. The two read-error
+// codes are the reader's own; DxfReadFile answers only 1 or 0.
+enum DxfResult : int32_t {
+    kDxfSceneFailure = 0,   // the scene refused a point or element, or a work list could not be had
+    kDxfOk = 1,
+    kDxfReadError = 5,      // DxfReadCode: no code line
+    kDxfSectionError = 10,  // a read error inside a section
+};
+// What DxfReadValue answers.
+enum DxfValueRead : int32_t {
+    kDxfEndOfDrawing = 0,  // the group (0, "EOF"): the cursor stays on it
+    kDxfValueRead = 1,
+};
+// What DxfReadEntityGroup answers.
+enum DxfGroupRead : int32_t {
+    kDxfGroupOfEntity,    // a group of the entity being read
+    kDxfGroupNextEntity,  // a code-0 group, now current
+    kDxfGroupError,       // a read error
+};
 
 // Every line is scanned once, as it is read: its end tells where the next
 // line starts.
@@ -37,28 +48,29 @@ struct DxfValue {
 // The current group is (code, text), the value compared exactly.
 bool DxfIsGroup(const DxfCursor& cursor, int32_t code, const char* text);
 
-int32_t DxfReadCode(DxfCursor& cursor);
-int32_t DxfReadValue(DxfCursor& cursor);
-// DxfReadCode and DxfReadValue of one group: kDxfEntityGroup, kDxfNextEntity
-// or kDxfSectionError.
-int32_t DxfReadEntityGroup(DxfCursor& cursor);
+// kDxfOk or kDxfReadError.
+DxfResult DxfReadCode(DxfCursor& cursor);
+DxfValueRead DxfReadValue(DxfCursor& cursor);
+// DxfReadCode and DxfReadValue of one group.
+DxfGroupRead DxfReadEntityGroup(DxfCursor& cursor);
 
 // Reads the groups of the entity whose code-0 group is current, handing each
 // (code, DxfValue) to `take`, up to the next code-0 group, which is then current.
-// 1, or kDxfSectionError.
+// kDxfOk or kDxfSectionError.
 template <typename Take>
-int32_t DxfReadGroups(DxfCursor& cursor, Take&& take) {
-    int32_t result = kDxfEntityGroup;
-    while ((result = DxfReadEntityGroup(cursor)) == kDxfEntityGroup)
+DxfResult DxfReadGroups(DxfCursor& cursor, Take&& take) {
+    DxfGroupRead read;
+    while ((read = DxfReadEntityGroup(cursor)) == kDxfGroupOfEntity)
         take(cursor.code, DxfValue{cursor.value, cursor.valueLength});
-    return result == kDxfNextEntity ? kDxfRead : result;
+    return read == kDxfGroupNextEntity ? kDxfOk : kDxfSectionError;
 }
 
-inline int32_t DxfSkipToNextEntity(DxfCursor& cursor) {
+inline DxfResult DxfSkipToNextEntity(DxfCursor& cursor) {
     return DxfReadGroups(cursor, [](int32_t, DxfValue) {});
 }
 
-int32_t DxfSkipSection(DxfCursor& cursor);
+// kDxfOk at (0, "ENDSEC"), or kDxfSectionError.
+DxfResult DxfSkipSection(DxfCursor& cursor);
 int32_t DxfHasEofMarker(const char* path);
 
 // The whole value line is the number token: its value as strtod reads it in
@@ -88,7 +100,8 @@ struct DxfSection {
     DxfPoleList poles[2];
 };
 
-int32_t DxfReadEntities(DxfCursor& cursor);
+// kDxfOk at (0, "ENDSEC"), kDxfSectionError or kDxfSceneFailure.
+DxfResult DxfReadEntities(DxfCursor& cursor);
 void DxfTakeLayer(DxfSection& section, DxfValue value);
 // The surface of the section's current layer.
 uint16_t DxfLayerSurface(DxfSection& section);
@@ -97,5 +110,5 @@ bool DxfAddPoint(const float xyz[3]);
 // One element over the first n entries of FaceIndexScratch.
 bool DxfAddStagedElement(int32_t n, uint16_t surface);
 bool DxfAddElement(uint16_t surface, std::initializer_list<uint32_t> corners);
-// Entered at (0, "POLYLINE"); 1, kDxfSectionError or kDxfSceneFailure.
-int32_t DxfReadPolyline(DxfSection& section);
+// Entered at (0, "POLYLINE"); kDxfOk, kDxfSectionError or kDxfSceneFailure.
+DxfResult DxfReadPolyline(DxfSection& section);

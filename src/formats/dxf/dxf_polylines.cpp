@@ -267,32 +267,32 @@ bool StoreVertex(DxfSection& section, Polyline& p, const Vertex& v) {
     }
 }
 
-int32_t ReadVertices(DxfSection& section, Polyline& p) {
+DxfResult ReadVertices(DxfSection& section, Polyline& p) {
     DxfCursor& cursor = *section.cursor;
     while (DxfIsGroup(cursor, 0, "VERTEX")) {
         Vertex v{};
-        const int32_t read =
+        const DxfResult read =
             DxfReadGroups(cursor, [&](int32_t code, DxfValue value) { TakeVertexGroup(v, code, value); });
-        if (read != kDxfRead) return read;
+        if (read != kDxfOk) return read;
         Classify(section, p, v);
         if (!StoreVertex(section, p, v)) return kDxfSceneFailure;
     }
-    return kDxfRead;  // at "SEQEND", or at the group that ended a list without it
+    return kDxfOk;  // at "SEQEND", or at the group that ended a list without it
 }
 
 }  // namespace
 
-int32_t DxfReadPolyline(DxfSection& section) {
+DxfResult DxfReadPolyline(DxfSection& section) {
     Polyline p{};
     section.poles[0].count = 0;
     section.poles[1].count = 0;
-    const int32_t read = DxfReadGroups(*section.cursor,
+    const DxfResult read = DxfReadGroups(*section.cursor,
                                        [&](int32_t code, DxfValue value) { TakeHeaderGroup(section, p, code, value); });
-    if (read != kDxfRead) return read;
+    if (read != kDxfOk) return read;
     p.closed = (p.flags & (kFlagClosed | kFlagClosedN)) != 0;
     p.closedN = (p.flags & kFlagClosedN) != 0;
     p.path = p.flags == kFlagClosed || (p.flags & kFlagPolyline3D) != 0;
-    if (!p.hasVertices || p.flags == kFlagsCurveFitOnly) return kDxfRead;  // the entity loop passes over the vertices
+    if (!p.hasVertices || p.flags == kFlagsCurveFitOnly) return kDxfOk;  // the entity loop passes over the vertices
     p.surface = DxfLayerSurface(section);
     p.base = static_cast<uint32_t>(g_Scene.PointCount);
     return ReadVertices(section, p);
