@@ -4,6 +4,7 @@
 // one. When host memory runs out, the step shows the out-of-memory message
 // once and answers 0; everything made so far stays reachable from the
 // geometry, and the counts say exactly how much was made.
+#include <cassert>
 #include <algorithm>
 #include <cstring>
 
@@ -219,6 +220,7 @@ bool BuildSurfaces(HostGeometry* geometry, bool keep) {
 }  // namespace
 
 BuildResult BuildPoints(int32_t count, HostGeometry* geometry, uint32_t pointDataSize) {
+    assert(geometry->pointCount == count && !geometry->points);
     if (count <= 0) return {0, false};
     auto** points = static_cast<HostPoint**>(HostAlloc(static_cast<uint64_t>(count), sizeof(HostPoint*)));
     geometry->points = points;

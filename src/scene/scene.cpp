@@ -1,5 +1,6 @@
 #include "scene/scene.h"
 
+#include <cassert>
 #include <algorithm>
 
 #include "frame/module_heap.h"
@@ -40,6 +41,7 @@ void FreeBlocks(uint8_t** blocks, int32_t last) {
 // index, the surface, the next record's count) follow a reserve check, and the
 // 32 bytes past the threshold hold them.
 inline void StreamPutWord(ChunkStream& stream, uint32_t word) {
+    assert(stream.used[stream.last] + static_cast<int32_t>(sizeof word) <= kChunkBytes);
     std::memcpy(stream.cursor, &word, sizeof word);
     stream.cursor += sizeof word;
     stream.used[stream.last] += static_cast<int32_t>(sizeof word);

@@ -7,6 +7,7 @@
 // records are 32-bit.
 #pragma once
 
+#include <cassert>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -152,6 +153,7 @@ inline StreamRoom StreamReserve(ChunkStream& stream, int32_t usedNow) {
 // (the record is written but must not be counted).
 inline int32_t StreamAppendRecord(ChunkStream& stream, const void* record, int32_t bytes) {
     if (stream.full) return 0;
+    assert(stream.used[stream.last] + bytes <= kChunkBytes);
     std::memcpy(stream.cursor, record, static_cast<size_t>(bytes));
     stream.cursor += bytes;
     stream.used[stream.last] += bytes;
@@ -182,8 +184,9 @@ int32_t SceneAddElement(int32_t n, uint32_t surface, const uint32_t* indices, co
 // characters for storing and comparing.
 void SceneFindOrAddSurface(char* name, int32_t nameBufferBytes, uint16_t* surface);
 
-// The address of point i's three floats.
+// The address of point i's three floats; i is below PointCount.
 inline float* ScenePointAt(int32_t i) {
+    assert(i >= 0 && i < g_Scene.PointCount);
     return reinterpret_cast<float*>(g_Scene.PointStream.chunks[i / kPointsPerChunk] +
                                     (i % kPointsPerChunk) * kPointRecordBytes);
 }
@@ -211,6 +214,7 @@ inline StreamWalker WalkerBegin(ChunkStream& stream) { return StreamWalker{&stre
 
 // The word at the walker's position; the walker moves past it.
 inline uint32_t* WalkerWord(StreamWalker& w) {
+    assert(w.chunk <= w.stream->last && w.offset + 4 <= kChunkBytes);
     auto* word = reinterpret_cast<uint32_t*>(w.stream->chunks[w.chunk] + w.offset);
     w.offset += 4;
     return word;

@@ -1,5 +1,6 @@
 // The text input shared by the OBJ and DXF readers: the file size, the DXF
 // input file with its block loader, and the line routines that walk a block.
+#include <cassert>
 #include <cstring>
 
 #include "scene/import_driver.h"
@@ -97,6 +98,7 @@ const char* TextNextLine(const char* p) {
 }
 
 void TextCopyLine(const char* src, char* dst, int32_t dstBytes) {
+    assert(dstBytes > 0);
     const char* end = std::strchr(src, kLF);
     if (!end) {
         dst[0] = 0;  // the last line of a text without a final LF reads as empty

@@ -72,5 +72,6 @@ inline int64_t ObjParseReference(const char*& p, const char* end) {
 
 // ---- Text ------------------------------------------------------------------------
 
-// Loads the file into TextBlocks (block 0 allocated and current on entry).
+// Loads the file into TextBlocks from the current block on, which is the last allocated one
+// (block 0 when a read starts).
 int32_t ObjLoadText(const char* path, uint32_t fileSize, uint32_t* loaded);

@@ -1,6 +1,7 @@
 // Loading an OBJ file into text blocks: large pieces read straight into the
 // blocks, each extended to a line end so that no statement is split between
 // two blocks, and sanitised to LF, printable ASCII and spaces.
+#include <cassert>
 #include <cstdio>
 
 #include "formats/obj/obj_reader.h"
@@ -69,6 +70,7 @@ int32_t AddTextBlock() {
 }  // namespace
 
 int32_t ObjLoadText(const char* path, uint32_t fileSize, uint32_t* loaded) {
+    assert(g_Scene.TextBlocks[g_Scene.TextBlockLast] && g_Scene.TextBlockCursor == g_Scene.TextBlocks[g_Scene.TextBlockLast]);
     FILE* file = std::fopen(path, "rb");
     if (!file) return 0;
     uint64_t total = 0;
