@@ -291,8 +291,10 @@ TEST_F(DxfReader, DrawingsReadToTheirCounts) {
         {"no EOF in the last 100 bytes", point + "999\n" + std::string(100, 'x') + "\n", 0},
         {"EOF within the last 100 bytes", point + "999\n" + std::string(80, 'x') + "\n", 1, {1, 0, 0, 1}},
         {"empty file", "", 0},
-        {"a code line that is not a number is a read error", replaced(" 10\n", "1O\n"), 0},
+        {"a code line with a letter is a read error", replaced(" 10\n", "1O\n"), 0},
         {"a code line with sign and blanks", replaced(" 10\n", "+10 \n"), 1, {1, 0, 0, 1}},
+        {"a code line's digits, signs and blanks after its integer are passed over", replaced(" 10\n", "10 -2\n"), 1,
+         {1, 0, 0, 1}},
         {"no code check after EOF", Text(Section("ENTITIES", PointEntity(1, 2, 3) + Groups{{0, "X"}}) + kEndOfFile) +
                                         "x10\n1\n", 1, {1, 0, 0, 1}},
         {"an empty code line", replaced("  0\nENDSEC", "\n  0\nENDSEC"), 0},

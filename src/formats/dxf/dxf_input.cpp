@@ -30,18 +30,16 @@ inline const char* SkipSpaces(const char* p) {
 }
 
 // An optionally signed decimal integer at p, saturating at the i32 limits;
-// any other character ends it. Where it ends, or null when there are no digits.
-inline const char* ReadInteger(const char* p, int32_t* value) {
+// any other character ends it, and no digits give 0.
+inline void ReadInteger(const char* p, int32_t* value) {
     constexpr int64_t kLimit = int64_t{1} << 31;
     const bool negative = *p == '-';
     if (*p == '-' || *p == '+') ++p;
-    const char* digits = p;
     int64_t magnitude = 0;
     for (; IsDigit(*p); ++p)
         if (magnitude < kLimit) magnitude = magnitude * 10 + (*p - '0');
     magnitude = std::min(magnitude, kLimit);
     *value = static_cast<int32_t>(negative ? -magnitude : std::min<int64_t>(magnitude, INT32_MAX));
-    return p != digits ? p : nullptr;
 }
 
 // Moves the cursor past the line that ends at `end` (its LF, or the NUL that
@@ -56,27 +54,33 @@ void StepPast(DxfCursor& cursor, const char* end) {
     cursor.line = reinterpret_cast<const char*>(g_Scene.TextBlocks[g_Scene.TextBlockIndex]);
 }
 
-// A code line holds one integer between blanks. Where the reading of the text
-// at p stopped, past the blanks after the integer; null without digits.
+inline bool IsCodeCharacter(char c) { return c == ' ' || c == '+' || c == '-' || IsDigit(c); }
+
+// A code line is read by its leading integer: blanks, an optional sign and
+// digits, where no digits (a line of blanks, a lone sign) give 0; the digits,
+// signs and blanks after it are passed over. Where the reading of the text at
+// p stopped: at the first character that is none of those.
 const char* ReadCodeText(const char* p, int32_t* code) {
-    p = ReadInteger(SkipSpaces(p), code);
-    return p ? SkipSpaces(p) : nullptr;
+    ReadInteger(SkipSpaces(p), code);
+    while (IsCodeCharacter(*p)) ++p;
+    return p;
 }
 
 // Every line is read as its copy cut to kDxfLineBytes - 1 characters, and the
 // last line of a text without a final LF as empty: long texts of entities that
 // are passed over (notes, extended data) must not fail the drawing. A short
 // code line is read in place, in one pass that also finds its LF; any other
-// line is read through that copy. The line's end, or null when it is not a
-// code line: then the group pairs are out of step, a read error (not code 0).
+// line is read through that copy. The line's end, or null when the code text
+// is empty or holds another character (a letter, a point): we keep such a
+// line a read error rather than code 0, since the group pairs are out of step.
 const char* ReadCodeLine(const char* line, int32_t* code) {
     int32_t value = 0;
     const char* stop = ReadCodeText(line, &value);
-    if (!stop || *stop != '\n' || stop - line >= kDxfLineBytes) {
+    if (stop == line || *stop != '\n' || stop - line >= kDxfLineBytes) {
         char copy[kDxfLineBytes];
         TextCopyLine(line, copy, kDxfLineBytes);
         stop = ReadCodeText(copy, &value);
-        if (!stop || *stop != '\0') return nullptr;
+        if (stop == copy || *stop != '\0') return nullptr;
         stop = TextLineEnd(line);
     }
     *code = value;
