@@ -31,11 +31,6 @@ void CopyGroupName(const GroupToken& token, char* name) {
     name[length] = 0;
 }
 
-uint16_t SaturatingAdd(uint16_t count, int32_t more) {
-    const int32_t sum = count + more;
-    return static_cast<uint16_t>(sum < kObjUseCountLimit ? sum : kObjUseCountLimit);
-}
-
 // Counts `times` sightings of `name`; 0 when the table would need one name too many.
 int32_t CountGroupName(NameIndex& groups, const char* name, int32_t times) {
     bool added = false;
@@ -45,7 +40,8 @@ int32_t CountGroupName(NameIndex& groups, const char* name, int32_t times) {
         g_Scene.GroupUseCount[slot] = 0;
         ++g_Scene.SurfaceSlotCount;
     }
-    g_Scene.GroupUseCount[slot] = SaturatingAdd(g_Scene.GroupUseCount[slot], times);
+    // A use count is a u16 and wraps: the 65536th sighting brings it back to 0.
+    g_Scene.GroupUseCount[slot] = static_cast<uint16_t>(g_Scene.GroupUseCount[slot] + times);
     return 1;
 }
 

@@ -16,7 +16,6 @@ constexpr int32_t kObjNumberTokenChars = 111;      // text handed to the number 
 constexpr int32_t kObjExtensionLimit = 2045;       // bytes a piece may be extended to reach a line end
 constexpr int32_t kObjExtensionSplitAfter = 100;   // past this many extension bytes a space ends the piece
 constexpr int64_t kObjReferenceLimit = INT32_MAX;  // larger references saturate here (never valid)
-constexpr uint16_t kObjUseCountLimit = UINT16_MAX; // group use counts saturate here
 
 // ---- Names -----------------------------------------------------------------------
 
