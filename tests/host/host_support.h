@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -176,6 +177,58 @@ inline std::string F32(float f) {
 inline std::string Chunk(uint16_t id, const std::string& content) {
     return U16(id) + U32(static_cast<uint32_t>(6 + content.size())) + content;
 }
+
+// Whole 3D Studio files written chunk by chunk: a main chunk with its version,
+// sections, named objects with their triangle mesh, materials.
+namespace tds {
+
+using Point = std::array<float, 3>;
+using Corners = std::array<uint16_t, 3>;
+
+inline std::string Name(const std::string& s) { return s + '\0'; }
+// A chunk whose length field says `length`, whatever it holds.
+inline std::string ChunkOfLength(uint16_t id, uint32_t length, const std::string& content) {
+    return U16(id) + U32(length) + content;
+}
+// The copy with the u32 at `at` replaced.
+inline std::string WithU32(std::string bytes, size_t at, uint32_t value) { return bytes.replace(at, 4, U32(value)); }
+
+inline std::string File(const std::string& sections) { return Chunk(0x4D4D, Chunk(0x0002, U32(3)) + sections); }
+inline std::string Editor(const std::string& chunks) { return Chunk(0x3D3D, chunks); }
+inline std::string Object(const std::string& name, const std::string& mesh) {
+    return Chunk(0x4000, Name(name) + Chunk(0x4100, mesh));
+}
+inline std::string PointRecords(const std::vector<Point>& points) {
+    std::string records;
+    for (const Point& p : points) records += F32(p[0]) + F32(p[1]) + F32(p[2]);
+    return records;
+}
+inline std::string FaceRecords(const std::vector<Corners>& faces) {
+    std::string records;
+    for (const Corners& f : faces) records += U16(f[0]) + U16(f[1]) + U16(f[2]) + U16(7);
+    return records;
+}
+inline std::string PointList(const std::vector<Point>& points) {
+    return Chunk(0x4110, U16(static_cast<uint16_t>(points.size())) + PointRecords(points));
+}
+// The face records, then `after` (material groups, smoothing) inside the list.
+inline std::string FaceList(const std::vector<Corners>& faces, const std::string& after = "") {
+    return Chunk(0x4120, U16(static_cast<uint16_t>(faces.size())) + FaceRecords(faces) + after);
+}
+inline std::string Group(const std::string& material, const std::vector<uint16_t>& faces) {
+    std::string content = Name(material) + U16(static_cast<uint16_t>(faces.size()));
+    for (uint16_t f : faces) content += U16(f);
+    return Chunk(0x4130, content);
+}
+inline std::string Smoothing(const std::vector<uint32_t>& masks) {
+    std::string content;
+    for (uint32_t m : masks) content += U32(m);
+    return Chunk(0x4150, content);
+}
+inline std::string Material(const std::string& chunks) { return Chunk(0xAFFF, chunks); }
+inline std::string MaterialName(const std::string& name) { return Chunk(0xA000, Name(name)); }
+
+}  // namespace tds
 
 inline uint16_t U16At(std::string_view b, size_t at) {
     return static_cast<uint16_t>(uint8_t(b[at]) | uint8_t(b[at + 1]) << 8);

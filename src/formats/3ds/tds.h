@@ -27,23 +27,30 @@ constexpr uint16_t kTdsColour24Chunk = 0x0011;
 constexpr uint16_t kTdsIntPercentChunk = 0x0030;
 constexpr uint16_t kTdsFloatPercentChunk = 0x0031;
 
-// A bounded view of the file held in memory: a part reads bytes pos..end-1 only.
-struct TdsCursor {
+// The file held in memory and the read position, read front to back as a
+// sequential file is. `pos` never passes `size`. Once a read comes up short
+// (or a length cannot be followed) the walk has ended: `pos` stands at the
+// end, `ended` is set and every later read comes up short too.
+struct TdsFile {
     const uint8_t* bytes;
+    uint32_t size;
     uint32_t pos;
-    uint32_t end;
+    bool ended;
 };
 
 int32_t Sniff3DS(int32_t count, const uint8_t* head);
 // 1 = the scene holds the file's geometry, 0 = failure.
 int32_t Read3DS(const char* path);
 
-// The reader's parts, each given the content of its chunk (the bytes after
-// the 6-byte header, cut at the enclosing chunk's end). 1 = read, 0 = the scene
-// is full or out of memory.
-int32_t Read3DSNamedObject(TdsCursor object);
-int32_t Read3DSMesh(TdsCursor mesh, uint16_t objectSurface);
-int32_t Read3DSMaterial(TdsCursor material);
-int32_t Read3DSColour(TdsCursor colour, int32_t slot);
+// The reader's parts, each entered just after its chunk's header with the
+// content length the header gives (length - 6). They read on from there with
+// a byte counter of their own, so a careless length or count moves where the
+// file is read next, as it would in a file. 1 = read (or the walk ended),
+// 0 = the scene is full or out of memory.
+int32_t Read3DSNamedObject(int32_t length, TdsFile& file);
+int32_t Read3DSMesh(int32_t length, TdsFile& file, uint16_t objectSurface);
+int32_t Read3DSMaterial(int32_t length, TdsFile& file);
+// `slot` is the 0-based surface slot; -1 reads the colour without keeping it.
+int32_t Read3DSColour(int32_t length, TdsFile& file, int32_t slot);
 // The last percentage sub-chunk scaled to 0..255; 0 when there is none.
-uint16_t Read3DSPercentage(TdsCursor percentage);
+uint16_t Read3DSPercentage(int32_t length, TdsFile& file);
