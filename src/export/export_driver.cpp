@@ -110,7 +110,7 @@ bool FillScene(HostObject* object, uint32_t format, uint32_t saveFlags) {
 
 const ExportFormat* FindWriter(const ExportPipeline& pipeline, uint32_t format) {
     for (int32_t i = 0; i < pipeline.formatCount; ++i) {
-        if (pipeline.formats[i].format == format) return &pipeline.formats[i];
+        if (pipeline.formats[i]->format == format) return pipeline.formats[i];
     }
     return nullptr;
 }

@@ -15,9 +15,9 @@ struct ExportFormat {
     int32_t (*write)(HostObject* object, const char* path, const char* name);
 };
 
-// The writers, wired by the frame.
+// The writers, wired by the servers.
 struct ExportPipeline {
-    const ExportFormat* formats;
+    const ExportFormat* const* formats;
     int32_t formatCount;
 };
 
