@@ -720,6 +720,7 @@ std::string LikelySaveFailure(const std::string& extension, const HostObject& ob
                        " triangles, more than the 65535 of a 3D Studio mesh";
             }
         }
+        return "a 3D Studio file holds triangles, and the object's faces have no area (or memory ran out)";
     }
     return "the module could not write it (out of memory, or a damaged object)";
 }
