@@ -15,14 +15,14 @@ namespace {
 
 using namespace host_support;
 using namespace std::string_literals;
-using standin::ObjectSpec;
+using standin::ObjectDesc;
 
-standin::PointSpec P(double x, double y, double z) { return {{x, y, z}, {}, false}; }
+standin::PointDesc P(double x, double y, double z) { return {{x, y, z}, {}, false}; }
 
 // Each test ends with the object destroyed and no host or module block left (ModuleTest).
 class Export : public ModuleTest {
 protected:
-    void Build(const ObjectSpec& spec) {
+    void Build(const ObjectDesc& spec) {
         object_ = standin::BuildObject(spec);
         ASSERT_NE(object_, nullptr);
     }
@@ -200,7 +200,7 @@ TEST_F(Export, SaveFlagTwoReadsTheThirdPositions) {
 // surfaces, or past the 2048 the scene holds) go to surface 1; names keep
 // their first 127 characters.
 TEST_F(Export, SurfaceNumbersAndNamesOutsideTheTableGoToItsLimits) {
-    ObjectSpec spec{"odd", {P(0, 0, 0), P(1, 0, 0), P(0, 1, 0)}, {}, {}, {}};
+    ObjectDesc spec{"odd", {P(0, 0, 0), P(1, 0, 0), P(0, 1, 0)}, {}, {}, {}};
     spec.surfaces.push_back({std::string(200, 'n')});
     for (int i = 2; i <= 2050; ++i) spec.surfaces.push_back({"s" + std::to_string(i)});
     for (const int32_t surface : {0, -3, 2049, 2050, 2048}) spec.polygons.push_back({{0, 1}, surface});
@@ -256,7 +256,7 @@ TEST_F(Export, FailuresAnswerZeroAndLeaveNoFile) {
 // 3D Studio refuses 65532 points before it creates the file, and deletes a
 // file whose mesh would hold more than 65535 triangles.
 TEST_F(Export, ThreeDStudioLimitsLeaveNoFile) {
-    ObjectSpec points{"points", {}, {{"s"}}, {{{0, 1, 256}, 1}}, {}};
+    ObjectDesc points{"points", {}, {{"s"}}, {{{0, 1, 256}, 1}}, {}};
     for (int i = 0; i < 65532; ++i) points.points.push_back(P(i % 256, i / 256, 0));
     Build(points);
     EXPECT_EQ(Save("3ds", dir_ / "points.3ds"), 0);
@@ -267,7 +267,7 @@ TEST_F(Export, ThreeDStudioLimitsLeaveNoFile) {
     EXPECT_EQ(Save("3ds", dir_ / "points.3ds"), 1) << "65531 points fit";
     ASSERT_TRUE(DestroyLoaded());
 
-    ObjectSpec faces{"faces", {P(0, 0, 0), P(1, 0, 0), P(0, 1, 0)}, {{"s"}}, {}, {}};
+    ObjectDesc faces{"faces", {P(0, 0, 0), P(1, 0, 0), P(0, 1, 0)}, {{"s"}}, {}, {}};
     faces.polygons.assign(65536, {{0, 1, 2}, 1});
     Build(faces);
     EXPECT_EQ(Save("3ds", dir_ / "faces.3ds"), 0);
