@@ -182,11 +182,7 @@ std::string Leaves(const std::string& leaves, std::vector<std::string_view> pref
 
 class ConvertInfo : public TempDirTest {
 protected:
-    RunResult Convert(const std::vector<std::string>& args) {
-        std::vector<std::string> argv = {TAMLORN_BIN_DIR "/tamlorn-convert"};
-        argv.insert(argv.end(), args.begin(), args.end());
-        return RunProgram(argv, dir_);
-    }
+    RunResult Convert(const std::vector<std::string>& args) { return RunConverter(args, dir_); }
 
     std::string JsonLeaves(const std::string& document) {
         const fs::path file = WriteFile(dir_ / "leaves.json", document);

@@ -209,11 +209,7 @@ std::vector<std::vector<UV>> WrittenUVs(const HostObject& object) {
 
 class Convert : public ModuleTest {
 protected:
-    RunResult Run(const std::vector<std::string>& args) {
-        std::vector<std::string> argv = {TAMLORN_BIN_DIR "/tamlorn-convert"};
-        argv.insert(argv.end(), args.begin(), args.end());
-        return RunProgram(argv, dir_);
-    }
+    RunResult Run(const std::vector<std::string>& args) { return RunConverter(args, dir_); }
     // Loads `path` through the import server of `format` into the slot (any
     // object there destroyed first): its model, or none.
     std::optional<Model> LoadModel(const fs::path& path, const std::string& format) {
