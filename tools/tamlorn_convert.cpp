@@ -1,13 +1,17 @@
 // tamlorn-convert: loads a model file through the module's import servers, the
-// way the host does, and reports what the host object holds afterwards.
+// way the host does, and reports what the host object holds afterwards, or
+// saves it again through an export server.
 //
 //   tamlorn-convert --info [--json [--full]] [--module PATH] INPUT
+//   tamlorn-convert [--module PATH] INPUT OUTPUT
 //
 // The module is reached only through the stand-in host's API; which server
-// loads the file is decided by content, in the module's own detection order.
+// loads the file is decided by content, in the module's own detection order,
+// and which saves it by OUTPUT's extension.
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -15,6 +19,7 @@
 #include <cstring>
 #include <filesystem>
 #include <optional>
+#include <random>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -34,23 +39,32 @@ enum ExitCode : int {
     kExitUnreadable = 2,
     kExitNotRecognised = 3,
     kExitLoadFailed = 4,
+    kExitSaveFailed = 5,
 };
 
-constexpr const char* kUsageLine = "usage: tamlorn-convert --info [--json [--full]] [--module PATH] INPUT";
+constexpr const char* kUsageLine =
+    "usage: tamlorn-convert --info [--json [--full]] [--module PATH] INPUT\n"
+    "       tamlorn-convert [--module PATH] INPUT OUTPUT";
 
 constexpr const char* kHelpText =
     "Loads INPUT through the module's import servers, as the host does, and\n"
-    "prints a summary of the object it makes. The format (Wavefront OBJ,\n"
-    "3D Studio or DXF) is recognised by content, whatever the file's extension.\n"
+    "prints a summary of the object it makes, or saves it as OUTPUT through the\n"
+    "export server of OUTPUT's extension (.obj, .3ds or .dxf, any letter case).\n"
+    "The input format (Wavefront OBJ, 3D Studio or DXF) is recognised by\n"
+    "content, whatever the file's extension. OUTPUT is written in a private\n"
+    "folder beside it and then put in place, so a failed save leaves an existing\n"
+    "OUTPUT as it was; INPUT is never written.\n"
     "\n"
     "  --info         print a summary of the loaded object\n"
     "  --json         print the summary as one JSON object\n"
-    "  --full         with --json: also every point position and every polygon\n"
+    "  --full         with --json: also every point position, every polygon and\n"
+    "                 every UV map entry\n"
     "  --module PATH  load the module from PATH instead of the one beside this program\n"
     "  --help         show this text\n"
     "\n"
-    "exit status: 0 loaded, 1 usage error, 2 INPUT cannot be read,\n"
-    "3 not a recognised format, 4 recognised but the load failed\n";
+    "exit status: 0 done, 1 usage error, 2 INPUT cannot be read,\n"
+    "3 not a recognised format, 4 recognised but the load failed,\n"
+    "5 OUTPUT cannot be written\n";
 
 // ---- Command line ------------------------------------------------------------------
 
@@ -101,7 +115,8 @@ ParsedArguments ParseArguments(int argc, char** argv) {
     }
     if (options.help) return parsed;
     if (!options.info) {
-        parsed.error = "nothing to do: give --info INPUT";
+        if (options.inputs.size() != 2) parsed.error = "give --info INPUT, or INPUT OUTPUT";
+        if (options.json || options.full) parsed.error = "--json and --full go with --info";
     } else if (options.inputs.size() != 1) {
         parsed.error = options.inputs.empty() ? "--info needs an INPUT file" : "--info takes exactly one INPUT file";
     } else if (options.full && !options.json) {
@@ -201,7 +216,7 @@ public:
     LoadedObject& operator=(const LoadedObject&) = delete;
 
     HostObject** slot() { return &object_; }
-    const HostObject* get() const { return object_; }
+    HostObject* get() const { return object_; }
 
 private:
     HostObject* object_ = nullptr;
@@ -230,10 +245,18 @@ struct SurfaceSummary {
     int64_t polygons = 0;
 };
 
+struct UVEntry {
+    int64_t polygon = -1;  // -1: none, or not one of the object's polygons
+    int64_t point = -1;    // -1: not one of the object's points
+    float u = 0, v = 0;
+};
+
 struct UVMapSummary {
     std::optional<std::string> name;
     int32_t pointEntries = 0;
     int32_t polygonEntries = 0;
+    std::vector<UVEntry> pointList;
+    std::vector<UVEntry> polygonList;
 };
 
 struct PolygonSummary {
@@ -265,9 +288,19 @@ std::optional<std::string> TextOf(const char* text) {
 
 int64_t CountOf(int32_t count) { return count < 0 ? 0 : count; }
 
-void SummarisePolygons(const HostGeometry& geometry, ObjectSummary& summary) {
-    std::unordered_map<const HostPoint*, int64_t> pointIndex;
-    for (int64_t i = 0; i < summary.points && geometry.points; ++i) pointIndex.emplace(geometry.points[i], i);
+// The place of each point and polygon record in the object's arrays.
+struct RecordIndex {
+    std::unordered_map<const HostPoint*, int64_t> points;
+    std::unordered_map<const HostPolygon*, int64_t> polygons;
+
+    template <typename Record>
+    static int64_t Find(const std::unordered_map<const Record*, int64_t>& index, const Record* record) {
+        const auto found = index.find(record);
+        return found == index.end() ? -1 : found->second;
+    }
+};
+
+void SummarisePolygons(const HostGeometry& geometry, const RecordIndex& index, ObjectSummary& summary) {
     std::unordered_map<int32_t, int64_t> polygonsPerSurface;
     for (int64_t i = 0; i < summary.polygons && geometry.polygons; ++i) {
         const HostPolygon* polygon = geometry.polygons[i];
@@ -280,8 +313,7 @@ void SummarisePolygons(const HostGeometry& geometry, ObjectSummary& summary) {
         entry.surface = polygon->surface;
         for (int64_t k = 0; k < corners && polygon->corners; ++k) {
             const HostPolygonVertex* corner = polygon->corners[k];
-            const auto found = pointIndex.find(corner ? corner->point : nullptr);
-            entry.corners.push_back(found == pointIndex.end() ? -1 : found->second);
+            entry.corners.push_back(RecordIndex::Find(index.points, corner ? corner->point : nullptr));
         }
         summary.polygonList.push_back(std::move(entry));
     }
@@ -311,10 +343,23 @@ ObjectSummary Summarise(const std::string& file, const Format& format, const Hos
         const double* position = geometry->points[i]->position1;
         summary.positions.push_back({position[0], position[1], position[2]});
     }
-    SummarisePolygons(*geometry, summary);
+    RecordIndex index;
+    for (int64_t i = 0; i < summary.points && geometry->points; ++i) index.points.emplace(geometry->points[i], i);
+    for (int64_t i = 0; i < summary.polygons && geometry->polygons; ++i) index.polygons.emplace(geometry->polygons[i], i);
+    SummarisePolygons(*geometry, index, summary);
     for (int32_t i = 0; i < geometry->uvMapCount && geometry->uvMaps; ++i) {
         const HostUVMap* map = geometry->uvMaps[i];
-        summary.uvMaps.push_back({TextOf(map->name), map->pointEntryCount, map->polygonEntryCount});
+        UVMapSummary entry{TextOf(map->name), map->pointEntryCount, map->polygonEntryCount, {}, {}};
+        for (int32_t k = 0; k < map->pointEntryCount && map->pointEntries; ++k) {
+            const UVMapPointEntry& e = map->pointEntries[k];
+            entry.pointList.push_back({-1, RecordIndex::Find(index.points, e.point), e.u, e.v});
+        }
+        for (int32_t k = 0; k < map->polygonEntryCount && map->polygonEntries; ++k) {
+            const UVMapPolygonEntry& e = map->polygonEntries[k];
+            entry.polygonList.push_back({RecordIndex::Find(index.polygons, e.polygon),
+                                         RecordIndex::Find(index.points, e.point), e.u, e.v});
+        }
+        summary.uvMaps.push_back(std::move(entry));
     }
     std::copy(std::begin(geometry->box.min), std::end(geometry->box.min), summary.boxMin.begin());
     std::copy(std::begin(geometry->box.max), std::end(geometry->box.max), summary.boxMax.begin());
@@ -412,9 +457,28 @@ std::string JsonSurface(const SurfaceSummary& surface) {
            "}";
 }
 
-std::string JsonUVMap(const UVMapSummary& map) {
-    return "{\"name\": " + JsonOptionalString(map.name) + ", \"point_entries\": " + std::to_string(map.pointEntries) +
-           ", \"polygon_entries\": " + std::to_string(map.polygonEntries) + "}";
+std::string JsonIndex(int64_t index) { return index < 0 ? "null" : std::to_string(index); }
+
+// [point, u, v] for a point entry, [polygon, point, u, v] for a polygon entry.
+std::string JsonUVEntries(const std::vector<UVEntry>& entries, bool withPolygon) {
+    std::string text = "[";
+    for (size_t k = 0; k < entries.size(); ++k) {
+        const UVEntry& e = entries[k];
+        text += (k ? ", [" : "[") + (withPolygon ? JsonIndex(e.polygon) + ", " : "") + JsonIndex(e.point) + ", " +
+                RealText(e.u, true) + ", " + RealText(e.v, true) + "]";
+    }
+    return text + "]";
+}
+
+std::string JsonUVMap(const UVMapSummary& map, bool full) {
+    std::string text = "{\"name\": " + JsonOptionalString(map.name) +
+                       ", \"point_entries\": " + std::to_string(map.pointEntries) +
+                       ", \"polygon_entries\": " + std::to_string(map.polygonEntries);
+    if (full) {
+        text += ", \"point_list\": " + JsonUVEntries(map.pointList, false) +
+                ", \"polygon_list\": " + JsonUVEntries(map.polygonList, true);
+    }
+    return text + "}";
 }
 
 std::string JsonPolygon(const PolygonSummary& polygon) {
@@ -446,7 +510,7 @@ std::string JsonSummary(const ObjectSummary& summary, bool full) {
     text += JsonCount("lines", summary.lines);
     text += JsonCount("dots", summary.dots);
     text += JsonList("surfaces", summary.surfaces, JsonSurface, false);
-    text += JsonList("uv_maps", summary.uvMaps, JsonUVMap, false);
+    text += JsonList("uv_maps", summary.uvMaps, [full](const UVMapSummary& map) { return JsonUVMap(map, full); }, false);
     text += "  \"bounding_box\": {\"min\": " + TripleText(summary.boxMin, true) +
             ", \"max\": " + TripleText(summary.boxMax, true) + "}" + (full ? ",\n" : "\n");
     if (full) {
@@ -493,24 +557,23 @@ void ReportModuleMessages(const std::string& input) {
     standin::ClearMessages();
 }
 
-int RunInfo(const Options& options) {
-    const std::string& input = options.inputs.front();
-    const FileFacts facts = InspectInput(input);
-    if (facts.failCode != kExitLoaded) return Fail(facts.failCode, input, facts.reason);
+// The input loaded as the host loads it: kExitLoaded with the object and its
+// format, or the exit code after the failure has been reported.
+struct LoadedInput {
+    int exitCode = kExitLoaded;
+    const Format* format = nullptr;
+};
 
-    const std::string modulePath = options.modulePath.empty() ? standin::DefaultModulePath() : options.modulePath;
-    ModuleSession module(modulePath);
-    if (!module.loaded()) {
-        // Without the module nothing can be loaded: reported as a failed load.
-        return Fail(kExitLoadFailed, input, "cannot load the module " + modulePath + ": " + module.error());
-    }
+LoadedInput LoadInput(const std::string& input, LoadedObject& object) {
+    const FileFacts facts = InspectInput(input);
+    if (facts.failCode != kExitLoaded) return {Fail(facts.failCode, input, facts.reason)};
     const standin::Server* server = nullptr;
     const Format* format = nullptr;
     for (const Format& candidate : kDetectionOrder) {
         const standin::Server* found = standin::FindServer(true, candidate.extension);
         if (!found) {
-            return Fail(kExitLoadFailed, input,
-                        std::string("the module has no import server for ") + candidate.title + " files");
+            return {Fail(kExitLoadFailed, input,
+                         std::string("the module has no import server for ") + candidate.title + " files")};
         }
         if (standin::CheckFile(*found, input)) {
             server = found;
@@ -519,21 +582,178 @@ int RunInfo(const Options& options) {
         }
     }
     if (!server) {
-        return Fail(kExitNotRecognised, input,
-                    facts.binaryDxf ? "binary DXF is not supported (only ASCII DXF can be read)"
-                                    : "not a recognised format (Wavefront OBJ, 3D Studio or ASCII DXF)");
+        return {Fail(kExitNotRecognised, input,
+                     facts.binaryDxf ? "binary DXF is not supported (only ASCII DXF can be read)"
+                                     : "not a recognised format (Wavefront OBJ, 3D Studio or ASCII DXF)")};
     }
-
-    LoadedObject object;
     const int32_t loaded = standin::LoadFile(*server, object.slot(), input, kLoadNewObject);
     ReportModuleMessages(input);
     if (!loaded || !object.get()) {
-        return Fail(kExitLoadFailed, input,
-                    std::string("recognised as ") + format->title + " but the load failed (damaged or unsupported content)");
+        return {Fail(kExitLoadFailed, input,
+                     std::string("recognised as ") + format->title +
+                         " but the load failed (damaged or unsupported content)")};
     }
-    const ObjectSummary summary = Summarise(input, *format, *object.get());
+    return {kExitLoaded, format};
+}
+
+int RunInfo(const Options& options) {
+    const std::string& input = options.inputs.front();
+    LoadedObject object;
+    const LoadedInput loaded = LoadInput(input, object);
+    if (loaded.exitCode != kExitLoaded) return loaded.exitCode;
+    const ObjectSummary summary = Summarise(input, *loaded.format, *object.get());
     const std::string text = options.json ? JsonSummary(summary, options.full) : HumanSummary(summary);
     std::fwrite(text.data(), 1, text.size(), stdout);
+    return kExitLoaded;
+}
+
+// ---- Conversion ----------------------------------------------------------------------
+
+namespace fs = std::filesystem;
+
+// The export server's extension for OUTPUT ("obj", "3ds" or "dxf", from any
+// letter case), or empty when OUTPUT names none of them.
+std::string OutputExtension(const std::string& output) {
+    std::string extension = fs::path(output).extension().string();
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (const Format& format : kDetectionOrder) {
+        if (extension == std::string(".") + format.extension) return format.extension;
+    }
+    return {};
+}
+
+// Whether OUTPUT is INPUT: the same file (through any link), or the same path once resolved.
+bool SameFile(const std::string& input, const std::string& output) {
+    std::error_code error;
+    if (fs::equivalent(input, output, error)) return true;
+    const fs::path a = fs::weakly_canonical(input, error);
+    const fs::path b = fs::weakly_canonical(output, error);
+    return !error && a == b;
+}
+
+// A new folder only this user can enter, removed with everything in it at the end.
+class PrivateFolder {
+public:
+    explicit PrivateFolder(const fs::path& parent) {
+        std::random_device seed;
+        std::mt19937_64 random(seed());
+        for (int attempt = 0; attempt < kAttempts && path_.empty(); ++attempt) {
+            const fs::path candidate = parent / (".tamlorn-convert-" + std::to_string(random() % 1000000000u));
+            std::error_code error;
+            if (fs::create_directory(candidate, error)) {
+                path_ = candidate;
+                fs::permissions(path_, fs::perms::owner_all, fs::perm_options::replace, error);
+            } else if (error) {
+                error_ = error.message();
+                return;
+            }
+        }
+        if (path_.empty()) error_ = "no unused folder name";
+    }
+    ~PrivateFolder() {
+        std::error_code error;
+        if (!path_.empty()) fs::remove_all(path_, error);
+    }
+    PrivateFolder(const PrivateFolder&) = delete;
+    PrivateFolder& operator=(const PrivateFolder&) = delete;
+
+    const fs::path& path() const { return path_; }
+    const std::string& error() const { return error_; }
+
+private:
+    static constexpr int kAttempts = 100;
+    fs::path path_;
+    std::string error_;
+};
+
+// Works in `folder` for the lifetime of the object, then goes back.
+class WorkingFolder {
+public:
+    explicit WorkingFolder(const fs::path& folder) {
+        std::error_code error;
+        previous_ = fs::current_path(error);
+        if (!error) fs::current_path(folder, error);
+        entered_ = !error;
+    }
+    ~WorkingFolder() {
+        std::error_code error;
+        if (entered_) fs::current_path(previous_, error);
+    }
+    WorkingFolder(const WorkingFolder&) = delete;
+    WorkingFolder& operator=(const WorkingFolder&) = delete;
+
+    bool entered() const { return entered_; }
+
+private:
+    fs::path previous_;
+    bool entered_ = false;
+};
+
+// Limits of the module that the converter can see coming from the object.
+constexpr int64_t kMaxCorners = 4000;
+constexpr int64_t k3DSPointLimit = 65532;
+constexpr int64_t k3DSMeshTriangles = 65535;
+
+// Why a save the module answered 0 for most likely failed, from what the object holds.
+std::string LikelySaveFailure(const std::string& extension, const HostObject& object) {
+    const HostGeometry* geometry = object.geometry;
+    if (!geometry) return "the object has no geometry";
+    if (geometry->surfaceCount < 1 || !geometry->surfaceArray) return "the object has no surfaces";
+    std::unordered_map<int32_t, int64_t> trianglesPerSurface;
+    int64_t triangles = 0;
+    for (int32_t i = 0; i < geometry->polygonCount && geometry->polygons; ++i) {
+        const HostPolygon* polygon = geometry->polygons[i];
+        if (polygon->cornerCount > kMaxCorners) return "a polygon has more than 4000 corners";
+        if (polygon->cornerCount < 3) continue;
+        triangles += polygon->cornerCount - 2;
+        trianglesPerSurface[polygon->surface] += polygon->cornerCount - 2;
+    }
+    if (extension == "3ds") {
+        if (geometry->pointCount >= k3DSPointLimit) {
+            return "a 3D Studio file holds fewer than 65532 points, the object has " +
+                   std::to_string(geometry->pointCount);
+        }
+        if (triangles == 0) return "a 3D Studio file holds triangles, and the object has no faces";
+        for (const auto& [surface, count] : trianglesPerSurface) {
+            if (count > k3DSMeshTriangles) {
+                return "surface " + std::to_string(surface) + " has " + std::to_string(count) +
+                       " triangles, more than the 65535 of a 3D Studio mesh";
+            }
+        }
+        return "a 3D Studio file holds triangles, and the object's faces have no area (or memory ran out)";
+    }
+    return "the module could not write it (out of memory, or a damaged object)";
+}
+
+int RunConvert(const std::string& input, const std::string& output) {
+    const std::string extension = OutputExtension(output);
+    if (extension.empty()) return Fail(kExitUsage, output, "OUTPUT must end in .obj, .3ds or .dxf");
+    if (SameFile(input, output)) return Fail(kExitSaveFailed, output, "is the input file, which is never written");
+    std::error_code error;
+    if (fs::is_directory(output, error)) return Fail(kExitSaveFailed, output, "is a directory");
+    LoadedObject object;
+    const LoadedInput loaded = LoadInput(input, object);
+    if (loaded.exitCode != kExitLoaded) return loaded.exitCode;
+    const standin::Server* server = standin::FindServer(false, extension);
+    if (!server) return Fail(kExitSaveFailed, output, "the module has no export server for ." + extension + " files");
+
+    const fs::path target = fs::path(output);
+    const fs::path parent = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    const PrivateFolder folder(parent);
+    if (folder.path().empty()) return Fail(kExitSaveFailed, output, "its folder cannot be written: " + folder.error());
+    // The module names the object after the path it is given: a short
+    // relative one, in the private folder, gives the output's own name.
+    const std::string fileName = target.filename().string();
+    int32_t saved = 0;
+    {
+        const WorkingFolder inside(folder.path());
+        if (!inside.entered()) return Fail(kExitSaveFailed, output, "its folder cannot be entered");
+        saved = standin::SaveObject(*server, object.get(), fileName, 0);
+    }
+    ReportModuleMessages(input);
+    if (!saved) return Fail(kExitSaveFailed, output, LikelySaveFailure(extension, *object.get()));
+    fs::rename(folder.path() / fileName, target, error);
+    if (error) return Fail(kExitSaveFailed, output, "cannot be put in place: " + error.message());
     return kExitLoaded;
 }
 
@@ -549,5 +769,15 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s: %s\n%s\n", kProgram, parsed.error.c_str(), kUsageLine);
         return kExitUsage;
     }
-    return RunInfo(parsed.options);
+    const Options& options = parsed.options;
+    const std::string modulePath = options.modulePath.empty() ? standin::DefaultModulePath() : options.modulePath;
+    ModuleSession module(modulePath);
+    if (!module.loaded()) {
+        // Without the module nothing can be loaded: reported as a failed load, after the input's own faults.
+        const FileFacts facts = InspectInput(options.inputs.front());
+        if (facts.failCode != kExitLoaded) return Fail(facts.failCode, options.inputs.front(), facts.reason);
+        return Fail(kExitLoadFailed, options.inputs.front(),
+                    "cannot load the module " + modulePath + ": " + module.error());
+    }
+    return options.info ? RunInfo(options) : RunConvert(options.inputs[0], options.inputs[1]);
 }

@@ -1,6 +1,9 @@
 #include "frame/module_heap.h"
 
 #include <cstdlib>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #include "frame/host_interface.h"
 
@@ -22,6 +25,14 @@ void ModuleFree(void* block) {
     if (!block) return;
     --g_liveBlocks;
     std::free(block);
+}
+
+// glibc keeps freed memory for reuse unless asked; other C runtimes return
+// large blocks to the system by themselves.
+void ModuleHeapTrim() {
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
 }
 
 void ModuleHeapFailAt(int64_t n) { g_failAt = n < 0 ? 0 : n; }

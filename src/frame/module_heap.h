@@ -10,6 +10,10 @@ void* ModuleAlloc(uint64_t bytes);
 // Releases a block from ModuleAlloc; null is ignored.
 void ModuleFree(void* block);
 
+// Asks the C runtime to hand its free heap memory back to the system (after an
+// export, which may have held hundreds of megabytes).
+void ModuleHeapTrim();
+
 // Test hooks. After ModuleHeapFailAt(n) with n >= 1 the nth allocation from
 // now fails (once); n = 0 switches failing off.
 void ModuleHeapFailAt(int64_t n);

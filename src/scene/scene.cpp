@@ -37,30 +37,6 @@ void FreeBlocks(uint8_t** blocks, int32_t last) {
     }
 }
 
-// Writes one word at the cursor. No check is needed: at most three words (an
-// index, the surface, the next record's count) follow a reserve check, and the
-// 32 bytes past the threshold hold them.
-inline void StreamPutWord(ChunkStream& stream, uint32_t word) {
-    assert(stream.used[stream.last] + static_cast<int32_t>(sizeof word) <= kChunkBytes);
-    std::memcpy(stream.cursor, &word, sizeof word);
-    stream.cursor += sizeof word;
-    stream.used[stream.last] += static_cast<int32_t>(sizeof word);
-}
-
-// Writes the count word and the n index words of a polygon-type record,
-// reserving room before each index word: 1, or 0 when the stream is closed
-// (nothing written) or ran full (it is closed then, so the broken-off record
-// stays last and uncounted).
-int32_t StreamPutIndexed(ChunkStream& stream, int32_t n, const uint32_t* indices) {
-    if (stream.full) return 0;
-    StreamPutWord(stream, static_cast<uint32_t>(n));
-    for (int32_t k = 0; k < n; ++k) {
-        if (StreamReserve(stream, stream.used[stream.last]) == kStreamFull) return 0;
-        StreamPutWord(stream, indices[k]);
-    }
-    return 1;
-}
-
 int32_t SceneAddPolygon(int32_t n, uint32_t surface, const uint32_t* indices, const uint32_t* uv) {
     ChunkStream& polygons = g_Scene.PolygonStream;
     ChunkStream& uvs = g_Scene.PolygonUVStream;
@@ -240,6 +216,16 @@ int32_t SceneAddElement(int32_t n, uint32_t surface, const uint32_t* indices, co
     return SceneAddPolygon(n, surface, indices, uv);
 }
 
+int32_t StreamPutIndexed(ChunkStream& stream, int32_t n, const uint32_t* indices) {
+    if (stream.full) return 0;
+    StreamPutWord(stream, static_cast<uint32_t>(n));
+    for (int32_t k = 0; k < n; ++k) {
+        if (StreamReserve(stream, stream.used[stream.last]) == kStreamFull) return 0;
+        StreamPutWord(stream, indices[k]);
+    }
+    return 1;
+}
+
 void SceneFindOrAddSurface(char* name, int32_t nameBufferBytes, uint16_t* surface) {
     ImportScene& s = g_Scene;
     const char* wanted = name;
@@ -309,4 +295,24 @@ int32_t SceneCompactSurfaces() {
     ModuleFree(used);
     ModuleFree(map);
     return 1;
+}
+
+void SceneEnsureSurface() {
+    if (g_Scene.SurfaceCount >= 1) return;
+    g_Scene.SurfaceCount = 1;
+    g_Scene.SurfaceSlotCount = 1;
+    std::memcpy(g_Scene.SurfaceNames[0], kDefaultSurfaceName, kDefaultNameBytes);
+}
+
+void SceneBlanksToUnderscores() {
+    for (int32_t i = 0; i < g_Scene.SurfaceSlotCount; ++i) {
+        for (char* c = g_Scene.SurfaceNames[i]; *c; ++c) {
+            if (*c == ' ') *c = '_';
+        }
+    }
+}
+
+const char* SceneSurfaceName(uint32_t surfaceWord) {
+    const int32_t slot = SurfaceSlotOfWord(surfaceWord);
+    return slot >= 0 ? g_Scene.SurfaceNames[slot] : "";
 }

@@ -160,6 +160,22 @@ inline int32_t StreamAppendRecord(ChunkStream& stream, const void* record, int32
     return StreamReserve(stream, stream.used[stream.last]) != kStreamFull;
 }
 
+// Writes one word at the cursor. No check is needed: at most three words (an
+// index, the surface, the next record's count) follow a reserve check, and the
+// 32 bytes past the threshold hold them.
+inline void StreamPutWord(ChunkStream& stream, uint32_t word) {
+    assert(stream.used[stream.last] + static_cast<int32_t>(sizeof word) <= kChunkBytes);
+    std::memcpy(stream.cursor, &word, sizeof word);
+    stream.cursor += sizeof word;
+    stream.used[stream.last] += static_cast<int32_t>(sizeof word);
+}
+
+// Writes the count word and the n index words of a polygon-type record,
+// reserving room before each index word: 1, or 0 when the stream is closed
+// (nothing written) or ran full (it is closed then, so the broken-off record
+// stays last and uncounted). The caller writes the surface word.
+int32_t StreamPutIndexed(ChunkStream& stream, int32_t n, const uint32_t* indices);
+
 inline int32_t SceneAddPoint(float x, float y, float z) {
     const float record[3] = {x, y, z};
     if (!StreamAppendRecord(g_Scene.PointStream, record, kPointRecordBytes)) return 0;
@@ -197,6 +213,15 @@ void SceneCopySurfaceLook(int32_t from, int32_t to);
 
 int32_t SceneValidate();
 int32_t SceneCompactSurfaces();
+
+// ---- Surfaces as the writers name them ----------------------------------------------
+
+// A scene without surfaces gets one named "default" (SurfaceCount and SurfaceSlotCount 1).
+void SceneEnsureSurface();
+// Replaces every blank of the occupied slots' names by "_".
+void SceneBlanksToUnderscores();
+// The name of the surface an element's surface word names; "" for a word that names no slot.
+const char* SceneSurfaceName(uint32_t surfaceWord);
 
 // ---- Walking a stream ------------------------------------------------------------
 // Whole records (points, lines, dots): read the record's words, then
@@ -258,6 +283,19 @@ inline uint32_t& WalkerElement(StreamWalker& w, Visit&& visitIndex) {
     uint32_t& surface = *WalkerWord(w);
     WalkerNextChunkIfDone(w);
     return surface;
+}
+
+// Every counted record of `stream` (polygons, lines or dots), in order:
+// visit(n, indices, surfaceWord) with its n point indices gathered in FaceIndexScratch.
+template <typename Visit>
+inline void SceneForEachRecord(ChunkStream& stream, int32_t count, Visit&& visit) {
+    uint32_t* scratch = g_Scene.FaceIndexScratch;
+    StreamWalker w = WalkerBegin(stream);
+    for (int32_t r = 0; r < count; ++r) {
+        int32_t n = 0;
+        const uint32_t surface = WalkerElement(w, [&](uint32_t& index) { scratch[n++] = index; });
+        visit(n, scratch, surface);
+    }
 }
 
 // Every counted polygon, line and one-point record, in that order:

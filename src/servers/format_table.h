@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "export/export_driver.h"
 #include "scene/import_driver.h"
 
 struct FileFormat {
@@ -12,8 +13,8 @@ struct FileFormat {
     uint32_t checkBytes;      // bytes of the file's head the check callback reads
     const char* loadName;     // the name-lookup names of the load and save callbacks
     const char* saveName;
-    uint32_t exportFormat;    // the export format code handed to the export driver
     ImportFormat import;      // detection code, sniffer and reader
+    ExportFormat save;        // export format code and writer
 };
 
 // In server order: OBJ, 3D Studio, DXF.
@@ -22,3 +23,5 @@ extern const FileFormat kFileFormats[kFileFormatCount];
 
 // The formats in detection order (3D Studio, OBJ, DXF) and the builder steps.
 extern const ImportPipeline kImportPipeline;
+// The writers, by export format code.
+extern const ExportPipeline kExportPipeline;

@@ -52,7 +52,7 @@ int32_t ObjectLoad(HostObject** slot, const char* path, int32_t ignored1, uint32
 
 template <ServerIndex server>
 int32_t ObjectSave(HostObject* object, const char* path, uint32_t saveFlags) {
-    return ExportDriver(object, path, FormatOf(server).exportFormat, saveFlags);
+    return ExportDriver(kExportPipeline, object, path, FormatOf(server).save.format, saveFlags);
 }
 
 // Releases what the builder attached to the geometry: the surface list and the

@@ -94,6 +94,13 @@ inline RunResult RunProgram(const std::vector<std::string>& argv, const fs::path
     return result;
 }
 
+// Runs the built tamlorn-convert with `args`.
+inline RunResult RunConverter(const std::vector<std::string>& args, const fs::path& dir) {
+    std::vector<std::string> argv = {TAMLORN_BIN_DIR "/tamlorn-convert"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunProgram(argv, dir);
+}
+
 // ---- Fixtures ----------------------------------------------------------------------------
 
 // A folder of the test's own, removed afterwards.
