@@ -1,7 +1,8 @@
 // What the tests that drive the built module through the stand-in host share:
 // files in a folder of each test's own, the module loaded once per suite with
 // every test ending on no host or module block left, programs run as
-// subprocesses, the corpus, and 3D Studio chunks written and walked.
+// subprocesses, the corpus, 3D Studio chunks written and walked, and DXF text
+// written group by group.
 #pragma once
 
 #include <fcntl.h>
@@ -13,11 +14,13 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -184,6 +187,19 @@ inline std::string F32(float f) {
 inline std::string Chunk(uint16_t id, const std::string& content) {
     return U16(id) + U32(static_cast<uint32_t>(6 + content.size())) + content;
 }
+// A name as the chunks hold it: its bytes and a NUL.
+inline std::string NameZ(const std::string& name) { return name + '\0'; }
+// The records of a point list (three floats each) and of a face list (three corners and a flags word each).
+inline std::string PointRecords(const std::vector<std::array<float, 3>>& points) {
+    std::string records;
+    for (const auto& p : points) records += F32(p[0]) + F32(p[1]) + F32(p[2]);
+    return records;
+}
+inline std::string FaceRecords(const std::vector<std::array<uint16_t, 3>>& faces, uint16_t flags = 0) {
+    std::string records;
+    for (const auto& f : faces) records += U16(f[0]) + U16(f[1]) + U16(f[2]) + U16(flags);
+    return records;
+}
 
 // Whole 3D Studio files written chunk by chunk: a main chunk with its version,
 // sections, named objects with their triangle mesh, materials.
@@ -279,5 +295,72 @@ inline ChunkTree WalkChunks(std::string_view bytes) {
     WalkChunks(bytes, 0, bytes.size(), "", &tree);
     return tree;
 }
+
+// ---- DXF text ---------------------------------------------------------------------------------
+
+namespace dxf {
+
+using Point = std::array<float, 3>;
+
+struct Group {
+    int code;
+    std::string value;
+};
+using Groups = std::vector<Group>;
+
+inline Groups operator+(Groups a, const Groups& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// Each group as two lines: its code right-aligned in three places, then its value.
+inline std::string Text(const Groups& groups, const std::string& lineEnd = "\n") {
+    std::string out;
+    for (const Group& g : groups) {
+        char code[16];
+        std::snprintf(code, sizeof code, "%3d", g.code);
+        out += code + lineEnd + g.value + lineEnd;
+    }
+    return out;
+}
+
+// A coordinate triple under the codes first, first + 10 and first + 20.
+inline Groups Xyz(double x, double y, double z, int first = 10) {
+    Groups g;
+    for (double v : {x, y, z}) {
+        std::ostringstream s;
+        s.precision(9);
+        s << v;
+        g.push_back({first + 10 * int(g.size()), s.str()});
+    }
+    return g;
+}
+
+inline Groups Section(const std::string& name, const Groups& body) {
+    return Groups{{0, "SECTION"}, {2, name}} + body + Groups{{0, "ENDSEC"}};
+}
+inline const Groups kEndOfFile = {{0, "EOF"}};
+
+// A drawing with one "ENTITIES" section.
+inline std::string Drawing(const Groups& entities, const std::string& lineEnd = "\n") {
+    return Text(Section("ENTITIES", entities) + kEndOfFile, lineEnd);
+}
+
+inline Groups PointEntity(double x, double y, double z) { return Groups{{0, "POINT"}} + Xyz(x, y, z); }
+inline Groups Line(Point a, Point b) {
+    return Groups{{0, "LINE"}} + Xyz(a[0], a[1], a[2]) + Xyz(b[0], b[1], b[2], 11);
+}
+inline Groups Face(const std::vector<Point>& corners) {
+    Groups g = {{0, "3DFACE"}};
+    for (size_t k = 0; k < corners.size(); ++k) g = g + Xyz(corners[k][0], corners[k][1], corners[k][2], 10 + int(k % 4));
+    return g;
+}
+// The entity with a layer group after its kind.
+inline Groups OnLayer(const std::string& layer, Groups entity) {
+    entity.insert(entity.begin() + 1, {8, layer});
+    return entity;
+}
+
+}  // namespace dxf
 
 }  // namespace host_support

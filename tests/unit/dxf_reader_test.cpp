@@ -25,60 +25,10 @@ using unit::Refs;
 using unit::ScenePoint;
 using unit::SurfaceName;
 using Elements = std::vector<std::vector<Point>>;  // each element's corners
+using namespace host_support::dxf;
 
 // ---- Writing DXF text ---------------------------------------------------------------
 
-struct Group {
-    int code;
-    std::string value;
-};
-using Groups = std::vector<Group>;
-
-std::string Text(const Groups& groups, const std::string& lineEnd = "\n") {
-    std::string out;
-    for (const Group& g : groups) {
-        char code[16];
-        std::snprintf(code, sizeof code, "%3d", g.code);
-        out += code + lineEnd + g.value + lineEnd;
-    }
-    return out;
-}
-
-Groups operator+(Groups a, const Groups& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-Groups Xyz(double x, double y, double z, int first = 10) {
-    Groups g;
-    for (double v : {x, y, z}) {
-        std::ostringstream s;
-        s.precision(9);
-        s << v;
-        g.push_back({first + 10 * int(g.size()), s.str()});
-    }
-    return g;
-}
-
-Groups Section(const std::string& name, const Groups& body) {
-    return Groups{{0, "SECTION"}, {2, name}} + body + Groups{{0, "ENDSEC"}};
-}
-const Groups kEndOfFile = {{0, "EOF"}};
-
-// A drawing with one "ENTITIES" section.
-std::string Drawing(const Groups& entities, const std::string& lineEnd = "\n") {
-    return Text(Section("ENTITIES", entities) + kEndOfFile, lineEnd);
-}
-
-Groups PointEntity(double x, double y, double z) { return Groups{{0, "POINT"}} + Xyz(x, y, z); }
-Groups Line(Point a, Point b) { return Groups{{0, "LINE"}} + Xyz(a[0], a[1], a[2]) + Xyz(b[0], b[1], b[2], 11); }
-Groups Face(const std::vector<Point>& corners) {
-    Groups g = {{0, "3DFACE"}};
-    for (size_t k = 0; k < corners.size(); ++k) {
-        g = g + Xyz(corners[k][0], corners[k][1], corners[k][2], 10 + int(k % 4));
-    }
-    return g;
-}
 Groups Arc(const std::string& start, const std::string& end, const std::string& thickness = "0") {
     return {{0, "ARC"}, {10, "0"}, {20, "0"}, {30, "0"}, {39, thickness}, {40, "1"}, {50, start}, {51, end}};
 }
@@ -195,17 +145,6 @@ TEST(DxfSniffing, TextDrawingsAreKnownByTheirFirstLinesAndBinaryOnesRemembered) 
     }
 }
 
-TEST(DxfSniffing, NotesTheLineEndAndLeavesTheSampleAlone) {
-    for (const auto& [end, style] : {std::pair{"\n", kLineEndLF}, {"\r\n", kLineEndCRLF}, {"\r", kLineEndCR}}) {
-        const std::string text = Drawing(PointEntity(1, 2, 3), end);
-        std::vector<uint8_t> sample(text.begin(), text.end());
-        sample.push_back(0);
-        EXPECT_EQ(DxfSniff(static_cast<int32_t>(text.size()), sample.data()), 1);
-        EXPECT_EQ(g_Scene.LineEndStyle, style);
-        EXPECT_EQ(std::string(sample.begin(), sample.end() - 1), text);
-    }
-}
-
 TEST_F(DxfReader, EofMarkerWithinTheLast100BytesInAnyCase) {
     const std::pair<std::string, int32_t> cases[] = {{"EOF", 1}, {"eOf", 1}, {"OF", 0}, {"", 0},
                                                      {"EOF" + std::string(97, ' '), 1},
@@ -218,10 +157,12 @@ TEST_F(DxfReader, EofMarkerWithinTheLast100BytesInAnyCase) {
 
 // ---- Values ----------------------------------------------------------------------
 
+// The whole value line is the token, leading blanks, trailing text, hexadecimal and NaN-payload forms included.
 TEST(DxfValues, NumbersReadAsTheCLibraryReadsThemInTheCLocale) {
     for (const char* token : {"1.5", "  -2.25", "+3", "-.5", "7.", "1e2", "1E+02", "2.5e-3", "0", "-0", "abc", "",
                               "1.5x", "+-1", "--1", "1e400", "-1e400", "1e-400", "-1e-400", "0.00001e-320",
-                              "123456789012345678901234567890", "inf", "-INFINITY", "1e", ".e1", "00012.5000"}) {
+                              "123456789012345678901234567890", "inf", "-INFINITY", "1e", ".e1", "00012.5000",
+                              "  -0x1.8p1", "12.5 7", "x12", "nan(0x7ffffffffffff)"}) {
         const float expected = static_cast<float>(std::strtod(token, nullptr));
         const float got = DxfValueFloat(token);
         EXPECT_EQ(std::memcmp(&got, &expected, sizeof got), 0) << token << " " << got << " " << expected;
@@ -266,12 +207,6 @@ TEST_F(DxfReader, DrawingsReadToTheirCounts) {
         for (int k = 0; k < 6; ++k) g = g + Vertex(k, 0, 0, 64);
         return Drawing(g + kSeqEnd);
     };
-    // 72 and 74 in the header: N comes from 72 unless a vertex has bit 8 or 16.
-    const auto smoothSizes = [](int vertices, int flags) {
-        Groups g = Polyline(16, {{71, "2"}, {72, "2"}, {73, "2"}, {74, "3"}});
-        for (int k = 0; k < vertices; ++k) g = g + Vertex(k % (vertices / 2), k / (vertices / 2), 0, flags);
-        return Drawing(g + kSeqEnd);
-    };
     struct Case {
         const char* what;
         std::string text;
@@ -286,6 +221,9 @@ TEST_F(DxfReader, DrawingsReadToTheirCounts) {
          1, {1, 0, 0, 1}, {P(1.5f, 2, 3)}},
         {"a drawing", point, 1, {1, 0, 0, 1}, {P(1, 2, 3)}},
         {"a line's two equal ends are welded", Drawing(Line({4, 5, 6}, {4, 5, 6})), 1, {1, 0, 1, 0}},
+        {"equal points of different entities are welded, but -0 is not 0",
+         Drawing(Line({0, 0, 0}, {1, 0, 0}) + Line({1, 0, 0}, {1, 1, 0}) + Line({1, 1, 0}, {-0.0f, 0, 0})), 1,
+         {4, 0, 3, 0}},
         {"the final EOF needs a line end", point.substr(0, point.size() - 1), 0},
         {"after the end of the drawing nothing is read", point + "junk\nmore junk\n", 1, {1, 0, 0, 1}},
         {"no EOF in the last 100 bytes", point + "999\n" + std::string(100, 'x') + "\n", 0},
@@ -341,8 +279,6 @@ TEST_F(DxfReader, DrawingsReadToTheirCounts) {
         {"a mesh closed both ways wraps in N only", Drawing(Mesh(49)), 1, {12, 8, 0, 0}},
         {"mesh vertices past the M x N grid are kept as points", Drawing(Mesh(16, false, false, 13)), 1,
          {25, 6, 0, 0}},
-        {"mesh size N from 72", smoothSizes(4, 64), 1, {4, 1, 0, 0}},
-        {"mesh size N from 74 with vertex bit 16", smoothSizes(6, 64 + 16), 1, {6, 2, 0, 0}},
         // Sizes whose product overflows 32 bits, or that are negative, make no faces.
         {"mesh sizes overflowing their product", meshOfSizes("2147483647", "2147483647"), 1, {6, 0, 0, 0}},
         {"mesh size beyond i32", meshOfSizes("99999999999", "2"), 1, {6, 0, 0, 0}},
@@ -361,22 +297,18 @@ TEST_F(DxfReader, DrawingsReadToTheirCounts) {
     EXPECT_EQ(LoadPath(dir_ / "missing.dxf").read, 0);
 }
 
-TEST_F(DxfReader, LineEndStylesReadAlike) {
-    for (const char* lineEnd : {"\n", "\r\n", "\r"}) {
-        SCOPED_TRACE(int(lineEnd[0]) * 100 + int(lineEnd[1]));
-        const unit::Load load = LoadText(Drawing(PointEntity(1, 2, 3) + Line({4, 5, 6}, {7, 8, 9}), lineEnd));
-        ASSERT_EQ(load.sniffed, 1);
-        ASSERT_EQ(load.read, 1);
-        EXPECT_EQ(SceneCounts(), (Counts{3, 0, 1, 1}));
+// The sniffer notes each line end and leaves its sample alone; the drawings read alike.
+TEST_F(DxfReader, LineEndStylesAreNotedAndReadAlike) {
+    for (const auto& [end, style] : {std::pair{"\n", kLineEndLF}, {"\r\n", kLineEndCRLF}, {"\r", kLineEndCR}}) {
+        SCOPED_TRACE(style);
+        const std::string text = Drawing(PointEntity(1, 2, 3) + Line({4, 5, 6}, {7, 8, 9}), end);
+        const std::string sample = text;
+        EXPECT_EQ(DxfSniff(int32_t(text.size()), reinterpret_cast<const uint8_t*>(sample.c_str())), 1);
+        EXPECT_EQ(g_Scene.LineEndStyle, style);
+        EXPECT_EQ(sample, text);
+        ASSERT_EQ(ReadText(text), 1);
         EXPECT_EQ(SceneElements(), (Elements{{P(4, 5, 6), P(7, 8, 9)}, {P(1, 2, 3)}}));
     }
-}
-
-TEST_F(DxfReader, EqualPointsOfDifferentEntitiesAreWelded) {
-    const Groups lines = Line({0, 0, 0}, {1, 0, 0}) + Line({1, 0, 0}, {1, 1, 0}) + Line({1, 1, 0}, {-0.0f, 0, 0});
-    ASSERT_EQ(ReadText(Drawing(lines)), 1);
-    EXPECT_EQ(g_Scene.PointCount, 4);  // -0 is not 0
-    EXPECT_EQ(unit::RefsOf(unit::SceneLines()), (std::vector<Refs>{{0, 1}, {1, 2}, {2, 3}}));
 }
 
 // The elements of small drawings as their corners, polygons first, then lines, then dots.
@@ -486,53 +418,53 @@ TEST_F(DxfReader, CirclesAndArcsAreRingsOfTwelvePoints) {
     for (int32_t i = 0; i < g_Scene.PointCount; ++i) EXPECT_TRUE(std::isfinite(ScenePoint(i)[0]));
 }
 
-// The index of v(i, j) before welding, for a mesh read first.
-uint32_t V(int i, int j) { return uint32_t(i * 4 + j); }
-
-TEST_F(DxfReader, PolygonMeshesOpenAndClosed) {
-    ASSERT_EQ(ReadText(Drawing(Mesh(16))), 1);
-    EXPECT_EQ(SceneCounts(), (Counts{12, 6, 0, 0}));
-    EXPECT_EQ(PolygonRefs()[0], (Refs{V(0, 0), V(0, 1), V(1, 1), V(1, 0)}));
-    EXPECT_EQ(PolygonRefs()[5], (Refs{V(1, 2), V(1, 3), V(2, 3), V(2, 2)}));
-    ASSERT_EQ(ReadText(Drawing(Mesh(17))), 1);  // closed in M: row 2 wraps to row 0
-    ASSERT_EQ(g_Scene.PolygonCount, 9);
-    EXPECT_EQ(PolygonRefs()[6], (Refs{V(2, 0), V(2, 1), V(0, 1), V(0, 0)}));
-    ASSERT_EQ(ReadText(Drawing(Mesh(48))), 1);  // closed in N: column 3 wraps to column 0
-    ASSERT_EQ(g_Scene.PolygonCount, 8);
-    EXPECT_EQ(PolygonRefs()[3], (Refs{V(1, 0), V(1, 3), V(0, 3), V(0, 0)}));
-}
-
-// The cone: column 0 is one point; the welded tip is index 0.
-TEST_F(DxfReader, CollapsedBorderColumnsBecomeTriangles) {
-    ASSERT_EQ(ReadText(Drawing(Mesh(16, true))), 1);
-    EXPECT_EQ(g_Scene.PointCount, 10);  // three tips welded into one
-    ASSERT_EQ(g_Scene.PolygonCount, 6);
-    const std::vector<Refs> refs = PolygonRefs();
-    // v(0, 0) is 0; after welding v(i, j) for j > 0 is i * 3 + j.
-    EXPECT_EQ(refs[0], (Refs{0, 1, 4}));
-    EXPECT_EQ(refs[3], (Refs{0, 4, 7}));
-    EXPECT_EQ(refs[1].size(), 4u);
-    ASSERT_EQ(ReadText(Drawing(Mesh(16, false, true))), 1);
-    ASSERT_EQ(g_Scene.PolygonCount, 6);
-    EXPECT_EQ(SceneElements()[2], P({{2, 0, 0}, {3, 0, 7}, {2, 1, 2}}));
-    ASSERT_EQ(ReadText(Drawing(Mesh(17, true))), 1);  // the wrap row too
-    ASSERT_EQ(g_Scene.PolygonCount, 9);
-    EXPECT_EQ(SceneElements()[6], P({{0, 0, 7}, {1, 2, 2}, {1, 0, 0}}));
-}
-
-// Closed in N with row 0 collapsed: triangles along row 0, the tip taken as
-// v(0, 0), in the orientation of the quadrilaterals they replace.
-TEST_F(DxfReader, CollapsedRowsOfMeshesClosedInN) {
-    Groups g = Polyline(48, {{71, "3"}, {72, "4"}});
+// Polygon meshes: the 3 x 4 grid v(i, j) of Mesh open, closed in M (row 2 wraps to row 0) or in N (column 3
+// wraps to column 0); with a border column or row collapsed to one point its quadrilaterals become triangles
+// in the orientation of those they replace; the sizes are 71 and 72, or 73 and 74 when a vertex has bit 16.
+TEST_F(DxfReader, PolygonMeshFaces) {
+    const auto v = [](float i, float j) { return P(j, i, i * j); };
+    const auto tip = [](float j) { return P(j, 0, 7); };
+    Groups rowCollapsed = Polyline(48, {{71, "3"}, {72, "4"}});  // row 0 at the origin, the tip taken as v(0, 0)
     for (int i = 0; i < 3; ++i) {
-        for (int j = 0; j < 4; ++j) g = g + Vertex(i == 0 ? 0 : (j % 2 ? i : -i), i == 0 ? 0 : (j / 2 ? i : -i), i, 64);
+        for (int j = 0; j < 4; ++j) {
+            rowCollapsed = rowCollapsed + Vertex(i == 0 ? 0 : (j % 2 ? i : -i), i == 0 ? 0 : (j / 2 ? i : -i), i, 64);
+        }
     }
-    ASSERT_EQ(ReadText(Drawing(g + kSeqEnd)), 1);
-    const Elements polygons = SceneElements();
-    ASSERT_EQ(polygons.size(), 8u);
-    for (int j = 0; j < 8; ++j) EXPECT_EQ(polygons[j].size(), j < 4 ? 3u : 4u) << j;
-    // The wrap column's triangle: tip, v(1, 0), v(1, 3).
-    EXPECT_EQ(polygons[3], P({{0, 0, 0}, {-1, -1, 1}, {1, 1, 1}}));
+    const auto sized = [](int flags, int n) {  // six vertices v(i, j) = (j, i, 0) of a grid n wide
+        Groups g = Polyline(16, {{71, "2"}, {72, "3"}, {73, "3"}, {74, "2"}});
+        for (int k = 0; k < 6; ++k) g = g + Vertex(k % n, k / n, 0, flags);
+        return g + kSeqEnd;
+    };
+    struct Case {
+        const char* what;
+        Groups mesh;
+        int32_t points, polygons;
+        std::vector<std::pair<size_t, std::vector<Point>>> corners;  // of some polygons
+    };
+    const Case cases[] = {
+        {"open", Mesh(16), 12, 6,
+         {{0, {v(0, 0), v(0, 1), v(1, 1), v(1, 0)}}, {5, {v(1, 2), v(1, 3), v(2, 3), v(2, 2)}}}},
+        {"closed in M", Mesh(17), 12, 9, {{6, {v(2, 0), v(2, 1), v(0, 1), v(0, 0)}}}},
+        {"closed in N", Mesh(48), 12, 8, {{3, {v(1, 0), v(1, 3), v(0, 3), v(0, 0)}}}},
+        {"column 0 collapsed: three tips welded into one", Mesh(16, true), 10, 6,
+         {{0, {tip(0), v(0, 1), v(1, 1)}}, {1, {v(0, 1), v(0, 2), v(1, 2), v(1, 1)}}, {3, {tip(0), v(1, 1), v(2, 1)}}}},
+        {"column 3 collapsed", Mesh(16, false, true), 10, 6, {{2, {v(0, 2), tip(3), v(1, 2)}}}},
+        {"column 0 collapsed, closed in M", Mesh(17, true), 10, 9, {{6, {tip(0), v(2, 1), v(0, 1)}}}},
+        {"a mesh after a collapsed one is whole", Mesh(16, true) + Mesh(16), 13, 12,
+         {{6, {v(0, 0), v(0, 1), v(1, 1), v(1, 0)}}}},
+        {"row 0 collapsed, closed in N", rowCollapsed + kSeqEnd, 9, 8,
+         {{3, P({{0, 0, 0}, {-1, -1, 1}, {1, 1, 1}})}, {4, P({{-1, -1, 1}, {1, -1, 1}, {2, -2, 2}, {-2, -2, 2}})}}},
+        {"sizes from 71 and 72", sized(64, 3), 6, 2, {{1, P({{1, 0, 0}, {2, 0, 0}, {2, 1, 0}, {1, 1, 0}})}}},
+        {"sizes from 73 and 74 with vertex bit 16", sized(64 + 16, 2), 6, 2, 
+         {{1, P({{0, 1, 0}, {1, 1, 0}, {1, 2, 0}, {0, 2, 0}})}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(ReadText(Drawing(c.mesh)), 1);
+        EXPECT_EQ(SceneCounts(), (Counts{c.points, c.polygons, 0, 0}));
+        const Elements polygons = SceneElements();
+        for (const auto& [i, corners] : c.corners) EXPECT_EQ(polygons.at(i), corners) << i;
+    }
 }
 
 // ---- Drawings written by ezdxf --------------------------------------------------------

@@ -1,8 +1,10 @@
 // The shared number conversion against the C library's strtod in the "C"
 // locale: every token must give the same double, bit for bit, and stop at the
-// same place. Then how each reader cuts its tokens for it.
+// same place. Then how the OBJ reader cuts its tokens for it (the DXF reader's
+// value lines are compared with strtod in its own test).
 #include <gtest/gtest.h>
 
+#include <array>
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
@@ -11,17 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "formats/dxf/dxf_internal.h"
 #include "formats/obj/obj_reader.h"
 #include "scene/text_number.h"
 
 namespace {
-
-uint32_t Bits(float value) {
-    uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
-}
 
 uint64_t Bits(double value) {
     uint64_t bits;
@@ -147,77 +142,38 @@ TEST(TextNumberTest, MatchesStrtodOnGeneratedTokens) {
     EXPECT_EQ(mismatches, 0);
 }
 
+// Values a prefix gives, signs without a number, NaN payloads, overflow and underflow, one by one.
 TEST(TextNumberTest, TokensThatStrtodReadsOnlyInPart) {
-    // Values a prefix gives, signs without a number, and NaN payloads that
-    // reach the mantissa.
-    const auto value = [](const std::string& token) { return Convert(token).value; };
-    EXPECT_EQ(Convert("3.1+e2").value, 3.1);
-    EXPECT_EQ(Convert("3.1+e2").stop, 3u);
-    EXPECT_EQ(Convert("1.#INF").stop, 2u);
-    EXPECT_EQ(value("+1"), 1.0);
-    EXPECT_EQ(value(".5"), 0.5);
-    EXPECT_EQ(Convert("1e+").stop, 1u);
-    EXPECT_EQ(value("0x1.8p3"), 12.0);
-    EXPECT_EQ(Convert("infinit").stop, 3u);
-    EXPECT_EQ(Convert("nan(12").stop, 3u);  // no closing parenthesis: "nan" alone
-    EXPECT_TRUE(std::signbit(value("-0")));
-    EXPECT_TRUE(std::signbit(value("-0xg")));  // "-0" was read before the "x"
-    EXPECT_EQ(Convert("-0xg").stop, 2u);
-    EXPECT_FALSE(std::signbit(value("-abc")));  // nothing read: no sign either
-    EXPECT_EQ(Convert(" -abc").stop, 0u);
-    EXPECT_TRUE(std::isinf(value("-Infinity")) && value("-Infinity") < 0);
-    EXPECT_EQ(Bits(value("nan(0x7ffffffffffff)")), Bits(Reference("nan(0x7ffffffffffff)").value));
-    EXPECT_NE(Bits(value("nan(0x7ffffffffffff)")), Bits(value("nan")));
-    for (const char* token :
-         {"1e400", "-1e400", "1e-400", "-1e-400", "0x1p2000", "0x1p-2000", "1e-40", "0x-1", "0xinf"})
-        EXPECT_TRUE(SameAsStrtod(token)) << token;
+    for (const char* token : {"3.1+e2", "1.#INF", "+1", ".5", "1e+", "0x1.8p3", "infinit", "nan(12", "-0", "-0xg",
+                              "-abc", " -abc", "-Infinity", "nan(0x7ffffffffffff)", "1e400", "-1e400", "1e-400",
+                              "-1e-400", "0x1p2000", "0x1p-2000", "1e-40", "0x-1", "0xinf"})
+        EXPECT_TRUE(SameAsStrtod(token));
+    EXPECT_NE(Bits(Convert("nan(0x7ffffffffffff)").value), Bits(Convert("nan").value));  // the payload is kept
 }
 
 // ---- How the readers use it ---------------------------------------------------------
 
+// Up to three values, stopped by the line's end; a token is cut after 111 characters and its rest read as the next.
 TEST(ObjTokenTest, ParseTripleReadsUpToThreeValuesOfTheLine) {
-    float values[3] = {9, 9, 9};
-    ObjParseTriple("  1.5   -2e1 3 4\n", values);  // a fourth value is not read
-    EXPECT_EQ(values[0], 1.5f);
-    EXPECT_EQ(values[1], -20.0f);
-    EXPECT_EQ(values[2], 3.0f);
-
-    ObjParseTriple(" 7 8\nv 1 2 3\n", values);  // the line's end stops the reading
-    EXPECT_EQ(values[0], 7.0f);
-    EXPECT_EQ(values[1], 8.0f);
-    EXPECT_EQ(values[2], 0.0f);
-
-    // A token is cut after 111 characters; its rest is read as the next value.
     const std::string longToken = std::string(111, '1') + "25";
-    const std::string line = " " + longToken + " 6\n";
-    ObjParseTriple(line.c_str(), values);
-    EXPECT_EQ(values[0], static_cast<float>(Reference(std::string(111, '1')).value));
-    EXPECT_EQ(values[1], 25.0f);
-    EXPECT_EQ(values[2], 6.0f);
-}
-
-TEST(DxfTokenTest, TheWholeValueLineIsTheToken) {
-    // Leading blanks and trailing text as strtod reads them; the hexadecimal
-    // and NaN-payload forms too.
-    EXPECT_EQ(DxfValueFloat("  -0x1.8p1"), -3.0f);
-    EXPECT_EQ(DxfValueFloat("12.5 7"), 12.5f);
-    EXPECT_EQ(DxfValueFloat("x12"), 0.0f);
-    const float payloadNan = static_cast<float>(Reference("nan(0x7ffffffffffff)").value);
-    EXPECT_EQ(Bits(DxfValueFloat("nan(0x7ffffffffffff)")), Bits(payloadNan));
+    const float cut = static_cast<float>(Reference(std::string(111, '1')).value);
+    const std::pair<std::string, std::array<float, 3>> cases[] = {
+        {"  1.5   -2e1 3 4\n", {1.5f, -20, 3}}, {" 7 8\nv 1 2 3\n", {7, 8, 0}}, {" " + longToken + " 6\n", {cut, 25, 6}}};
+    for (const auto& [line, want] : cases) {
+        float values[3] = {9, 9, 9};
+        ObjParseTriple(line.c_str(), values);
+        EXPECT_EQ(std::to_array(values), want) << line;
+    }
 }
 
 TEST(ObjTokenTest, ReferencesSaturateInsteadOfOverflowing) {
-    const auto parse = [](const std::string& text) {
+    const std::pair<std::string, int64_t> cases[] = {
+        {"42/7", 42}, {"-3", -3}, {"+3", 3}, {"/5", 0}, {"99999999999999999999999999", kObjReferenceLimit},
+        {"-99999999999999999999999999", -kObjReferenceLimit}, {"2147483648", kObjReferenceLimit}};
+    for (const auto& [text, reference] : cases) {
         const char* p = text.data();
-        return ObjParseReference(p, text.data() + text.size());
-    };
-    EXPECT_EQ(parse("42/7"), 42);
-    EXPECT_EQ(parse("-3"), -3);
-    EXPECT_EQ(parse("+3"), 3);
-    EXPECT_EQ(parse("/5"), 0);
-    EXPECT_EQ(parse("99999999999999999999999999"), kObjReferenceLimit);
-    EXPECT_EQ(parse("-99999999999999999999999999"), -kObjReferenceLimit);
-    EXPECT_EQ(parse("2147483648"), kObjReferenceLimit);
+        EXPECT_EQ(ObjParseReference(p, text.data() + text.size()), reference) << text;
+    }
 }
 
 TEST(ObjTokenTest, CountIndicesCountsSpacesBeforeDigits) {
