@@ -39,64 +39,41 @@ void JumpToChunk(ChunkStream& stream, int32_t k) {
     stream.last = k;
 }
 
+// Nothing one import leaves in the surface slots reaches the next; only the line end and the format are kept.
 TEST_F(Scene, ResetGivesTheStartValuesAndTouchesNoMemory) {
-    for (int32_t i = 0; i < 5; ++i) ASSERT_EQ(SceneAddPoint(1, 2, 3), 1);
-    ASSERT_EQ(AddPolygon(3, 0, 1, true), 1);
-    Surface("red");
     ImportScene& s = g_Scene;
-    s.SurfaceColours[kSurfaceSlots - 1][1] = 7;
-    s.SurfaceColourLevel[kSurfaceSlots - 1] = 9;
-    s.SurfaceSmooth[3] = 1;
-    s.GroupUseCount[4] = 2;
-    s.LineStream.full = s.TextBlocksOwned = s.BinaryDxfSeen = true;
+    const int32_t last = kSurfaceSlots - 1;
+    s.SurfaceColours[last][1] = 7;
+    s.SurfaceColourLevel[last] = s.SurfaceShininess[last] = s.SurfaceTransparency[last] = 9;
+    s.SurfaceSmooth[last] = s.GroupUseCount[last] = s.SkippedFaceCount = 3;
+    s.TextBlocksOwned = s.BinaryDxfSeen = true;
     s.LineEndStyle = kLineEndCR;
     s.DetectedFormat = kFormatDXF;
-    s.SkippedFaceCount = 3;
-
     const int64_t allocations = ModuleHeapAllocCount();
-    const int64_t live = ModuleHeapLiveBlocks();
     SceneReset();
     EXPECT_EQ(ModuleHeapAllocCount(), allocations);
-    EXPECT_EQ(ModuleHeapLiveBlocks(), live);
-    for (int32_t count : {s.PointCount, s.UVPointCount, s.PolygonCount, s.PolygonUVCount, s.LineCount, s.DotCount,
-                          s.PolygonWordTotal, s.SurfaceCount, s.SkippedFaceCount, int32_t(s.SurfaceSlotCount),
-                          s.PolygonStream.used[0], s.PolygonUVStream.last, int32_t(s.SurfaceNames[0][0]),
-                          int32_t(s.SurfaceSmooth[3]), int32_t(s.GroupUseCount[4])}) {
-        EXPECT_EQ(count, 0);
-    }
-    EXPECT_FALSE(s.LineStream.full || s.TextBlocksOwned || s.BinaryDxfSeen || s.TriangleStreamOwned);
-    for (int32_t slot : {0, kSurfaceSlots - 1}) {
-        EXPECT_EQ(std::vector<int>(s.SurfaceColours[slot], s.SurfaceColours[slot] + 3), std::vector<int>(3, 200));
-        EXPECT_EQ(s.SurfaceColourLevel[slot], 255);
-    }
-    // Kept between imports.
+    EXPECT_EQ(std::vector<int>(s.SurfaceColours[last], s.SurfaceColours[last] + 3), std::vector<int>(3, 200));
+    EXPECT_EQ(s.SurfaceColourLevel[last], 255);
+    EXPECT_EQ(s.SurfaceShininess[last] + s.SurfaceTransparency[last] + s.SurfaceSmooth[last], 0);
+    EXPECT_EQ(s.GroupUseCount[last] + uint32_t(s.SkippedFaceCount), 0u);
+    EXPECT_FALSE(s.TextBlocksOwned || s.BinaryDxfSeen);
     EXPECT_EQ(s.LineEndStyle, kLineEndCR);
     EXPECT_EQ(s.DetectedFormat, kFormatDXF);
     s.DetectedFormat = kFormatNeverDetected;
     s.LineEndStyle = kLineEndLF;
 }
 
-TEST_F(Scene, TenThousandNineHundredTwentyPointsFillOneChunkAndOpenAnEmptyOne) {
-    for (int32_t i = 0; i < kPointsPerChunk; ++i) ASSERT_EQ(SceneAddPoint(float(i), float(-i), 0.5f), 1);
-    const ChunkStream& points = g_Scene.PointStream;
-    EXPECT_EQ(g_Scene.PointCount, kPointsPerChunk);
-    EXPECT_EQ(points.last, 1);
-    EXPECT_EQ(points.used[0], kPointsPerChunk * kPointRecordBytes);
-    EXPECT_EQ(points.used[1], 0);
-
+// A full chunk opens the next one empty; positions and the walk run on across it.
+TEST_F(Scene, PointsRunOnIntoTheNextChunk) {
+    for (int32_t i = 0; i <= kPointsPerChunk; ++i) ASSERT_EQ(SceneAddPoint(float(i), float(-i), 0.5f), 1);
+    EXPECT_EQ(g_Scene.PointStream.last, 1);
     StreamWalker w = WalkerBegin(g_Scene.PointStream);
-    for (int32_t i = 0; i < kPointsPerChunk; ++i) {
+    for (int32_t i = 0; i <= kPointsPerChunk; ++i) {
         const auto* walked = reinterpret_cast<const float*>(WalkerRecord(w, kPointRecordBytes));
         ASSERT_EQ(walked, ScenePointAt(i));
-        ASSERT_EQ(walked[0], float(i));
         ASSERT_EQ(walked[1], float(-i));
     }
-    EXPECT_EQ(w.chunk, 1);
-    EXPECT_EQ(w.offset, 0);
-
-    ASSERT_EQ(SceneAddPoint(7, 8, 9), 1);
-    EXPECT_EQ(reinterpret_cast<uint8_t*>(ScenePointAt(kPointsPerChunk)), points.chunks[1]);
-    EXPECT_EQ(ScenePointAt(kPointsPerChunk)[2], 9.0f);
+    EXPECT_EQ(reinterpret_cast<uint8_t*>(ScenePointAt(kPointsPerChunk)), g_Scene.PointStream.chunks[1]);
 }
 
 // Polygons of 8 x 4000 and 739 corners take 32757 words, so the next count
@@ -158,7 +135,8 @@ TEST_F(Scene, ElementsOutsideOneToFourThousandCornersChangeNothing) {
     EXPECT_EQ(SceneAddElement(kMaxCorners, 1, indices.data(), nullptr), 1);
 }
 
-// Lines (8190 to a chunk) and dots are whole records; their texture indices are dropped.
+// Lines (8190 to a chunk) and dots are whole records; their texture indices are dropped. The walk goes
+// through polygons, lines and dots in turn, across chunks.
 TEST_F(Scene, LinesAndDotsAreWholeRecordsAndTheWalkCrossesTheirChunks) {
     const uint32_t dotPoint = 4;
     ASSERT_EQ(SceneAddElement(1, 6, &dotPoint, nullptr), 1);
@@ -171,11 +149,7 @@ TEST_F(Scene, LinesAndDotsAreWholeRecordsAndTheWalkCrossesTheirChunks) {
     }
     indices.push_back(dotPoint);
     surfaces.push_back(6);
-    const uint32_t line[4] = {2, 0, 1, 3};
-    const uint32_t dot[3] = {1, 4, 6};
-    EXPECT_EQ(std::memcmp(g_Scene.LineStream.chunks[0], line, sizeof line), 0);
-    EXPECT_EQ(std::memcmp(g_Scene.DotStream.chunks[0], dot, sizeof dot), 0);
-    EXPECT_EQ(g_Scene.LineStream.used[0], 8190 * 16);
+    EXPECT_EQ(g_Scene.LineStream.last, 1);
     EXPECT_EQ(g_Scene.PolygonUVStream.used[0] + g_Scene.PolygonWordTotal, 0);
     EXPECT_EQ(g_Scene.LineCount, int32_t(kLines));
     EXPECT_EQ(g_Scene.DotCount, 1);
@@ -330,13 +304,14 @@ TEST_F(Scene, CompactionWithoutScratchLeavesTheSceneUnchanged) {
     SurfaceAttributes(1, "blue", 30);
     const uint32_t indices[3] = {0, 1, 2};
     ASSERT_EQ(SceneAddElement(3, 2, indices, nullptr), 1);
+    const int64_t live = ModuleHeapLiveBlocks();
     for (int64_t failing : {1, 2}) {
         ModuleHeapFailAt(failing);
         EXPECT_EQ(SceneCompactSurfaces(), 0);
         EXPECT_EQ(g_Scene.SurfaceCount, 2);
         SurfaceAttributes(0, "red", 10, true);
         EXPECT_EQ(ElementSurfaces(), Refs{2});
-        EXPECT_EQ(ModuleHeapLiveBlocks(), 7);  // WordScratch and six first chunks
+        EXPECT_EQ(ModuleHeapLiveBlocks(), live);
     }
 }
 
@@ -401,21 +376,18 @@ TEST_F(Scene, APolygonBrokenOffInTheLastChunkIsNotCounted) {
 }
 
 TEST(SceneHeap, EveryFailingFirstChunkIsCleanedUp) {
-    constexpr int32_t kFirstAllocations = 7;  // WordScratch and six chunks
-    for (int32_t failing = 1; failing <= kFirstAllocations; ++failing) {
+    for (int64_t failing = 1;; ++failing) {
+        SCOPED_TRACE(failing);
         SceneReset();
         ModuleHeapFailAt(failing);
-        EXPECT_EQ(SceneAllocateFirstChunks(), 0) << "allocation " << failing;
-        EXPECT_EQ(ModuleHeapLiveBlocks(), 0) << "allocation " << failing;
+        const int32_t made = SceneAllocateFirstChunks();
+        ModuleHeapFailAt(0);
+        if (made) break;
+        EXPECT_EQ(ModuleHeapLiveBlocks(), 0);
         EXPECT_EQ(g_Scene.WordScratch, nullptr);
         SceneFree();  // the driver's release afterwards frees nothing twice
-        EXPECT_EQ(ModuleHeapLiveBlocks(), 0);
+        ASSERT_LT(failing, 20);
     }
-    ModuleHeapFailAt(0);
-    SceneReset();
-    const int64_t before = ModuleHeapAllocCount();
-    ASSERT_EQ(SceneAllocateFirstChunks(), 1);
-    EXPECT_EQ(ModuleHeapAllocCount() - before, kFirstAllocations);
     SceneFree();
     SceneFree();
     EXPECT_EQ(ModuleHeapLiveBlocks(), 0);
@@ -440,7 +412,6 @@ TEST_F(Scene, FreeReleasesOwnedTextBlocksAndTriangleChunksOnce) {
     ASSERT_EQ(StreamStart(g_Scene.TriangleStream), 1);
     g_Scene.TriangleStreamOwned = true;
     ASSERT_EQ(StreamOpenNextChunk(g_Scene.TriangleStream), 1);
-    EXPECT_EQ(ModuleHeapLiveBlocks(), 7 + 2 + 2);
 
     SceneFree();
     EXPECT_EQ(ModuleHeapLiveBlocks(), 0);
