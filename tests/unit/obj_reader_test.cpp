@@ -87,7 +87,7 @@ TEST_F(ObjReaderTest, EveryLineEndStyleGivesTheSameScene) {
         ASSERT_EQ(Read(text), 1);
         EXPECT_EQ(g_Scene.LineEndStyle, end[1] ? kLineEndCRLF : end[0] == '\r' ? kLineEndCR : kLineEndLF);
         EXPECT_EQ(unit::ScenePoints(), (std::vector<Point>{{1, 2, -3}, {4, 5, -6}, {7, 8, -9.5f}}));
-        EXPECT_EQ(g_Scene.UVPointCount, 1);
+        EXPECT_EQ(unit::StreamPoints(g_Scene.UVPointStream, g_Scene.UVPointCount), (std::vector<Point>{{0.5f, 0.25f, 0}}));
         EXPECT_EQ(Polygons(), (std::vector<Refs>{{0, 1, 2}}));
         EXPECT_EQ(g_Scene.LineCount, 1);
         // With CR LF the CR reads as a trailing space, which "usemtl" drops and
@@ -256,22 +256,6 @@ TEST(ObjNameIndexTest, FindsWhatALinearSearchFinds) {
 
 // ---- Statements -------------------------------------------------------------------------
 
-TEST_F(ObjReaderTest, FaceCornersAndTextureReferences) {
-    std::string text = kTriangle;
-    for (int i = 0; i < 10; ++i) text += "vt 0." + std::to_string(i) + " 0.5\n";
-    text += "f 1/1 2/2 3/3\nf 1//5 2//6 3//7\nf 1/-1 2/-2 3/-3\nf   1/1/1    2/0   3/x  \nfo 3 2 1\nbzp 1 2 3 1\n";
-    ASSERT_EQ(Read(text), 1);
-    EXPECT_EQ(Polygons(), (std::vector<Refs>{{0, 1, 2}, {0, 1, 2}, {0, 1, 2}, {0, 1, 2}, {2, 1, 0}, {0, 1, 2, 0}}));
-    const std::vector<Refs> uvs = unit::ScenePolygonUVs();
-    ASSERT_EQ(uvs.size(), 6u);
-    EXPECT_EQ(uvs[0], (Refs{0, 1, 2}));
-    EXPECT_EQ(uvs[1], Refs(3, kNoTexture));
-    EXPECT_EQ(uvs[2], (Refs{9, 8, 7}));
-    EXPECT_EQ(uvs[3], (Refs{0, kNoTexture, kNoTexture}));
-    ASSERT_EQ(g_Scene.UVPointCount, 10);
-    EXPECT_EQ(unit::StreamPoints(g_Scene.UVPointStream, 10)[3], (Point{0.3f, 0.5f, 0.0f}));
-}
-
 // What small files read to: the result and, when read, the counts of points and texture points and
 // every element's point references (texture references where given).
 TEST_F(ObjReaderTest, StatementsGiveTheirElements) {
@@ -285,7 +269,16 @@ TEST_F(ObjReaderTest, StatementsGiveTheirElements) {
         int32_t uvPoints = 0;
         std::vector<Refs> polygons = {}, uvs = {}, lines = {}, dots = {};
     };
+    std::string tenUVs;
+    for (int i = 0; i < 10; ++i) tenUVs += "vt 0." + std::to_string(i) + " 0.5\n";
     const Case cases[] = {
+        {.what = "texture references absolute, none, relative, 0 or not a number; \"fo\" and \"bzp\" are faces",
+         .text = kTriangle + tenUVs + "f 1/1 2/2 3/3\nf 1//5 2//6 3//7\nf 1/-1 2/-2 3/-3\nf   1/1/1    2/0   3/x  \n"
+                 "fo 3 2 1\nbzp 1 2 3 1\n",
+         .uvPoints = 10,
+         .polygons = {{0, 1, 2}, {0, 1, 2}, {0, 1, 2}, {0, 1, 2}, {2, 1, 0}, {0, 1, 2, 0}},
+         .uvs = {{0, 1, 2}, Refs(3, kNoTexture), {9, 8, 7}, {0, kNoTexture, kNoTexture}, Refs(3, kNoTexture),
+                 Refs(4, kNoTexture)}},
         {.what = "relative texture references count the texture points read so far",
          .text = kTriangle + "vt 0 0\nvt 1 0\nf 1/-1 2/-2 3/-1\nvt 0 1\nf 1/-1 2/-3 3/-2\n", .uvPoints = 3,
          .polygons = {{0, 1, 2}, {0, 1, 2}}, .uvs = {{1, 0, 1}, {2, 0, 1}}},
