@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <random>
-#include <sstream>
 
 #include "formats/obj/obj.h"
 #include "formats/obj/obj_reader.h"
@@ -414,29 +413,6 @@ TEST_F(ObjReaderTest, FileNeedingMoreThan2048TextBlocksFails) {
     EXPECT_EQ(ObjLoadText(path.c_str(), size, &loaded), 1);
     EXPECT_EQ(g_Scene.TextBlockLast, 1);
     EXPECT_EQ(loaded, size);
-}
-
-// ---- Real files ---------------------------------------------------------------------------
-
-TEST_F(ObjReaderTest, CorpusNumberFormatsMatchStrtod) {
-    const std::string path = std::string(TAMLORN_CORPUS_DIR) + "/obj/number_formats.obj";
-    ASSERT_EQ(Import(path), 1);
-    const std::vector<Point> points = unit::ScenePoints();
-    std::istringstream file(unit::ReadFile(path));
-    std::string line;
-    size_t i = 0;
-    while (std::getline(file, line)) {
-        std::istringstream words(line);
-        std::string keyword, x, y, z;
-        if (!(words >> keyword >> x >> y >> z) || keyword != "v") continue;
-        ASSERT_LT(i, points.size());
-        const Point want{static_cast<float>(std::strtod(x.c_str(), nullptr)),
-                         static_cast<float>(std::strtod(y.c_str(), nullptr)),
-                         -static_cast<float>(std::strtod(z.c_str(), nullptr))};
-        EXPECT_EQ(points[i++], want) << line;
-    }
-    EXPECT_EQ(i, 15u);
-    EXPECT_EQ(points.size(), 15u);
 }
 
 }  // namespace
