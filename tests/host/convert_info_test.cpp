@@ -67,16 +67,13 @@ const std::string kObjSummary = R"({"format": "obj", "name": "handmade",
                    {"corners": [4], "surface": 3}, {"corners": [0], "surface": 3}]})";
 
 // A material "Red" before an object "Box01" whose second face is in a "Red" group.
-const std::string k3DSMaterial = Chunk(
-    0xAFFF, Chunk(0xA000, NameZ("Red")) + Chunk(0xA020, Chunk(0x0011, "\xFF\x00\x00"s)) + Chunk(0xA100, U16(3)));
-const std::string k3DSMesh =
-    Chunk(0x4110, U16(4) + PointRecords({{0, 0, 0}, {1, 0, 0}, {1, 2, 0.1f}, {0, 0, 3}})) +
-    Chunk(0x4120, U16(2) + FaceRecords({{0, 1, 2}, {0, 2, 3}}) + Chunk(0x4130, NameZ("Red") + U16(1) + U16(1)));
-const std::string k3DSBytes =
-    Chunk(0x4D4D, Chunk(0x0002, U32(3)) +
-                      Chunk(0x3D3D, Chunk(0x3D3E, U32(3)) + k3DSMaterial +
-                                        Chunk(0x4000, NameZ("Box01") + Chunk(0x4100, k3DSMesh))) +
-                      Chunk(0xB000, Chunk(0xB00A, U16(5) + NameZ("keys"))));
+const std::string k3DSMaterial = tds::Material(tds::MaterialName("Red") + Chunk(0xA020, Chunk(0x0011, "\xFF\x00\x00"s)) +
+                                               Chunk(0xA100, U16(3)));
+const std::string k3DSBytes = tds::File(
+    tds::Editor(Chunk(0x3D3E, U32(3)) + k3DSMaterial +
+                tds::Object("Box01", tds::PointList({{0, 0, 0}, {1, 0, 0}, {1, 2, 0.1f}, {0, 0, 3}}) +
+                                         tds::FaceList({{0, 1, 2}, {0, 2, 3}}, tds::Group("Red", {1})))) +
+    Chunk(0xB000, Chunk(0xB00A, U16(5) + tds::Name("keys"))));
 
 // Second and third coordinates exchanged, faces reversed; the unused surface
 // "Red" is dropped and "Box01 Red" takes its colour.
@@ -205,8 +202,7 @@ TEST_F(ConvertInfo, FailuresExitWithTheirCodeAndReason) {
     const std::string notes = Write("notes.obj", "just some notes\nabout nothing\n").string();
     const std::string binary = Write("binary.dxf", "AutoCAD Binary DXF\r\n\x1a\0\0\0\0\0\0\0\0\0\0\0"s).string();
     // A 3D Studio file with a material but no triangle mesh holds no points.
-    const std::string noMesh =
-        Write("nomesh.3ds", Chunk(0x4D4D, Chunk(0x0002, U32(3)) + Chunk(0x3D3D, k3DSMaterial))).string();
+    const std::string noMesh = Write("nomesh.3ds", tds::File(tds::Editor(k3DSMaterial))).string();
     const std::string bogus = (dir_ / "no_such_module.so").string();
     const char* const kUsage = "usage: tamlorn-convert --info";
     const struct {

@@ -6,6 +6,7 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -114,34 +115,24 @@ TEST_F(Export, DxfTextIsExact) {
 
 // ---- 3D Studio ---------------------------------------------------------------------------------
 
-std::string Text0(const std::string& text) { return text + '\0'; }
-std::string XZY(float x, float y, float z) { return F32(x) + F32(z) + F32(y); }
+// A point in the file's axes.
+tds::Point XZY(float x, float y, float z) { return {x, z, y}; }
 
 std::string Material(const std::string& name, const std::string& rgb, uint16_t shininess, uint16_t transparency,
                      uint16_t shading) {
     const std::string colour = Chunk(0x0011, rgb);
-    return Chunk(0xAFFF, Chunk(0xA000, Text0(name)) + Chunk(0xA010, colour) + Chunk(0xA020, colour) +
-                             Chunk(0xA030, colour) + Chunk(0xA040, Chunk(0x0030, U16(shininess))) +
-                             Chunk(0xA050, Chunk(0x0030, U16(transparency))) + Chunk(0xA100, U16(shading)));
+    return tds::Material(tds::MaterialName(name) + Chunk(0xA010, colour) + Chunk(0xA020, colour) +
+                         Chunk(0xA030, colour) + Chunk(0xA040, Chunk(0x0030, U16(shininess))) +
+                         Chunk(0xA050, Chunk(0x0030, U16(transparency))) + Chunk(0xA100, U16(shading)));
 }
 
 // A named object: its points, faces (local numbers, already exchanged) with flags 7, its material group.
-std::string Mesh(const std::string& object, const std::string& material, const std::vector<std::string>& points,
-                 const std::vector<std::array<uint16_t, 3>>& faces, bool smooth) {
-    std::string pointList = U16(static_cast<uint16_t>(points.size()));
-    for (const std::string& p : points) pointList += p;
-    std::string faceList = U16(static_cast<uint16_t>(faces.size()));
-    std::string group = Text0(material) + U16(static_cast<uint16_t>(faces.size()));
-    std::string smoothing;
-    for (size_t f = 0; f < faces.size(); ++f) {
-        faceList += U16(faces[f][0]) + U16(faces[f][1]) + U16(faces[f][2]) + U16(7);
-        group += U16(static_cast<uint16_t>(f));
-        smoothing += U32(1);
-    }
-    const std::string smoothChunk = smooth ? Chunk(0x4150, smoothing) : "";
-    return Chunk(0x4000, Text0(object) + Chunk(0x4100, Chunk(0x4110, pointList) +
-                                                         Chunk(0x4120, faceList + Chunk(0x4130, group)) +
-                                                         smoothChunk));
+std::string Mesh(const std::string& object, const std::string& material, const std::vector<tds::Point>& points,
+                 const std::vector<tds::Corners>& faces, bool smooth) {
+    std::vector<uint16_t> all(faces.size());
+    std::iota(all.begin(), all.end(), uint16_t{0});
+    const std::string smoothing = smooth ? tds::Smoothing(std::vector<uint32_t>(faces.size(), 1)) : "";
+    return tds::Object(object, tds::PointList(points) + tds::FaceList(faces, tds::Group(material, all)) + smoothing);
 }
 
 std::string File3DS(const std::string& materials, const std::string& objects) {

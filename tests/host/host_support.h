@@ -187,20 +187,6 @@ inline std::string F32(float f) {
 inline std::string Chunk(uint16_t id, const std::string& content) {
     return U16(id) + U32(static_cast<uint32_t>(6 + content.size())) + content;
 }
-// A name as the chunks hold it: its bytes and a NUL.
-inline std::string NameZ(const std::string& name) { return name + '\0'; }
-// The records of a point list (three floats each) and of a face list (three corners and a flags word each).
-inline std::string PointRecords(const std::vector<std::array<float, 3>>& points) {
-    std::string records;
-    for (const auto& p : points) records += F32(p[0]) + F32(p[1]) + F32(p[2]);
-    return records;
-}
-inline std::string FaceRecords(const std::vector<std::array<uint16_t, 3>>& faces, uint16_t flags = 0) {
-    std::string records;
-    for (const auto& f : faces) records += U16(f[0]) + U16(f[1]) + U16(f[2]) + U16(flags);
-    return records;
-}
-
 // Whole 3D Studio files written chunk by chunk: a main chunk with its version,
 // sections, named objects with their triangle mesh, materials.
 namespace tds {
