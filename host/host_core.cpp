@@ -1,5 +1,5 @@
-// The host's core table (HostCore), its tracked memory, the "ms" message table
-// and the log of host function calls.
+// The host's core table (HostCore), the "ms" message table and the log of
+// host function calls.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -8,55 +8,6 @@
 
 namespace standin {
 namespace {
-
-// A single block larger than this is refused like an exhausted heap would
-// refuse it, so that a hostile count fails cleanly instead of reserving
-// gigabytes (and a sanitizer build does not abort on the request).
-constexpr uint64_t kMaxBlockBytes = uint64_t{1} << 31;
-
-// Every block carries a small header in front of what the module sees: its
-// size and a mark that tells the host's own blocks from foreign ones. The
-// header keeps the bookkeeping O(1) per block, as imports make millions.
-struct BlockHeader {
-    uint64_t size;
-    uint64_t mark;
-};
-constexpr uint64_t kBlockMark = 0x54414D4C4F524E21ull;
-constexpr uint64_t kFreedMark = 0x4652454544424C4Bull;
-static_assert(sizeof(BlockHeader) == 16, "blocks stay 16-byte aligned");
-
-struct Memory {
-    int64_t liveBlocks = 0;
-    int64_t allocationCount = 0;
-    int64_t failCountdown = 0;  // 0: no failure scheduled
-};
-
-Memory& TheMemory() {
-    static Memory memory;
-    return memory;
-}
-
-[[noreturn]] void ForeignBlock(const char* operation, const void* block) {
-    std::fprintf(stderr, "stand-in host: %s of a block the host never gave out (%p)\n", operation, block);
-    std::abort();
-}
-
-BlockHeader* HeaderOf(const void* block, const char* operation) {
-    auto* header = reinterpret_cast<BlockHeader*>(const_cast<char*>(static_cast<const char*>(block)) -
-                                                  sizeof(BlockHeader));
-    if (header->mark != kBlockMark) ForeignBlock(operation, block);
-    return header;
-}
-
-void* BlockOf(BlockHeader* header) { return reinterpret_cast<char*>(header) + sizeof(BlockHeader); }
-
-// Counts one allocation or reallocation and tells whether it is the one
-// scheduled to fail.
-bool ScheduledFailure() {
-    Memory& memory = TheMemory();
-    ++memory.allocationCount;
-    return memory.failCountdown > 0 && --memory.failCountdown == 0;
-}
 
 void* AllocSlot(uint64_t count, uint64_t size) { return detail::Alloc(count, size); }
 void FreeSlot(void* block) { detail::Free(block); }
@@ -77,40 +28,6 @@ HostNamingPrefs g_namingPrefs = [] {
 }  // namespace
 
 namespace detail {
-
-void* Alloc(uint64_t count, uint64_t size) {
-    if (ScheduledFailure()) return nullptr;
-    if (size != 0 && count > kMaxBlockBytes / size) return nullptr;  // also catches count * size overflow
-    const uint64_t bytes = count * size;
-    auto* header = static_cast<BlockHeader*>(std::calloc(1, sizeof(BlockHeader) + bytes));
-    if (!header) return nullptr;
-    *header = {bytes, kBlockMark};
-    ++TheMemory().liveBlocks;
-    return BlockOf(header);
-}
-
-// Realloc of null allocates; the bytes beyond the old size read as zero.
-void* Realloc(void* block, uint64_t newSize) {
-    if (!block) return Alloc(1, newSize);
-    BlockHeader* header = HeaderOf(block, "reallocation");
-    if (ScheduledFailure() || newSize > kMaxBlockBytes) return nullptr;
-    const uint64_t oldSize = header->size;
-    auto* moved = static_cast<BlockHeader*>(std::realloc(header, sizeof(BlockHeader) + newSize));
-    if (!moved) return nullptr;
-    moved->size = newSize;
-    if (newSize > oldSize) std::memset(static_cast<char*>(BlockOf(moved)) + oldSize, 0, newSize - oldSize);
-    return BlockOf(moved);
-}
-
-void Free(void* block) {
-    if (!block) return;
-    BlockHeader* header = HeaderOf(block, "free");
-    header->mark = kFreedMark;
-    --TheMemory().liveBlocks;
-    std::free(header);
-}
-
-uint64_t BlockSize(const void* block) { return block ? HeaderOf(block, "size query")->size : 0; }
 
 char* CopyText(const char* text) {
     const uint64_t bytes = std::strlen(text) + 1;
@@ -174,8 +91,5 @@ std::vector<HostCall> CallsOf(const std::string& function) {
 const std::vector<std::pair<std::string, std::string>>& Messages() { return g_messages; }
 void ClearMessages() { g_messages.clear(); }
 
-int64_t LiveBlocks() { return TheMemory().liveBlocks; }
-int64_t AllocationCount() { return TheMemory().allocationCount; }
-void FailAllocationAt(int64_t n) { TheMemory().failCountdown = n < 0 ? 0 : n; }
 
 }  // namespace standin

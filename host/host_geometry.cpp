@@ -31,67 +31,161 @@ int64_t Slots(T* const* array, int32_t claimed) {
     return std::clamp<int64_t>(claimed, 0, Slots(array));
 }
 
-// Frees every record of a pointer array with its extra block, then the array.
-template <typename T>
-void FreeRecordsWithExtras(T**& array) {
+// ---- Walking the blocks an object owns ---------------------------------------------
+// Each walk hands every block to `visit` after the last read of it and after
+// the blocks it holds, so `visit` may free it.
+
+// Every record of a pointer array with its extra block, then the array.
+template <typename T, typename Visit>
+void VisitRecordsWithExtras(T* const* array, Visit& visit) {
     const int64_t count = Slots(array);
     for (int64_t i = 0; i < count; ++i) {
         if (!array[i]) continue;
-        Free(array[i]->extra);
-        Free(array[i]);
+        visit(array[i]->extra);
+        visit(array[i]);
     }
-    FreeField(array);
+    visit(array);
 }
 
-void FreePoints(HostGeometry* geometry) {
-    FreeRecordsWithExtras(geometry->points);
-    geometry->pointCount = 0;
-}
-
-void FreePolygon(HostPolygon* polygon) {
-    FreeRecordsWithExtras(polygon->corners);
-    Free(polygon->extra);
-    Free(polygon);
-}
-
-void FreePolygons(HostGeometry* geometry) {
+template <typename Visit>
+void VisitPolygons(const HostGeometry* geometry, Visit& visit) {
     const int64_t count = Slots(geometry->polygons);
     for (int64_t i = 0; i < count; ++i) {
-        if (geometry->polygons[i]) FreePolygon(geometry->polygons[i]);
+        HostPolygon* polygon = geometry->polygons[i];
+        if (!polygon) continue;
+        VisitRecordsWithExtras(polygon->corners, visit);
+        visit(polygon->extra);
+        visit(polygon);
     }
-    FreeField(geometry->polygons);
-    geometry->polygonCount = 0;
-    geometry->polygonCount2 = 0;
+    visit(geometry->polygons);
 }
 
-void FreeUVPolygons(HostUVMap* map) {
+template <typename Visit>
+void VisitUVPolygons(const HostUVMap* map, Visit& visit) {
     const int64_t count = Slots(map->polygonUV);
-    for (int64_t i = 0; i < count; ++i) Free(map->polygonUV[i]);
-    FreeField(map->polygonUV);
+    for (int64_t i = 0; i < count; ++i) visit(map->polygonUV[i]);
+    visit(map->polygonUV);
 }
 
-void FreeUVMaps(HostGeometry* geometry) {
+template <typename Visit>
+void VisitUVMaps(const HostGeometry* geometry, Visit& visit) {
     const int64_t count = Slots(geometry->uvMaps);
     for (int64_t i = 0; i < count; ++i) {
         HostUVMap* map = geometry->uvMaps[i];
         if (!map) continue;
-        FreeUVPolygons(map);
-        Free(map->name);
-        Free(map->pointEntries);
-        Free(map->pointIndex);
-        Free(map->polygonEntries);
-        Free(map);
+        VisitUVPolygons(map, visit);
+        visit(map->name);
+        visit(map->pointEntries);
+        visit(map->pointIndex);
+        visit(map->polygonEntries);
+        visit(map);
     }
-    FreeField(geometry->uvMaps);
-    geometry->uvMapCount = 0;
+    visit(geometry->uvMaps);
 }
 
-void FreeDerived(HostGeometry* geometry) {
-    FreeField(geometry->edges);
+template <typename Visit>
+void VisitHostList(const HostList& list, Visit& visit) {
+    void* node = list.head;
+    while (node) {
+        void* next = *static_cast<void**>(node);
+        visit(node);
+        node = next;
+    }
+}
+
+template <typename Visit>
+void VisitSurface(HostSurface* surface, Visit& visit) {
+    visit(surface->name);
+    visit(surface->block1488);
+    visit(surface->block1552);
+    VisitHostList(surface->dataList, visit);
+    visit(surface);
+}
+
+template <typename Visit>
+void VisitSurfaces(const HostGeometry* geometry, Visit& visit) {
+    HostSurface* surface = geometry->surfaceList;
+    while (surface) {
+        HostSurface* next = surface->next;
+        VisitSurface(surface, visit);
+        surface = next;
+    }
+    visit(geometry->surfaceArray);
+}
+
+// What a geometry holds: points, polygons, UV maps, edges and normals, and
+// unless `keepSurfaces` its surfaces. Null blocks are visited too.
+template <typename Visit>
+void VisitGeometryContents(const HostGeometry* geometry, bool keepSurfaces, Visit& visit) {
+    VisitUVMaps(geometry, visit);
+    VisitPolygons(geometry, visit);
+    VisitRecordsWithExtras(geometry->points, visit);
+    visit(geometry->edges);
+    visit(geometry->normals);
+    if (!keepSurfaces) VisitSurfaces(geometry, visit);
+}
+
+// The object's blocks besides its geometry's contents.
+template <typename Visit>
+void VisitObjectShell(HostObject* object, Visit& visit) {
+    visit(object->geometry);
+    visit(object->path);
+    visit(object->fileName);
+    visit(object->name);
+    visit(object->block120);
+    visit(object);
+}
+
+template <typename Visit>
+void VisitObject(HostObject* object, Visit& visit) {
+    if (object->geometry) VisitGeometryContents(object->geometry, false, visit);
+    VisitObjectShell(object, visit);
+}
+
+// Every field and count that referred to the contents a geometry released.
+void ClearGeometryFields(HostGeometry* geometry, bool keepSurfaces) {
+    geometry->points = nullptr;
+    geometry->pointCount = 0;
+    geometry->polygons = nullptr;
+    geometry->polygonCount = 0;
+    geometry->polygonCount2 = 0;
+    geometry->uvMaps = nullptr;
+    geometry->uvMapCount = 0;
+    geometry->edges = nullptr;
     geometry->edgeCount = 0;
-    FreeField(geometry->normals);
+    geometry->normals = nullptr;
     geometry->normalCount = 0;
     geometry->box = HostBoundingBox{};
+    if (keepSurfaces) return;
+    geometry->surfaceList = nullptr;
+    geometry->surfaceArray = nullptr;
+    geometry->surfaceCount = 0;
+}
+
+// An object whose blocks all lie in one zone that holds nothing else goes at
+// once: the walk counts its blocks against the zone's, so a block of the zone
+// that nothing reaches keeps it from going (and stays counted as live).
+bool ReleaseObjectInBulk(HostObject* object) {
+    Zone* zone = nullptr;
+    int64_t held = 0;
+    bool oneZone = true;
+    auto count = [&](const void* block) {
+        if (!block || !oneZone) return;
+        Zone* own = ZoneOf(block);
+        if (zone && own != zone) oneZone = false;
+        zone = own;
+        ++held;
+    };
+    VisitObject(object, count);
+    return oneZone && ReleaseZoneWhole(zone, held);
+}
+
+void FreeBlock(const void* block) { Free(const_cast<void*>(block)); }
+
+void FreeUVPolygons(HostUVMap* map) {
+    auto free = FreeBlock;
+    VisitUVPolygons(map, free);
+    map->polygonUV = nullptr;
 }
 
 // The polygon at `i`, when the polygons array holds one there.
@@ -181,56 +275,47 @@ void SetSurfaceDefaults(HostSurface* surface) {
 }
 
 void ClearHostList(HostList* list) {
-    void* node = list->head;
-    while (node) {
-        void* next = *static_cast<void**>(node);
-        Free(node);
-        node = next;
-    }
+    auto free = FreeBlock;
+    VisitHostList(*list, free);
     list->head = nullptr;
     list->count = 0;
 }
 
 void FreeSurface(HostSurface* surface) {
-    Free(surface->name);
-    Free(surface->block1488);
-    Free(surface->block1552);
-    ClearHostList(&surface->dataList);
-    Free(surface);
+    auto free = FreeBlock;
+    VisitSurface(surface, free);
 }
 
 void FreeSurfaceList(HostGeometry* geometry) {
-    HostSurface* surface = geometry->surfaceList;
-    while (surface) {
-        HostSurface* next = surface->next;
-        FreeSurface(surface);
-        surface = next;
-    }
+    auto free = FreeBlock;
+    VisitSurfaces(geometry, free);
     geometry->surfaceList = nullptr;
-    FreeField(geometry->surfaceArray);
+    geometry->surfaceArray = nullptr;
     geometry->surfaceCount = 0;
 }
 
 void FreeGeometryContents(HostGeometry* geometry, bool keepSurfaces) {
-    FreeUVMaps(geometry);
-    FreePolygons(geometry);
-    FreePoints(geometry);
-    FreeDerived(geometry);
-    if (!keepSurfaces) FreeSurfaceList(geometry);
+    auto free = FreeBlock;
+    VisitGeometryContents(geometry, keepSurfaces, free);
+    ClearGeometryFields(geometry, keepSurfaces);
 }
 
 void FreeObjectShell(HostObject* object) {
-    FreeField(object->geometry);
-    FreeField(object->path);
-    FreeField(object->fileName);
-    FreeField(object->name);
-    FreeField(object->block120);
-    Free(object);
+    auto free = FreeBlock;
+    VisitObjectShell(object, free);
 }
 
 void FreeObjectEverything(HostObject* object) {
+    if (ReleaseObjectInBulk(object)) return;
     if (object->geometry) FreeGeometryContents(object->geometry, false);
     FreeObjectShell(object);
+}
+
+uint64_t ObjectBytes(HostObject* object) {
+    uint64_t bytes = 0;
+    auto sum = [&bytes](const void* block) { bytes += BlockSize(block); };
+    VisitObject(object, sum);
+    return bytes;
 }
 
 void ComputeBoundingBox(HostPoint* const* points, int32_t count, HostBoundingBox* box) {

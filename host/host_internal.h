@@ -24,7 +24,7 @@
 
 namespace standin::detail {
 
-// ---- Memory (host_core.cpp) -------------------------------------------------------
+// ---- Memory (host_memory.cpp) -----------------------------------------------------
 
 // The HostCore slots as the host itself uses them: tracked, fault-injectable.
 void* Alloc(uint64_t count, uint64_t size);
@@ -32,6 +32,28 @@ void* Realloc(void* block, uint64_t newSize);
 void Free(void* block);
 // The size a live block was given with, 0 for null. Aborts for a foreign block.
 uint64_t BlockSize(const void* block);
+
+// A zone: the blocks made while it is current (one load, or one object the
+// host models), which can be released together.
+struct Zone;
+// The zone of a live block. Aborts for a foreign block.
+Zone* ZoneOf(const void* block);
+// Releases every block of `zone` at once when `heldBlocks`, the blocks found
+// in it by walking what is being released, are all it holds; false (nothing
+// done) otherwise, so a block nothing reaches any more stays counted.
+bool ReleaseZoneWhole(Zone* zone, int64_t heldBlocks);
+
+// Makes a fresh zone current for its lifetime; the zone goes when its last block does.
+class ZoneScope {
+public:
+    ZoneScope();
+    ~ZoneScope();
+    ZoneScope(const ZoneScope&) = delete;
+    ZoneScope& operator=(const ZoneScope&) = delete;
+
+private:
+    Zone* previous_;
+};
 // Frees `*field` when set and clears it.
 template <typename T>
 void FreeField(T*& field) {
@@ -87,7 +109,10 @@ void FreeGeometryContents(HostGeometry* geometry, bool keepSurfaces);
 // Frees the geometry record, the object's blocks at 96, 104, 112 and 120 and the
 // object. The geometry's contents must already be freed.
 void FreeObjectShell(HostObject* object);
+// Releases the object and all it owns; in one go when its blocks make up a zone.
 void FreeObjectEverything(HostObject* object);
+// The bytes of every host block the object holds.
+uint64_t ObjectBytes(HostObject* object);
 
 void ComputeBoundingBox(HostPoint* const* points, int32_t count, HostBoundingBox* box);
 bool CreateEdgeList(HostGeometry* geometry);

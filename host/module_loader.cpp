@@ -158,6 +158,7 @@ int32_t CheckFile(const Server& server, const std::string& path) {
 int32_t LoadFile(const Server& server, HostObject** slot, const std::string& path, uint32_t loadFlags,
                  uint32_t pointDataSize, uint64_t hostValue) {
     if (!server.isImport || !server.record->load) return 0;
+    detail::ZoneScope zone;  // what this load makes can be released together
     return server.record->load(slot, path.c_str(), 0, pointDataSize, loadFlags, hostValue, 0, 0);
 }
 
@@ -177,6 +178,8 @@ void DestroyObject(HostObject* object) {
     }
     detail::FreeObjectEverything(object);
 }
+
+int64_t ObjectBytes(HostObject* object) { return object ? static_cast<int64_t>(detail::ObjectBytes(object)) : 0; }
 
 bool ModuleHeapFailAt(int64_t n) {
     auto failAt = reinterpret_cast<void (*)(int64_t)>(ModuleSymbol("TamlornTestHeapFailAt"));

@@ -180,6 +180,7 @@ bool BuildGeometry(HostGeometry* geometry, const ObjectDesc& desc) {
 // polygons, and when the host runs out of memory (nothing is left allocated).
 HostObject* BuildObject(const ObjectDesc& desc) {
     if (!DescIsValid(desc)) return nullptr;
+    detail::ZoneScope zone;  // the object's blocks can be released together
     auto* object = NewRecord<HostObject>();
     if (!object) return nullptr;
     object->name = detail::CopyText(desc.name.c_str());

@@ -122,6 +122,11 @@ void ClearMessages();
 
 // Blocks handed out by the allocation slots (3 and 5) and not yet freed.
 int64_t LiveBlocks();
+// The bytes those blocks were given with.
+int64_t LiveBytes();
+// The bytes of the host blocks a finished object holds (records, arrays,
+// names, edges, normals, UV data). Null answers 0.
+int64_t ObjectBytes(HostObject* object);
 // Allocations and reallocations made since the process started.
 int64_t AllocationCount();
 // After FailAllocationAt(n), n >= 1, the nth allocation or reallocation from
