@@ -4,6 +4,7 @@
 //
 //   tamlorn-convert --info [--json [--full]] [--module PATH] INPUT
 //   tamlorn-convert [--module PATH] INPUT OUTPUT
+//   tamlorn-convert --check [--module PATH] INPUT
 //
 // The module is reached only through the stand-in host's API; which server
 // loads the file is decided by content, in the module's own detection order,
@@ -44,7 +45,8 @@ enum ExitCode : int {
 
 constexpr const char* kUsageLine =
     "usage: tamlorn-convert --info [--json [--full]] [--module PATH] INPUT\n"
-    "       tamlorn-convert [--module PATH] INPUT OUTPUT";
+    "       tamlorn-convert [--module PATH] INPUT OUTPUT\n"
+    "       tamlorn-convert --check [--module PATH] INPUT";
 
 constexpr const char* kHelpText =
     "Loads INPUT through the module's import servers, as the host does, and\n"
@@ -56,13 +58,14 @@ constexpr const char* kHelpText =
     "OUTPUT as it was; INPUT is never written.\n"
     "\n"
     "  --info         print a summary of the loaded object\n"
+    "  --check        only read and validate INPUT (no object is built)\n"
     "  --json         print the summary as one JSON object\n"
     "  --full         with --json: also every point position, every polygon and\n"
     "                 every UV map entry\n"
     "  --module PATH  load the module from PATH instead of the one beside this program\n"
     "  --help         show this text\n"
     "\n"
-    "exit status: 0 done, 1 usage error, 2 INPUT cannot be read,\n"
+    "exit status: 0 done (or INPUT valid), 1 usage error, 2 INPUT cannot be read,\n"
     "3 not a recognised format, 4 recognised but the load failed,\n"
     "5 OUTPUT cannot be written\n";
 
@@ -71,6 +74,7 @@ constexpr const char* kHelpText =
 struct Options {
     bool help = false;
     bool info = false;
+    bool check = false;
     bool json = false;
     bool full = false;
     std::string modulePath;
@@ -96,6 +100,8 @@ ParsedArguments ParseArguments(int argc, char** argv) {
             options.help = true;
         } else if (arg == "--info") {
             options.info = true;
+        } else if (arg == "--check") {
+            options.check = true;
         } else if (arg == "--json") {
             options.json = true;
         } else if (arg == "--full") {
@@ -114,7 +120,10 @@ ParsedArguments ParseArguments(int argc, char** argv) {
         }
     }
     if (options.help) return parsed;
-    if (!options.info) {
+    if (options.check) {
+        if (options.info || options.json || options.full) parsed.error = "--check goes alone with INPUT";
+        if (options.inputs.size() != 1) parsed.error = "--check takes exactly one INPUT file";
+    } else if (!options.info) {
         if (options.inputs.size() != 2) parsed.error = "give --info INPUT, or INPUT OUTPUT";
         if (options.json || options.full) parsed.error = "--json and --full go with --info";
     } else if (options.inputs.size() != 1) {
@@ -564,7 +573,9 @@ struct LoadedInput {
     const Format* format = nullptr;
 };
 
-LoadedInput LoadInput(const std::string& input, LoadedObject& object) {
+// Load flags that ask for no object make the module read and validate the
+// whole file and build nothing; the object then stays empty.
+LoadedInput LoadInput(const std::string& input, LoadedObject& object, uint32_t loadFlags = kLoadNewObject) {
     const FileFacts facts = InspectInput(input);
     if (facts.failCode != kExitLoaded) return {Fail(facts.failCode, input, facts.reason)};
     const standin::Server* server = nullptr;
@@ -586,9 +597,9 @@ LoadedInput LoadInput(const std::string& input, LoadedObject& object) {
                      facts.binaryDxf ? "binary DXF is not supported (only ASCII DXF can be read)"
                                      : "not a recognised format (Wavefront OBJ, 3D Studio or ASCII DXF)")};
     }
-    const int32_t loaded = standin::LoadFile(*server, object.slot(), input, kLoadNewObject);
+    const int32_t loaded = standin::LoadFile(*server, object.slot(), input, loadFlags);
     ReportModuleMessages(input);
-    if (!loaded || !object.get()) {
+    if (!loaded || (loadFlags != 0 && !object.get())) {
         return {Fail(kExitLoadFailed, input,
                      std::string("recognised as ") + format->title +
                          " but the load failed (damaged or unsupported content)")};
@@ -604,6 +615,15 @@ int RunInfo(const Options& options) {
     const ObjectSummary summary = Summarise(input, *loaded.format, *object.get());
     const std::string text = options.json ? JsonSummary(summary, options.full) : HumanSummary(summary);
     std::fwrite(text.data(), 1, text.size(), stdout);
+    return kExitLoaded;
+}
+
+int RunCheck(const Options& options) {
+    const std::string& input = options.inputs.front();
+    LoadedObject object;
+    const LoadedInput loaded = LoadInput(input, object, 0);
+    if (loaded.exitCode != kExitLoaded) return loaded.exitCode;
+    std::printf("%s: valid %s file\n", input.c_str(), loaded.format->title);
     return kExitLoaded;
 }
 
@@ -779,5 +799,6 @@ int main(int argc, char** argv) {
         return Fail(kExitLoadFailed, options.inputs.front(),
                     "cannot load the module " + modulePath + ": " + module.error());
     }
+    if (options.check) return RunCheck(options);
     return options.info ? RunInfo(options) : RunConvert(options.inputs[0], options.inputs[1]);
 }

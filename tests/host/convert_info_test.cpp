@@ -220,6 +220,8 @@ TEST_F(ConvertInfo, FailuresExitWithTheirCodeAndReason) {
         {{"--json", box, out}, 1, "", kUsage},
         {{"--info", "--full", box}, 1, "", kUsage},
         {{"--info", box, "--module"}, 1, "", kUsage},
+        {{"--check", "--info", box}, 1, "", kUsage},
+        {{"--check", "--json", box}, 1, "", kUsage},
         {{"--info", missing}, 2, missing, "no such file"},
         {{"--info", "--json", dir_.string()}, 2, dir_.string(), "directory"},
         {{"--info", "--module=" + bogus, (dir_ / "gone.obj").string()}, 2, "gone.obj", "no such file"},
@@ -228,6 +230,8 @@ TEST_F(ConvertInfo, FailuresExitWithTheirCodeAndReason) {
         {{"--info", "--json", binary}, 3, binary, "binary DXF is not supported"},
         {{"--info", "--module", TAMLORN_MODULE_PATH, notes}, 3, notes, "not a recognised format"},
         {{"--info", noMesh}, 4, noMesh, "load failed"},
+        {{"--check", notes}, 3, notes, "not a recognised format"},
+        {{"--check", noMesh}, 4, noMesh, "load failed"},
         {{"--info", "--module", bogus, notes}, 4, bogus, "cannot load the module"},
     };
     for (const auto& row : rows) {
@@ -243,6 +247,15 @@ TEST_F(ConvertInfo, FailuresExitWithTheirCodeAndReason) {
         EXPECT_NE(run.err.find(row.named), std::string::npos) << run.err;
     }
     EXPECT_FALSE(fs::exists(out));
+}
+
+// --check reads and validates the whole file without building an object.
+TEST_F(ConvertInfo, CheckNamesTheFormatOfAValidFile) {
+    const std::string box = Write("box.3ds", k3DSBytes).string();
+    const RunResult run = Convert({"--check", box});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, box + ": valid 3D Studio file\n");
+    EXPECT_EQ(run.err, "");
 }
 
 // Each file's JSON summary, with and without --full, is the object worked out
