@@ -188,73 +188,94 @@ void FreeUVPolygons(HostUVMap* map) {
     map->polygonUV = nullptr;
 }
 
-// The polygon at `i`, when the polygons array holds one there.
-const HostPolygon* PolygonAt(const HostGeometry* geometry, int64_t i) {
-    return i < Slots(geometry->polygons) ? geometry->polygons[i] : nullptr;
-}
+// A polygon's corners, as many as its corners block holds of those it claims.
+struct Corners {
+    HostPolygonVertex* const* corners;
+    int64_t count;
 
-// The corner's point, or null for a missing corner.
-const HostPoint* CornerPoint(const HostPolygon* polygon, int64_t k) {
-    if (k >= Slots(polygon->corners, polygon->cornerCount)) return nullptr;
-    const HostPolygonVertex* corner = polygon->corners[k];
-    return corner ? corner->point : nullptr;
+    // The corner's point, or null for a missing corner.
+    const HostPoint* Point(int64_t k) const {
+        const HostPolygonVertex* corner = corners[k];
+        return corner ? corner->point : nullptr;
+    }
+};
+
+Corners CornersOf(const HostPolygon* polygon) { return {polygon->corners, Slots(polygon->corners, polygon->cornerCount)}; }
+
+// How many of the geometry's polygons its polygons array holds.
+int64_t PolygonsHeld(const HostGeometry* geometry) {
+    return Slots(geometry->polygons, geometry->polygonCount);
 }
 
 HostNormal NewellNormal(const HostPolygon* polygon) {
-    const int64_t n = Slots(polygon->corners, polygon->cornerCount);
+    const Corners corners = CornersOf(polygon);
+    const int64_t n = corners.count;
     double x = 0, y = 0, z = 0;
+    const HostPoint* current = n > 0 ? corners.Point(0) : nullptr;
     for (int64_t k = 0; k < n; ++k) {
-        const HostPoint* current = CornerPoint(polygon, k);
-        const HostPoint* next = CornerPoint(polygon, (k + 1) % n);
+        const HostPoint* next = corners.Point(k + 1 < n ? k + 1 : 0);
         if (!current || !next) return {};
         const double* a = current->position1;
         const double* b = next->position1;
         x += (a[1] - b[1]) * (a[2] + b[2]);
         y += (a[2] - b[2]) * (a[0] + b[0]);
         z += (a[0] - b[0]) * (a[1] + b[1]);
+        current = next;
     }
     const double length = std::sqrt(x * x + y * y + z * z);
     if (!(length > kMinNormalLength) || !std::isfinite(length)) return {};
     return {x / length, y / length, z / length};
 }
 
-// The polygon's edges as point-index pairs (a < b): a closed ring for three or
-// more corners, one edge for a line, none for a dot; repeated points add none.
-void CollectEdges(const HostPolygon* polygon, std::vector<uint64_t>& edges) {
-    const int64_t n = Slots(polygon->corners, polygon->cornerCount);
-    const int64_t ringEdges = n >= 3 ? n : (n == 2 ? 1 : 0);
-    for (int64_t k = 0; k < ringEdges; ++k) {
-        const HostPoint* from = CornerPoint(polygon, k);
-        const HostPoint* to = CornerPoint(polygon, (k + 1) % n);
+// A closed ring of edges for three or more corners, one edge for a line, none for a dot.
+int64_t RingEdges(int64_t corners) { return corners >= 3 ? corners : (corners == 2 ? 1 : 0); }
+
+// Appends the polygon's edges as packed point-index pairs (a < b) at `pairs`;
+// repeated points add none. Answers the end of what it wrote.
+uint64_t* CollectEdges(const HostPolygon* polygon, uint64_t* pairs) {
+    const Corners corners = CornersOf(polygon);
+    const int64_t n = corners.count;
+    for (int64_t k = 0; k < RingEdges(n); ++k) {
+        const HostPoint* from = corners.Point(k);
+        const HostPoint* to = corners.Point(k + 1 < n ? k + 1 : 0);
         if (!from || !to || from->index == to->index) continue;
         const auto [a, b] = std::minmax(from->index, to->index);
         if (a < 0) continue;  // not an index of the points array
-        edges.push_back(uint64_t{static_cast<uint32_t>(a)} << 32 | static_cast<uint32_t>(b));
+        *pairs++ = uint64_t{static_cast<uint32_t>(a)} << 32 | static_cast<uint32_t>(b);
     }
+    return pairs;
 }
 
-// Packed (a, b) pairs sorted and made distinct: bucketed by a, then each
-// bucket sorted by b.
-std::vector<uint64_t> SortPairs(const std::vector<uint64_t>& pairs) {
+// Packed (a, b) pairs sorted and made distinct into `sorted` (room for all of
+// them): bucketed by a with a counting sort, then each bucket's few pairs
+// sorted by b. Answers how many distinct pairs there are, or -1 without memory.
+int64_t SortDistinctPairs(const uint64_t* pairs, int64_t count, uint64_t* sorted) {
     uint32_t maxA = 0;
-    for (uint64_t pair : pairs) maxA = std::max(maxA, static_cast<uint32_t>(pair >> 32));
-    std::vector<uint32_t> start(pairs.empty() ? 1 : size_t{maxA} + 2, 0);
-    for (uint64_t pair : pairs) ++start[(pair >> 32) + 1];
-    for (size_t a = 1; a < start.size(); ++a) start[a] += start[a - 1];
-    std::vector<uint64_t> sorted(pairs.size());
-    std::vector<uint32_t> next(start.begin(), start.end() - 1);
-    for (uint64_t pair : pairs) sorted[next[pair >> 32]++] = pair;
-    for (size_t a = 0; a + 1 < start.size(); ++a) std::sort(sorted.begin() + start[a], sorted.begin() + start[a + 1]);
-    sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
-    return sorted;
+    for (int64_t i = 0; i < count; ++i) maxA = std::max(maxA, static_cast<uint32_t>(pairs[i] >> 32));
+    ScratchArray<uint32_t> start(uint64_t{maxA} + 2);
+    if (!start.data()) return -1;
+    uint32_t* next = start.data();
+    for (int64_t i = 0; i < count; ++i) ++next[(pairs[i] >> 32) + 1];
+    for (uint64_t a = 1; a < uint64_t{maxA} + 2; ++a) next[a] += next[a - 1];
+    for (int64_t i = 0; i < count; ++i) sorted[next[pairs[i] >> 32]++] = pairs[i];
+    // next[a] is now where bucket a ends.
+    int64_t distinct = 0;
+    uint64_t begin = 0;
+    for (uint64_t a = 0; a <= maxA; ++a) {
+        std::sort(sorted + begin, sorted + next[a]);
+        for (uint64_t i = begin; i < next[a]; ++i) {
+            if (distinct == 0 || sorted[distinct - 1] != sorted[i]) sorted[distinct++] = sorted[i];
+        }
+        begin = next[a];
+    }
+    return distinct;
 }
 
-// Sets the UV of the first still unset corner of `polygon` that uses `point`.
-void AssignCornerUV(const HostPolygon* polygon, const UVMapPolygonEntry& entry, HostUVCorner* corners,
-                    int64_t n) {
-    for (int64_t k = 0; k < n; ++k) {
-        if (corners[k].assigned != 0.0f || CornerPoint(polygon, k) != entry.point) continue;
-        corners[k] = {entry.u, entry.v, 1.0f};
+// Sets the UV of the first still unset corner that uses `point`.
+void AssignCornerUV(const Corners& corners, const UVMapPolygonEntry& entry, HostUVCorner* uv) {
+    for (int64_t k = 0; k < corners.count; ++k) {
+        if (uv[k].assigned != 0.0f || corners.Point(k) != entry.point) continue;
+        uv[k] = {entry.u, entry.v, 1.0f};
         return;
     }
 }
@@ -332,27 +353,39 @@ void ComputeBoundingBox(HostPoint* const* points, int32_t count, HostBoundingBox
     }
 }
 
-// The distinct edges in ascending (a, b) order. Pairs are bucketed by their
-// smaller point first (a counting sort), so only each point's few edges are
-// sorted: linear work on objects of millions of polygons.
+// The distinct edges in ascending (a, b) order, in passes over the polygons
+// (to size the pairs, then to collect them) and a counting sort by the
+// smaller point, so only each point's few edges are sorted: linear work on
+// objects of millions of polygons.
 bool CreateEdgeList(HostGeometry* geometry) {
     FreeField(geometry->edges);
     geometry->edgeCount = 0;
-    std::vector<uint64_t> pairs;
-    for (int64_t i = 0; i < geometry->polygonCount; ++i) {
-        if (const HostPolygon* polygon = PolygonAt(geometry, i)) CollectEdges(polygon, pairs);
+    const int64_t polygons = PolygonsHeld(geometry);
+    uint64_t room = 0;
+    for (int64_t i = 0; i < polygons; ++i) {
+        if (const HostPolygon* polygon = geometry->polygons[i]) room += RingEdges(CornersOf(polygon).count);
     }
-    std::vector<uint64_t> edges = SortPairs(pairs);
-    if (edges.empty()) return true;
-    geometry->edges = static_cast<HostEdge*>(Alloc(edges.size(), sizeof(HostEdge)));
+    ScratchArray<uint64_t> pairs(room);
+    ScratchArray<uint64_t> sorted(room);
+    if (room > 0 && (!pairs.data() || !sorted.data())) return false;
+    uint64_t* end = pairs.data();
+    for (int64_t i = 0; i < polygons; ++i) {
+        if (const HostPolygon* polygon = geometry->polygons[i]) end = CollectEdges(polygon, end);
+    }
+    const int64_t distinct = SortDistinctPairs(pairs.data(), end - pairs.data(), sorted.data());
+    if (distinct <= 0) return distinct == 0;
+    geometry->edges = static_cast<HostEdge*>(Alloc(static_cast<uint64_t>(distinct), sizeof(HostEdge)));
     if (!geometry->edges) return false;
-    for (size_t i = 0; i < edges.size(); ++i) {
-        geometry->edges[i] = {static_cast<int32_t>(edges[i] >> 32), static_cast<int32_t>(edges[i] & 0xFFFFFFFFu)};
+    for (int64_t i = 0; i < distinct; ++i) {
+        const uint64_t edge = sorted.data()[i];
+        geometry->edges[i] = {static_cast<int32_t>(edge >> 32), static_cast<int32_t>(edge & 0xFFFFFFFFu)};
     }
-    geometry->edgeCount = static_cast<int32_t>(edges.size());
+    geometry->edgeCount = static_cast<int32_t>(distinct);
     return true;
 }
 
+// One normal per polygon the geometry counts; a polygon its array does not
+// hold gets none (zero).
 bool CreateNormals(HostGeometry* geometry) {
     FreeField(geometry->normals);
     geometry->normalCount = 0;
@@ -360,9 +393,9 @@ bool CreateNormals(HostGeometry* geometry) {
     if (count == 0) return true;
     geometry->normals = static_cast<HostNormal*>(Alloc(count, sizeof(HostNormal)));
     if (!geometry->normals) return false;
-    for (int64_t i = 0; i < count; ++i) {
-        const HostPolygon* polygon = PolygonAt(geometry, i);
-        geometry->normals[i] = polygon ? NewellNormal(polygon) : HostNormal{};
+    const int64_t held = PolygonsHeld(geometry);
+    for (int64_t i = 0; i < held; ++i) {
+        if (const HostPolygon* polygon = geometry->polygons[i]) geometry->normals[i] = NewellNormal(polygon);
     }
     geometry->normalCount = static_cast<int32_t>(count);
     return true;
@@ -376,8 +409,9 @@ bool CreateUVPolygons(HostGeometry* geometry, int32_t mapIndex) {
     HostUVMap* map = geometry->uvMaps[mapIndex];
     if (!map) return false;
     const int64_t polygons = std::max(0, geometry->polygonCount);
-    const auto held = static_cast<int64_t>(BlockSize(map->polygonEntries) / sizeof(UVMapPolygonEntry));
-    const int64_t entries = std::clamp<int64_t>(map->polygonEntryCount, 0, held);
+    const int64_t held = PolygonsHeld(geometry);
+    const auto entriesHeld = static_cast<int64_t>(BlockSize(map->polygonEntries) / sizeof(UVMapPolygonEntry));
+    const int64_t entries = std::clamp<int64_t>(map->polygonEntryCount, 0, entriesHeld);
     if (Slots(map->polygonUV) != polygons || map->uvEntriesDone > entries) {
         FreeUVPolygons(map);
         map->uvEntriesDone = 0;
@@ -387,24 +421,28 @@ bool CreateUVPolygons(HostGeometry* geometry, int32_t mapIndex) {
         map->polygonUV = static_cast<HostUVCorner**>(Alloc(polygons, sizeof(HostUVCorner*)));
         if (!map->polygonUV) return false;
     }
+    // A polygon's entries come one after another: its corners are looked up once.
+    const HostPolygon* last = nullptr;
+    Corners corners{};
     for (int64_t j = std::max(0, map->uvEntriesDone); j < entries; ++j) {
         const UVMapPolygonEntry& entry = map->polygonEntries[j];
         const HostPolygon* polygon = entry.polygon;
         // An entry whose polygon is not the one at its own index is ignored.
-        if (!polygon || polygon->index < 0 || polygon->index >= polygons) continue;
-        if (PolygonAt(geometry, polygon->index) != polygon) continue;
-        const int64_t corners = Slots(polygon->corners, polygon->cornerCount);
-        if (corners == 0) continue;
+        if (!polygon || polygon->index < 0 || polygon->index >= held) continue;
+        if (geometry->polygons[polygon->index] != polygon) continue;
+        if (polygon != last) corners = CornersOf(polygon);
+        last = polygon;
+        if (corners.count == 0) continue;
         HostUVCorner*& uv = map->polygonUV[polygon->index];
         if (!uv) {
-            uv = static_cast<HostUVCorner*>(Alloc(corners, sizeof(HostUVCorner)));
+            uv = static_cast<HostUVCorner*>(Alloc(corners.count, sizeof(HostUVCorner)));
             if (!uv) {
                 FreeUVPolygons(map);
                 map->uvEntriesDone = 0;
                 return false;
             }
         }
-        AssignCornerUV(polygon, entry, uv, corners);
+        AssignCornerUV(corners, entry, uv);
     }
     map->uvEntriesDone = static_cast<int32_t>(entries);
     return true;

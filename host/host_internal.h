@@ -33,6 +33,31 @@ void Free(void* block);
 // The size a live block was given with, 0 for null. Aborts for a foreign block.
 uint64_t BlockSize(const void* block);
 
+// Zeroed scratch memory for the host's own passes over an object, from pages
+// that ask to be huge; data() is null when there is no memory.
+class ScratchBytes {
+public:
+    explicit ScratchBytes(uint64_t bytes);
+    ~ScratchBytes();
+    ScratchBytes(const ScratchBytes&) = delete;
+    ScratchBytes& operator=(const ScratchBytes&) = delete;
+    void* data() const { return data_; }
+
+private:
+    void* data_;
+    uint64_t bytes_;
+};
+
+template <typename T>
+class ScratchArray {
+public:
+    explicit ScratchArray(uint64_t count) : bytes_(count * sizeof(T)) {}
+    T* data() const { return static_cast<T*>(bytes_.data()); }
+
+private:
+    ScratchBytes bytes_;
+};
+
 // A zone: the blocks made while it is current (one load, or one object the
 // host models), which can be released together.
 struct Zone;

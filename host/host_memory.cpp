@@ -127,10 +127,11 @@ void StoreFree(void* block, Zone* zone) {
 }
 
 void* StoreResize(void* block, Zone* zone, uint64_t oldSize, uint64_t newSize) {
+    const uintptr_t oldKey = Key(block);
     void* moved = std::realloc(block, std::max<uint64_t>(newSize, 1));
     if (!moved) return nullptr;
-    Blocks().erase(Key(block));
-    zone->blocks.erase(Key(block));
+    Blocks().erase(oldKey);
+    zone->blocks.erase(oldKey);
     Blocks().emplace(Key(moved), BlockEntry{zone, newSize});
     zone->blocks.insert(Key(moved));
     if (newSize > oldSize) std::memset(static_cast<char*>(moved) + oldSize, 0, newSize - oldSize);
@@ -369,20 +370,20 @@ void SetBlockSize(const Slab& slab, const void* block, uint64_t bytes) {
 void* SlabAlloc(Zone* zone, uint64_t bytes) {
     const int sizeClass = ClassOf(std::max<uint64_t>(bytes, 1));
     ClassState& state = zone->classes[sizeClass];
-    void* block = state.freeList;
-    if (block) {
+    if (void* block = state.freeList) {
         state.freeList = *static_cast<void**>(block);
         std::memset(block, 0, kClassSizes[sizeClass]);  // a reused slot; fresh ones are zero already
-    } else {
-        if (!state.current || state.current->handedOut == state.current->capacity) {
-            state.current = NewSlab(zone, sizeClass);
-            if (!state.current) return nullptr;
-        }
-        Slab& slab = *state.current;
-        block = slab.base + uint64_t{slab.handedOut++} * slab.blockSize;
+        SetBlockSize(*SlabOf(block), block, bytes);
+        return block;
     }
-    SetBlockSize(*SlabOf(block), block, bytes);
-    return block;
+    if (!state.current || state.current->handedOut == state.current->capacity) {
+        state.current = NewSlab(zone, sizeClass);
+        if (!state.current) return nullptr;
+    }
+    Slab& slab = *state.current;
+    const uint32_t slot = slab.handedOut++;
+    slab.state[slot] = static_cast<uint8_t>(1 + slab.blockSize - bytes);
+    return slab.base + uint64_t{slot} * slab.blockSize;
 }
 
 void SlabFree(Slab& slab, void* block) {
@@ -521,6 +522,18 @@ void StoreReleaseZone(Zone* zone) {
 }
 
 }  // namespace
+#endif
+
+#if TAMLORN_BLOCK_PER_ALLOCATION
+ScratchBytes::ScratchBytes(uint64_t bytes) : data_(std::calloc(1, std::max<uint64_t>(bytes, 1))), bytes_(bytes) {}
+ScratchBytes::~ScratchBytes() { std::free(data_); }
+#else
+ScratchBytes::ScratchBytes(uint64_t bytes)
+    : data_(MapPages(RoundUp(std::max<uint64_t>(bytes, 1), kPageBytes), kSlabBytes)),
+      bytes_(RoundUp(std::max<uint64_t>(bytes, 1), kPageBytes)) {}
+ScratchBytes::~ScratchBytes() {
+    if (data_) UnmapPages(data_, bytes_);
+}
 #endif
 
 // ---- Zones and the tracked slots ----------------------------------------------------------
