@@ -309,7 +309,9 @@ struct RecordIndex {
     }
 };
 
-void SummarisePolygons(const HostGeometry& geometry, const RecordIndex& index, ObjectSummary& summary) {
+// The lists (polygon corners, UV map entries) are made only for a full
+// summary: on objects of millions of polygons they cost more than the load.
+void SummarisePolygons(const HostGeometry& geometry, const RecordIndex& index, bool full, ObjectSummary& summary) {
     std::unordered_map<int32_t, int64_t> polygonsPerSurface;
     for (int64_t i = 0; i < summary.polygons && geometry.polygons; ++i) {
         const HostPolygon* polygon = geometry.polygons[i];
@@ -318,6 +320,7 @@ void SummarisePolygons(const HostGeometry& geometry, const RecordIndex& index, O
         summary.lines += corners == 2;
         summary.dots += corners == 1;
         ++polygonsPerSurface[polygon->surface];
+        if (!full) continue;
         PolygonSummary entry;
         entry.surface = polygon->surface;
         for (int64_t k = 0; k < corners && polygon->corners; ++k) {
@@ -339,7 +342,7 @@ void SummarisePolygons(const HostGeometry& geometry, const RecordIndex& index, O
     }
 }
 
-ObjectSummary Summarise(const std::string& file, const Format& format, const HostObject& object) {
+ObjectSummary Summarise(const std::string& file, const Format& format, const HostObject& object, bool full) {
     ObjectSummary summary;
     summary.file = file;
     summary.format = format;
@@ -348,22 +351,22 @@ ObjectSummary Summarise(const std::string& file, const Format& format, const Hos
     if (!geometry) return summary;
     summary.points = CountOf(geometry->pointCount);
     summary.polygons = CountOf(geometry->polygonCount);
-    for (int64_t i = 0; i < summary.points && geometry->points; ++i) {
+    RecordIndex index;
+    for (int64_t i = 0; full && i < summary.points && geometry->points; ++i) {
         const double* position = geometry->points[i]->position1;
         summary.positions.push_back({position[0], position[1], position[2]});
+        index.points.emplace(geometry->points[i], i);
     }
-    RecordIndex index;
-    for (int64_t i = 0; i < summary.points && geometry->points; ++i) index.points.emplace(geometry->points[i], i);
-    for (int64_t i = 0; i < summary.polygons && geometry->polygons; ++i) index.polygons.emplace(geometry->polygons[i], i);
-    SummarisePolygons(*geometry, index, summary);
+    for (int64_t i = 0; full && i < summary.polygons && geometry->polygons; ++i) index.polygons.emplace(geometry->polygons[i], i);
+    SummarisePolygons(*geometry, index, full, summary);
     for (int32_t i = 0; i < geometry->uvMapCount && geometry->uvMaps; ++i) {
         const HostUVMap* map = geometry->uvMaps[i];
         UVMapSummary entry{TextOf(map->name), map->pointEntryCount, map->polygonEntryCount, {}, {}};
-        for (int32_t k = 0; k < map->pointEntryCount && map->pointEntries; ++k) {
+        for (int32_t k = 0; full && k < map->pointEntryCount && map->pointEntries; ++k) {
             const UVMapPointEntry& e = map->pointEntries[k];
             entry.pointList.push_back({-1, RecordIndex::Find(index.points, e.point), e.u, e.v});
         }
-        for (int32_t k = 0; k < map->polygonEntryCount && map->polygonEntries; ++k) {
+        for (int32_t k = 0; full && k < map->polygonEntryCount && map->polygonEntries; ++k) {
             const UVMapPolygonEntry& e = map->polygonEntries[k];
             entry.polygonList.push_back({RecordIndex::Find(index.polygons, e.polygon),
                                          RecordIndex::Find(index.points, e.point), e.u, e.v});
@@ -612,7 +615,7 @@ int RunInfo(const Options& options) {
     LoadedObject object;
     const LoadedInput loaded = LoadInput(input, object);
     if (loaded.exitCode != kExitLoaded) return loaded.exitCode;
-    const ObjectSummary summary = Summarise(input, *loaded.format, *object.get());
+    const ObjectSummary summary = Summarise(input, *loaded.format, *object.get(), options.full);
     const std::string text = options.json ? JsonSummary(summary, options.full) : HumanSummary(summary);
     std::fwrite(text.data(), 1, text.size(), stdout);
     return kExitLoaded;
