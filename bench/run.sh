@@ -1,0 +1,151 @@
+#!/usr/bin/env bash
+# The load benchmark, from a clone alone:
+#
+#   bash bench/run.sh [--quick]
+#
+# Installs what is missing (Debian packages), builds the module and the
+# stand-in host (Release, build-bench/), the floor program and the peer
+# readers (tinyobjloader, assimp, lib3ds), generates the benchmark files with
+# the generators beside this script, and times on one pinned core (taskset -c 0)
+# the median of RUNS runs (default 5) of each program on each file:
+#   ours       the whole load (tamlorn-load-bench: the load callback, object and all)
+#   ours-read  the read stage alone (a load whose flags ask for no object)
+#   floor      this machine's floor: read, split and convert, and first-touch the
+#              bytes the finished object holds (tamlorn-bench-floor)
+#   peers      their load call alone
+# It prints one table (seconds, MB/s, peak memory, each time over ours) and the
+# targets, and writes bench/results/ (table.md, results.csv, chart.svg).
+# --quick is a smoke run on tiny files, one run each, written to build-bench/quick/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+quick=0
+[ "${1:-}" = --quick ] && quick=1
+runs=${RUNS:-5}
+build=build-bench
+data=$build/data
+results=bench/results
+if ((quick)); then
+  runs=1
+  data=$build/quick
+  results=$build/quick
+fi
+mkdir -p "$data" "$results"
+
+# ---- What the run needs ----------------------------------------------------------------
+packages="cmake g++ python3 util-linux libtinyobjloader-dev libassimp-dev lib3ds-dev gnuplot-nox"
+missing=$(for p in $packages; do dpkg -s "$p" >/dev/null 2>&1 || echo "$p"; done)
+if [ -n "$missing" ]; then
+  sudo=""
+  [ "$(id -u)" = 0 ] || sudo=sudo
+  $sudo apt-get update -qq
+  # shellcheck disable=SC2086  # one word per package
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $missing >/dev/null
+fi
+
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DTAMLORN_TESTS=OFF -DTAMLORN_WERROR=ON >/dev/null
+cmake --build "$build" -j2 --target tamlorn-load-bench >/dev/null
+bin=$build/bin
+g++ -O2 -std=c++20 -Wall -Wextra -Werror -o "$bin/tamlorn-bench-floor" bench/floor.cpp
+g++ -O2 -std=c++17 -o "$bin/peer-tinyobj" bench/peer_tinyobj.cpp -ltinyobjloader
+g++ -O2 -std=c++17 -o "$bin/peer-assimp" bench/peer_assimp.cpp -lassimp
+gcc -O2 -o "$bin/peer-lib3ds" bench/peer_lib3ds.c -l3ds
+
+# ---- The files ---------------------------------------------------------------------------
+# name generator option count
+if ((quick)); then
+  files="obj-small gen_obj.py --vertices 2500
+obj-large gen_obj.py --vertices 20000
+dxf gen_dxf.py --faces 2000
+3ds gen_3ds.py --triangles 5000"
+else
+  files="obj-250k gen_obj.py --vertices 250000
+obj-2M gen_obj.py --vertices 2000000
+dxf-200k gen_dxf.py --faces 200000
+3ds-500k gen_3ds.py --triangles 500000"
+fi
+while read -r name generator option count; do
+  extension=${generator#gen_}
+  path=$data/$name.${extension%.py}
+  [ -s "$path" ] || python3 "bench/$generator" "$option" "$count" --out "$path" >/dev/null
+done <<<"$files"
+
+# ---- Timing ------------------------------------------------------------------------------
+# Runs a program RUNS times pinned to core 0 and prints "median-seconds peak-rss-kb
+# object-bytes" (the last two from the median run's line; "-" where a program has none).
+measure() {
+  local line seconds=""
+  for _ in $(seq "$runs"); do
+    if ! line=$(taskset -c 0 "$@" 2>/dev/null | grep -m1 'seconds='); then
+      echo "- - -"
+      return
+    fi
+    seconds+="${line#*seconds=}"$'\n'
+  done
+  line=$(printf '%s' "$seconds" | sort -g | sed -n "$(((runs + 1) / 2))p")
+  awk -v l="$line" 'BEGIN {
+      split(l, f, " "); rss = l; sub(/.*peak_rss_kb=/, "", rss); sub(/ .*/, "", rss)
+      bytes = "-"; if (l ~ /object_bytes=/) { bytes = l; sub(/.*object_bytes=/, "", bytes); sub(/ .*/, "", bytes) }
+      print f[1], rss, bytes
+    }'
+}
+
+csv=$results/results.csv
+echo "file,bytes,program,seconds,peak_rss_kb,object_bytes" >"$csv"
+while read -r name generator _; do
+  extension=${generator#gen_}
+  extension=${extension%.py}
+  path=$data/$name.$extension
+  size=$(wc -c <"$path")
+  cat "$path" >/dev/null  # the page cache holds the file for every program alike
+  read -r seconds rss objectBytes < <(measure "$bin/tamlorn-load-bench" "$path")
+  echo "$name,$size,ours,$seconds,$rss,$objectBytes" >>"$csv"
+  read -r seconds rss _ < <(measure "$bin/tamlorn-load-bench" --read "$path")
+  echo "$name,$size,ours-read,$seconds,$rss,-" >>"$csv"
+  read -r seconds rss _ < <(measure "$bin/tamlorn-bench-floor" "$path" "${objectBytes/-/0}")
+  echo "$name,$size,floor,$seconds,$rss,-" >>"$csv"
+  case $extension in
+    obj) peers="tinyobj assimp" ;;
+    dxf) peers="assimp" ;;
+    3ds) peers="lib3ds assimp" ;;
+  esac
+  for peer in $peers; do
+    read -r seconds rss _ < <(measure "$bin/peer-$peer" "$path")
+    echo "$name,$size,$peer,$seconds,$rss,-" >>"$csv"
+  done
+done <<<"$files"
+
+# ---- Table, targets and chart ----------------------------------------------------------------
+machine="$(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //'), $(nproc) cores, $(uname -sr)"
+awk -F, -v runs="$runs" -v date="$(date -u +%Y-%m-%d)" -v machine="$machine" -v quick="$quick" -f bench/report.awk \
+  "$csv" | tee "$results/table.md"
+
+awk -F, 'NR > 1 && $4 != "-" {
+    mbs = $2 / 1e6 / $4; key = $1; if (!(key in seen)) { seen[key] = 1; order[++n] = key }
+    value[key, $3] = sprintf("%.1f", mbs)
+  }
+  END {
+    split("ours ours-read floor tinyobj assimp lib3ds", programs, " ")
+    printf "file"; for (p = 1; p <= 6; ++p) printf " %s", programs[p]; printf "\n"
+    for (i = 1; i <= n; ++i) {
+      printf "%s", order[i]
+      for (p = 1; p <= 6; ++p) printf " %s", ((order[i], programs[p]) in value) ? value[order[i], programs[p]] : "-"
+      printf "\n"
+    }
+  }' "$csv" >"$results/chart.dat"
+gnuplot <<EOF
+set terminal svg size 900,480 dynamic font "sans,12"
+set output "$results/chart.svg"
+set title "Load throughput, MB/s (higher is better), median of $runs, one core\n$(date -u +%Y-%m-%d), $machine" noenhanced
+set style data histograms
+set style histogram clustered gap 1
+set style fill solid 0.9 border -1
+set datafile missing "-"
+set key top right noenhanced
+set ylabel "MB/s"
+set grid ytics
+set yrange [0:*]
+plot for [c=2:7] "$results/chart.dat" using c:xtic(1) title columnheader
+EOF
+rm -f "$results/chart.dat"
+echo "written: $results/table.md $results/results.csv $results/chart.svg"
