@@ -236,6 +236,8 @@ constexpr std::array<uint32_t, kClassCount> MakeClassSizes() {
 }
 constexpr std::array<uint32_t, kClassCount> kClassSizes = MakeClassSizes();
 static_assert(kClassSizes.back() == kLargestClassBytes);
+static_assert(kSlabBytes <= (uint64_t{1} << 16) && kLargestClassBytes <= (uint64_t{1} << 10),
+              "slots are found by a 32-bit reciprocal");
 
 // The smallest class that holds `bytes` (1 .. kLargestClassBytes), by table.
 int ClassOf(uint64_t bytes) {
@@ -255,6 +257,7 @@ struct Slab {
     Zone* zone;
     uint8_t* base;
     uint32_t blockSize;
+    uint32_t reciprocal;  // ceil(2^32 / blockSize): a slot from an offset without a division
     uint32_t capacity;
     uint32_t handedOut = 0;  // blocks given out by bumping, in order
     uint8_t sizeClass;
@@ -344,6 +347,7 @@ Slab* NewSlab(Zone* zone, int sizeClass) {
     slab->zone = zone;
     slab->base = base;
     slab->blockSize = kClassSizes[sizeClass];
+    slab->reciprocal = static_cast<uint32_t>(((uint64_t{1} << 32) + slab->blockSize - 1) / slab->blockSize);
     slab->capacity = static_cast<uint32_t>(kSlabBytes / slab->blockSize);
     slab->sizeClass = static_cast<uint8_t>(sizeClass);
     slab->state = std::make_unique<uint8_t[]>(slab->capacity);
@@ -352,16 +356,21 @@ Slab* NewSlab(Zone* zone, int sizeClass) {
     return zone->slabs.back().get();
 }
 
-uint32_t SlotOf(const Slab& slab, const void* block) {
+// The slot an offset into a slab falls in. Exact: offsets stay below 2^16 and
+// block sizes at most 2^10, so the reciprocal's rounding never reaches a whole slot.
+uint64_t SlotAt(const Slab& slab, const void* block) {
     const auto offset = static_cast<uint64_t>(static_cast<const uint8_t*>(block) - slab.base);
-    if (offset % slab.blockSize != 0) return UINT32_MAX;
-    const uint64_t slot = offset / slab.blockSize;
+    return (offset * slab.reciprocal) >> 32;
+}
+
+// The slot of a live block that starts at `block`, or UINT32_MAX.
+uint32_t SlotOf(const Slab& slab, const void* block) {
+    const uint64_t slot = SlotAt(slab, block);
+    if (slab.base + slot * slab.blockSize != block) return UINT32_MAX;
     return slot < slab.capacity && slab.state[slot] != 0 ? static_cast<uint32_t>(slot) : UINT32_MAX;
 }
 
-uint8_t& StateOf(const Slab& slab, const void* block) {
-    return slab.state[static_cast<uint64_t>(static_cast<const uint8_t*>(block) - slab.base) / slab.blockSize];
-}
+uint8_t& StateOf(const Slab& slab, const void* block) { return slab.state[SlotAt(slab, block)]; }
 
 void SetBlockSize(const Slab& slab, const void* block, uint64_t bytes) {
     StateOf(slab, block) = static_cast<uint8_t>(1 + slab.blockSize - bytes);

@@ -47,6 +47,17 @@ TEST(HostMemoryTest, BlocksKeepTheirExactSizeAndComeZeroed) {
     EXPECT_EQ(standin::LiveBytes(), before);
 }
 
+// Every size of every slab class, a few blocks each: each block's exact size is
+// found from its address alone.
+TEST(HostMemoryTest, EverySlabSizeFindsItsBlocks) {
+    for (uint64_t size = 1; size <= 1100; ++size) {
+        void* blocks[3];
+        for (void*& block : blocks) block = Alloc(1, size);
+        for (void* block : blocks) ASSERT_EQ(BlockSize(block), size) << size;
+        for (void* block : blocks) Free(block);
+    }
+}
+
 // Growth from a slab class into a calloc'd block and into a mapping, then a
 // shrink and a growth again: contents kept, every byte past them zero.
 TEST(HostMemoryTest, ReallocationKeepsContentsAndZeroesWhatAShrinkLeft) {
