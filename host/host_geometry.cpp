@@ -207,6 +207,30 @@ int64_t PolygonsHeld(const HostGeometry* geometry) {
     return Slots(geometry->polygons, geometry->polygonCount);
 }
 
+// A walk over all polygons waits on memory: a polygon's record, its corners
+// array, its corner records and their points are four dependent loads. Each
+// step of a walk starts the loads later steps need, one link of the chain per
+// kPrefetchDistance polygons, so the waits of several polygons overlap.
+constexpr int64_t kPrefetchDistance = 4;
+constexpr int64_t kPrefetchCorners = 8;  // corners of a polygon loaded ahead at most
+
+void PrefetchAhead(const HostGeometry* geometry, int64_t i, int64_t held) {
+    HostPolygon* const* polygons = geometry->polygons;
+    const int64_t d = kPrefetchDistance;
+    if (i + 4 * d < held) __builtin_prefetch(polygons[i + 4 * d]);
+    if (i + 3 * d < held && polygons[i + 3 * d]) __builtin_prefetch(polygons[i + 3 * d]->corners);
+    for (int64_t step = 2; step >= 1; --step) {
+        const HostPolygon* polygon = i + step * d < held ? polygons[i + step * d] : nullptr;
+        if (!polygon) continue;
+        const Corners corners = CornersOf(polygon);
+        for (int64_t k = 0; k < std::min(corners.count, kPrefetchCorners); ++k) {
+            const HostPolygonVertex* corner = corners.corners[k];
+            if (step == 2) __builtin_prefetch(corner);
+            if (step == 1 && corner) __builtin_prefetch(corner->point);
+        }
+    }
+}
+
 HostNormal NewellNormal(const HostPolygon* polygon) {
     const Corners corners = CornersOf(polygon);
     const int64_t n = corners.count;
@@ -370,6 +394,7 @@ bool CreateEdgeList(HostGeometry* geometry) {
     if (room > 0 && (!pairs.data() || !sorted.data())) return false;
     uint64_t* end = pairs.data();
     for (int64_t i = 0; i < polygons; ++i) {
+        PrefetchAhead(geometry, i, polygons);
         if (const HostPolygon* polygon = geometry->polygons[i]) end = CollectEdges(polygon, end);
     }
     const int64_t distinct = SortDistinctPairs(pairs.data(), end - pairs.data(), sorted.data());
@@ -395,6 +420,7 @@ bool CreateNormals(HostGeometry* geometry) {
     if (!geometry->normals) return false;
     const int64_t held = PolygonsHeld(geometry);
     for (int64_t i = 0; i < held; ++i) {
+        PrefetchAhead(geometry, i, held);
         if (const HostPolygon* polygon = geometry->polygons[i]) geometry->normals[i] = NewellNormal(polygon);
     }
     geometry->normalCount = static_cast<int32_t>(count);
