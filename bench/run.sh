@@ -7,7 +7,7 @@
 # stand-in host (Release, build-bench/), the floor program and the peer
 # readers (tinyobjloader, assimp, lib3ds), generates the benchmark files with
 # the generators beside this script, and times on one pinned core (taskset -c 0)
-# the median of RUNS runs (default 5) of each program on each file:
+# the median of RUNS runs (default 5, after one unmeasured run) of each program on each file:
 #   ours       the whole load (tamlorn-load-bench: the load callback, object and all)
 #   ours-read  the read stage alone (a load whose flags ask for no object)
 #   floor      this machine's floor: read, split and convert, and first-touch the
@@ -71,10 +71,13 @@ while read -r name generator option count; do
 done <<<"$files"
 
 # ---- Timing ------------------------------------------------------------------------------
-# Runs a program RUNS times pinned to core 0 and prints "median-seconds peak-rss-kb
+# Runs a program once unmeasured, then RUNS times pinned to core 0, and prints "median-seconds peak-rss-kb
 # object-bytes" (the last two from the median run's line; "-" where a program has none).
 measure() {
   local line seconds=""
+  # One unmeasured run first: on a virtual machine, memory not touched for a
+  # while costs many times more to touch again, for every program alike.
+  taskset -c 0 "$@" >/dev/null 2>&1 || true
   for _ in $(seq "$runs"); do
     if ! line=$(taskset -c 0 "$@" 2>/dev/null | grep -m1 'seconds='); then
       echo "- - -"

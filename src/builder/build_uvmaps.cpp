@@ -16,6 +16,7 @@
 namespace {
 
 constexpr int32_t kUVMapArrayStep = 2;  // the maps array is reallocated to this many more entries
+constexpr int32_t kPointLoadAhead = 16;  // point entries whose point is loaded ahead of its turn
 
 // Working storage of one BuildUVMaps call.
 struct UVScratch {
@@ -73,6 +74,8 @@ bool FinishMap(HostObject* object, HostUVMap* map) {
         return false;
     }
     for (int32_t j = 0; j < map->pointEntryCount; ++j) {
+        // Each entry's point is a load from far away: it is started some entries ahead.
+        if (j + kPointLoadAhead < map->pointEntryCount) __builtin_prefetch(map->pointEntries[j + kPointLoadAhead].point);
         UVMapPointEntry& entry = map->pointEntries[j];
         const uint32_t i = static_cast<uint32_t>(entry.point->index);
         if (i < static_cast<uint32_t>(pointCount)) map->pointIndex[i] = &entry;
