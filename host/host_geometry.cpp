@@ -208,31 +208,41 @@ int64_t PolygonsHeld(const HostGeometry* geometry) {
 }
 
 // A walk over all polygons waits on memory: a polygon's record, its corners
-// array, its corner records and their points are four dependent loads. Each
-// step of a walk starts the loads later steps need, one link of the chain per
-// kPrefetchDistance polygons, so the waits of several polygons overlap.
+// array, its corner records and their points are four dependent loads. The
+// walk starts the loads later steps need, one link of the chain per
+// kPrefetchDistance polygons, so the waits of several polygons overlap; each
+// polygon's corners are looked up once, when their records are loaded ahead.
 constexpr int64_t kPrefetchDistance = 4;
-constexpr int64_t kPrefetchCorners = 8;  // corners of a polygon loaded ahead at most
+constexpr int64_t kCornersAhead = 2 * kPrefetchDistance;  // polygons whose corners are known ahead
+constexpr int64_t kPrefetchCorners = 8;                   // corners of a polygon loaded ahead at most
 
-void PrefetchAhead(const HostGeometry* geometry, int64_t i, int64_t held) {
+// Calls visit(i, corners) for every polygon i the array holds (`held` of them).
+template <typename Visit>
+void WalkPolygons(const HostGeometry* geometry, int64_t held, Visit visit) {
     HostPolygon* const* polygons = geometry->polygons;
     const int64_t d = kPrefetchDistance;
-    if (i + 4 * d < held) __builtin_prefetch(polygons[i + 4 * d]);
-    if (i + 3 * d < held && polygons[i + 3 * d]) __builtin_prefetch(polygons[i + 3 * d]->corners);
-    for (int64_t step = 2; step >= 1; --step) {
-        const HostPolygon* polygon = i + step * d < held ? polygons[i + step * d] : nullptr;
-        if (!polygon) continue;
-        const Corners corners = CornersOf(polygon);
-        for (int64_t k = 0; k < std::min(corners.count, kPrefetchCorners); ++k) {
-            const HostPolygonVertex* corner = corners.corners[k];
-            if (step == 2) __builtin_prefetch(corner);
-            if (step == 1 && corner) __builtin_prefetch(corner->point);
+    auto cornersAt = [&](int64_t j) {
+        const HostPolygon* polygon = j < held ? polygons[j] : nullptr;
+        return polygon ? CornersOf(polygon) : Corners{nullptr, 0};
+    };
+    Corners ahead[kCornersAhead];  // the corners of polygon j at j % kCornersAhead
+    for (int64_t j = 0; j < kCornersAhead; ++j) ahead[j] = cornersAt(j);
+    for (int64_t i = 0; i < held; ++i) {
+        if (i + 4 * d < held) __builtin_prefetch(polygons[i + 4 * d]);
+        if (i + 3 * d < held && polygons[i + 3 * d]) __builtin_prefetch(polygons[i + 3 * d]->corners);
+        const Corners near = ahead[(i + d) % kCornersAhead];
+        for (int64_t k = 0; k < std::min(near.count, kPrefetchCorners); ++k) {
+            if (const HostPolygonVertex* corner = near.corners[k]) __builtin_prefetch(corner->point);
         }
+        const Corners corners = ahead[i % kCornersAhead];
+        ahead[i % kCornersAhead] = cornersAt(i + kCornersAhead);
+        const Corners& far = ahead[i % kCornersAhead];
+        for (int64_t k = 0; k < std::min(far.count, kPrefetchCorners); ++k) __builtin_prefetch(far.corners[k]);
+        if (polygons[i]) visit(i, corners);
     }
 }
 
-HostNormal NewellNormal(const HostPolygon* polygon) {
-    const Corners corners = CornersOf(polygon);
+HostNormal NewellNormal(const Corners& corners) {
     const int64_t n = corners.count;
     double x = 0, y = 0, z = 0;
     const HostPoint* current = n > 0 ? corners.Point(0) : nullptr;
@@ -256,8 +266,7 @@ int64_t RingEdges(int64_t corners) { return corners >= 3 ? corners : (corners ==
 
 // Appends the polygon's edges as packed point-index pairs (a < b) at `pairs`;
 // repeated points add none. Answers the end of what it wrote.
-uint64_t* CollectEdges(const HostPolygon* polygon, uint64_t* pairs) {
-    const Corners corners = CornersOf(polygon);
+uint64_t* CollectEdges(const Corners& corners, uint64_t* pairs) {
     const int64_t n = corners.count;
     for (int64_t k = 0; k < RingEdges(n); ++k) {
         const HostPoint* from = corners.Point(k);
@@ -393,10 +402,9 @@ bool CreateEdgeList(HostGeometry* geometry) {
     ScratchArray<uint64_t> sorted(room);
     if (room > 0 && (!pairs.data() || !sorted.data())) return false;
     uint64_t* end = pairs.data();
-    for (int64_t i = 0; i < polygons; ++i) {
-        PrefetchAhead(geometry, i, polygons);
-        if (const HostPolygon* polygon = geometry->polygons[i]) end = CollectEdges(polygon, end);
-    }
+    WalkPolygons(geometry, polygons, [&end](int64_t, const Corners& corners) {
+        end = CollectEdges(corners, end);
+    });
     const int64_t distinct = SortDistinctPairs(pairs.data(), end - pairs.data(), sorted.data());
     if (distinct <= 0) return distinct == 0;
     geometry->edges = static_cast<HostEdge*>(Alloc(static_cast<uint64_t>(distinct), sizeof(HostEdge)));
@@ -419,10 +427,9 @@ bool CreateNormals(HostGeometry* geometry) {
     geometry->normals = static_cast<HostNormal*>(Alloc(count, sizeof(HostNormal)));
     if (!geometry->normals) return false;
     const int64_t held = PolygonsHeld(geometry);
-    for (int64_t i = 0; i < held; ++i) {
-        PrefetchAhead(geometry, i, held);
-        if (const HostPolygon* polygon = geometry->polygons[i]) geometry->normals[i] = NewellNormal(polygon);
-    }
+    WalkPolygons(geometry, held, [geometry](int64_t i, const Corners& corners) {
+        geometry->normals[i] = NewellNormal(corners);
+    });
     geometry->normalCount = static_cast<int32_t>(count);
     return true;
 }
