@@ -261,6 +261,8 @@ HostNormal NewellNormal(const Corners& corners) {
     return {x / length, y / length, z / length};
 }
 
+constexpr uint64_t kEdgesPerPolygonGuess = 4;  // the edge list's first room: quads
+
 // A closed ring of edges for three or more corners, one edge for a line, none for a dot.
 int64_t RingEdges(int64_t corners) { return corners >= 3 ? corners : (corners == 2 ? 1 : 0); }
 
@@ -386,26 +388,26 @@ void ComputeBoundingBox(HostPoint* const* points, int32_t count, HostBoundingBox
     }
 }
 
-// The distinct edges in ascending (a, b) order, in passes over the polygons
-// (to size the pairs, then to collect them) and a counting sort by the
-// smaller point, so only each point's few edges are sorted: linear work on
-// objects of millions of polygons.
+// The distinct edges in ascending (a, b) order: one pass over the polygons
+// collects the pairs, and a counting sort by the smaller point leaves only
+// each point's few edges to sort: linear work on objects of millions of polygons.
 bool CreateEdgeList(HostGeometry* geometry) {
     FreeField(geometry->edges);
     geometry->edgeCount = 0;
     const int64_t polygons = PolygonsHeld(geometry);
-    uint64_t room = 0;
-    for (int64_t i = 0; i < polygons; ++i) {
-        if (const HostPolygon* polygon = geometry->polygons[i]) room += RingEdges(CornersOf(polygon).count);
-    }
-    ScratchArray<uint64_t> pairs(room);
-    ScratchArray<uint64_t> sorted(room);
-    if (room > 0 && (!pairs.data() || !sorted.data())) return false;
-    uint64_t* end = pairs.data();
-    WalkPolygons(geometry, polygons, [&end](int64_t, const Corners& corners) {
-        end = CollectEdges(corners, end);
+    // Room for quads, grown when the polygons have more corners.
+    ScratchArray<uint64_t> pairs(static_cast<uint64_t>(polygons) * kEdgesPerPolygonGuess + 1);
+    if (!pairs.data()) return false;
+    uint64_t count = 0;
+    bool room = true;
+    WalkPolygons(geometry, polygons, [&](int64_t, const Corners& corners) {
+        const auto most = static_cast<uint64_t>(RingEdges(corners.count));
+        if (count + most > pairs.size()) room = room && pairs.Grow(2 * (count + most));
+        if (room) count = static_cast<uint64_t>(CollectEdges(corners, pairs.data() + count) - pairs.data());
     });
-    const int64_t distinct = SortDistinctPairs(pairs.data(), end - pairs.data(), sorted.data());
+    ScratchArray<uint64_t> sorted(count);
+    if (!room || !sorted.data()) return false;
+    const int64_t distinct = SortDistinctPairs(pairs.data(), static_cast<int64_t>(count), sorted.data());
     if (distinct <= 0) return distinct == 0;
     geometry->edges = static_cast<HostEdge*>(Alloc(static_cast<uint64_t>(distinct), sizeof(HostEdge)));
     if (!geometry->edges) return false;

@@ -42,6 +42,10 @@ public:
     ScratchBytes(const ScratchBytes&) = delete;
     ScratchBytes& operator=(const ScratchBytes&) = delete;
     void* data() const { return data_; }
+    uint64_t size() const { return bytes_; }
+    // At least `bytes`, contents kept (the pages move where the platform can);
+    // false, the memory kept as it was, when there is no more.
+    bool Grow(uint64_t bytes);
 
 private:
     void* data_;
@@ -53,6 +57,8 @@ class ScratchArray {
 public:
     explicit ScratchArray(uint64_t count) : bytes_(count * sizeof(T)) {}
     T* data() const { return static_cast<T*>(bytes_.data()); }
+    uint64_t size() const { return bytes_.size() / sizeof(T); }
+    bool Grow(uint64_t count) { return bytes_.Grow(count * sizeof(T)); }
 
 private:
     ScratchBytes bytes_;

@@ -240,18 +240,18 @@ static_assert(kSlabBytes <= (uint64_t{1} << 16) && kLargestClassBytes <= (uint64
               "slots are found by a 32-bit reciprocal");
 
 // The smallest class that holds `bytes` (1 .. kLargestClassBytes), by table.
-int ClassOf(uint64_t bytes) {
-    static const std::array<uint8_t, kLargestClassBytes / 8 + 1> table = [] {
-        std::array<uint8_t, kLargestClassBytes / 8 + 1> t{};
-        int c = 0;
-        for (size_t eighths = 0; eighths < t.size(); ++eighths) {
-            while (kClassSizes[c] < eighths * 8) ++c;
-            t[eighths] = static_cast<uint8_t>(c);
-        }
-        return t;
-    }();
-    return table[(bytes + 7) / 8];
+constexpr std::array<uint8_t, kLargestClassBytes / 8 + 1> MakeClassTable() {
+    std::array<uint8_t, kLargestClassBytes / 8 + 1> table{};
+    int c = 0;
+    for (size_t eighths = 0; eighths < table.size(); ++eighths) {
+        while (kClassSizes[c] < eighths * 8) ++c;
+        table[eighths] = static_cast<uint8_t>(c);
+    }
+    return table;
 }
+constexpr std::array<uint8_t, kLargestClassBytes / 8 + 1> kClassOfEighths = MakeClassTable();
+
+int ClassOf(uint64_t bytes) { return kClassOfEighths[(bytes + 7) / 8]; }
 
 struct Slab {
     Zone* zone;
@@ -536,12 +536,33 @@ void StoreReleaseZone(Zone* zone) {
 #if TAMLORN_BLOCK_PER_ALLOCATION
 ScratchBytes::ScratchBytes(uint64_t bytes) : data_(std::calloc(1, std::max<uint64_t>(bytes, 1))), bytes_(bytes) {}
 ScratchBytes::~ScratchBytes() { std::free(data_); }
+bool ScratchBytes::Grow(uint64_t bytes) {
+    void* grown = bytes > bytes_ && data_ ? std::realloc(data_, bytes) : nullptr;
+    if (!grown) return bytes <= bytes_;
+    data_ = grown;
+    bytes_ = bytes;
+    return true;
+}
 #else
 ScratchBytes::ScratchBytes(uint64_t bytes)
     : data_(MapPages(RoundUp(std::max<uint64_t>(bytes, 1), kPageBytes), kSlabBytes)),
       bytes_(RoundUp(std::max<uint64_t>(bytes, 1), kPageBytes)) {}
 ScratchBytes::~ScratchBytes() {
     if (data_) UnmapPages(data_, bytes_);
+}
+bool ScratchBytes::Grow(uint64_t bytes) {
+    if (bytes <= bytes_ || !data_) return bytes <= bytes_;
+    bytes = RoundUp(bytes, kPageBytes);
+    void* grown = RemapPages(data_, bytes_, bytes);
+    if (!grown) {
+        grown = MapPages(bytes, kSlabBytes);
+        if (!grown) return false;
+        std::memcpy(grown, data_, bytes_);
+        UnmapPages(data_, bytes_);
+    }
+    data_ = grown;
+    bytes_ = bytes;
+    return true;
 }
 #endif
 
