@@ -2,9 +2,10 @@
 // chunks, text blocks, whole-file buffers) come from regions: mappings that ask
 // the system for huge pages, whose first touch costs a fraction of what 4 KB
 // pages cost, and whose fresh pages are already zero. A freed large block is
-// kept for the next block of its page count (cleared then); when no large
-// block is live any more, every region goes back to the system. A block too
-// big for a region gets a mapping of its own.
+// kept for the next block of its page count (cleared then); a region goes back
+// to the system as soon as none of its blocks is live, so the text a reader
+// has done with is not held while the object is built. A block too big for a
+// region gets a mapping of its own.
 //
 // A sanitizer build takes every block from calloc, so that the sanitizers see each one.
 #include "frame/module_heap.h"
@@ -78,11 +79,11 @@ struct Region {
     uint64_t bytes;
     uint8_t* cursor;  // the first page not yet handed out
     bool ownBlock;    // the mapping of one large block
+    int64_t live;     // blocks handed out and not freed
 };
 
 Region g_regions[kMaxRegions];
 int32_t g_regionCount = 0;
-int64_t g_largeLive = 0;
 uint8_t* g_freeLists[kListedPages + 1];  // freed blocks by page count, linked through their first word
 
 uint64_t PagesFor(uint64_t bytes) { return (bytes + kBlockHeaderBytes + kPageBytes - 1) / kPageBytes; }
@@ -99,7 +100,7 @@ Region* AddRegion(uint64_t bytes, bool ownBlock) {
     if (g_regionCount == kMaxRegions) return nullptr;
     auto* base = static_cast<uint8_t*>(PlatformMapPages(bytes));
     if (!base) return nullptr;
-    g_regions[g_regionCount] = {base, bytes, base, ownBlock};
+    g_regions[g_regionCount] = {base, bytes, base, ownBlock, 0};
     return &g_regions[g_regionCount++];
 }
 
@@ -131,27 +132,34 @@ void* LargeAlloc(uint64_t bytes) {
         if (!start) return std::calloc(1, bytes);
     }
     std::memcpy(start, &pages, sizeof pages);
-    ++g_largeLive;
+    ++RegionOf(start)->live;
     return start + kBlockHeaderBytes;
 }
 
-void ReleaseAllRegions() {
-    for (int32_t i = 0; i < g_regionCount; ++i) PlatformUnmapPages(g_regions[i].base, g_regions[i].bytes);
-    g_regionCount = 0;
-    std::memset(g_freeLists, 0, sizeof g_freeLists);
+// Drops the freed blocks that lie in `region` from the lists.
+void ForgetFreedBlocksIn(const Region& region) {
+    for (uint8_t*& head : g_freeLists) {
+        for (uint8_t** link = &head; *link;) {
+            if (*link >= region.base && *link < region.base + region.bytes) {
+                *link = *reinterpret_cast<uint8_t**>(*link);
+            } else {
+                link = reinterpret_cast<uint8_t**>(*link);
+            }
+        }
+    }
 }
 
 void LargeFree(Region& region, uint8_t* block) {
     uint64_t pages = 0;
     std::memcpy(&pages, block - kBlockHeaderBytes, sizeof pages);
-    if (region.ownBlock) {
-        PlatformUnmapPages(region.base, region.bytes);
-        region = g_regions[--g_regionCount];
-    } else if (pages <= kListedPages) {
+    if (!region.ownBlock && pages <= kListedPages) {
         *reinterpret_cast<uint8_t**>(block) = g_freeLists[pages];
         g_freeLists[pages] = block;
     }
-    if (--g_largeLive == 0) ReleaseAllRegions();
+    if (--region.live > 0) return;
+    if (!region.ownBlock) ForgetFreedBlocksIn(region);
+    PlatformUnmapPages(region.base, region.bytes);
+    region = g_regions[--g_regionCount];
 }
 #endif
 
