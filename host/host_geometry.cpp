@@ -215,6 +215,7 @@ int64_t PolygonsHeld(const HostGeometry* geometry) {
 constexpr int64_t kPrefetchDistance = 4;
 constexpr int64_t kCornersAhead = 2 * kPrefetchDistance;  // polygons whose corners are known ahead
 constexpr int64_t kPrefetchCorners = 8;                   // corners of a polygon loaded ahead at most
+constexpr int32_t kPointsAhead = 16;                      // points loaded ahead of their turn
 
 // Calls visit(i, corners) for every polygon i the array holds (`held` of them).
 template <typename Visit>
@@ -378,6 +379,7 @@ void ComputeBoundingBox(HostPoint* const* points, int32_t count, HostBoundingBox
     *box = HostBoundingBox{};
     bool first = true;
     for (int32_t i = 0; points && i < count; ++i) {
+        if (i + kPointsAhead < count) __builtin_prefetch(points[i + kPointsAhead]);  // a record from far away
         if (!points[i]) continue;
         for (int c = 0; c < 3; ++c) {
             const double value = points[i]->position1[c];
