@@ -212,7 +212,7 @@ int64_t PolygonsHeld(const HostGeometry* geometry) {
 // walk starts the loads later steps need, one link of the chain per
 // kPrefetchDistance polygons, so the waits of several polygons overlap; each
 // polygon's corners are looked up once, when their records are loaded ahead.
-constexpr int64_t kPrefetchDistance = 4;
+constexpr int64_t kPrefetchDistance = 16;
 constexpr int64_t kCornersAhead = 2 * kPrefetchDistance;  // polygons whose corners are known ahead
 constexpr int64_t kPrefetchCorners = 8;                   // corners of a polygon loaded ahead at most
 constexpr int32_t kPointsAhead = 16;                      // points loaded ahead of their turn
