@@ -607,8 +607,8 @@ void CountBlock(Zone* zone, int64_t blocks, int64_t bytes) {
 
 void* Alloc(uint64_t count, uint64_t size) {
     if (ScheduledFailure()) return nullptr;
-    if (size != 0 && count > kMaxBlockBytes / size) return nullptr;  // also catches count * size overflow
-    const uint64_t bytes = count * size;
+    uint64_t bytes = 0;
+    if (__builtin_mul_overflow(count, size, &bytes) || bytes > kMaxBlockBytes) return nullptr;
     void* block = StoreAlloc(g_currentZone, bytes);
     if (block) CountBlock(g_currentZone, 1, static_cast<int64_t>(bytes));
     return block;
