@@ -1,5 +1,6 @@
 # The benchmark's table and targets (markdown) from bench/run.sh's results.csv:
-# file,bytes,program,seconds,peak_rss_kb,object_bytes. Variables: runs, date, machine.
+# file,bytes,program,seconds,peak_rss_kb,object_bytes,out_bytes. Variables: runs, date, machine.
+# A save's MB/s counts the text it wrote; every other row's counts the file read.
 NR == 1 { next }
 {
     file = $1
@@ -8,6 +9,7 @@ NR == 1 { next }
     seconds[file, $3] = $4
     rss[file, $3] = $5
     if ($6 != "-") objectBytes[file] = $6
+    if ($7 != "-") written[file, $3] = $7
     programs[file] = programs[file] " " $3
 }
 
@@ -29,6 +31,12 @@ function perMegabyte(file, program) {
     return known(file, program) ? seconds[file, program] / (bytes[file] / 1e6) : "-"
 }
 
+# MB/s of the text the save of `file`'s object wrote.
+function textRate(file) {
+    if (!known(file, "ours-save") || !((file, "ours-save") in written) || seconds[file, "ours-save"] <= 0) return "-"
+    return written[file, "ours-save"] / 1e6 / seconds[file, "ours-save"]
+}
+
 function growth(small, large, program,   a, b) {
     a = perMegabyte(small, program); b = perMegabyte(large, program)
     return a == "-" || b == "-" || a <= 0 ? "-" : b / a
@@ -45,9 +53,11 @@ END {
             program = list[p]
             if (!known(file, program)) { printf "| %s | | %s | failed | | | |\n", file, program; continue }
             ratio = over(file, program, "ours")
-            printf "| %s | %.1f | %s | %.3f | %.1f | %.0f | %s |\n", file, bytes[file] / 1e6, program,
-                seconds[file, program], bytes[file] / 1e6 / seconds[file, program], rss[file, program] / 1024,
-                ratio == "-" ? "-" : sprintf("%.2f", ratio)
+            moved = ((file, program) in written) ? written[file, program] : bytes[file]
+            rate = (seconds[file, program] > 0) ? moved / 1e6 / seconds[file, program] : 0
+            memory = (rss[file, program] == "-") ? "-" : sprintf("%.0f", rss[file, program] / 1024)
+            printf "| %s | %.1f | %s | %.3f | %.1f | %s | %s |\n", file, bytes[file] / 1e6, program,
+                seconds[file, program], rate, memory, (ratio == "-") ? "-" : sprintf("%.2f", ratio)
         }
     }
     # The OBJ files: the largest carries the targets, the smallest the growth.
@@ -73,8 +83,14 @@ END {
     target(dxf ": whole load at least 1.5 x faster than assimp", over(dxf, "assimp", "ours"), 1.5, 0)
     target(tds ": read stage no slower than lib3ds", over(tds, "lib3ds", "ours-read"), 1, 0)
     target(tds ": whole load at least 1.5 x faster than assimp", over(tds, "assimp", "ours"), 1.5, 0)
+    target(objLarge ": conversion OBJ to OBJ at least 2 x faster than assimp export",
+        over(objLarge, "assimp-export", "ours-convert"), 2, 0)
+    target(objLarge ": OBJ text written at 200 MB/s or more", textRate(objLarge), 200, 0)
+    target(dxf ": DXF text written at 200 MB/s or more", textRate(dxf), 200, 0)
     target("OBJ whole load: time per MB, " objLarge " over " objSmall ", at most 1.2", growth(objSmall, objLarge, "ours"), 1.2, 1)
     target("OBJ read stage: time per MB, " objLarge " over " objSmall ", at most 1.2", growth(objSmall, objLarge, "ours-read"), 1.2, 1)
     print ""
     print "time / ours: the program's time over our whole load's on the same file (above 1: ours is faster)."
+    print "ours-save: the save of the loaded object as text of its own format; MB/s of text written."
+    print "ours-convert, assimp-export: a whole conversion process, OBJ to OBJ (tamlorn-convert IN OUT; assimp export IN OUT)."
 }

@@ -13,6 +13,9 @@
 #   floor      this machine's floor: read, split and convert, and first-touch the
 #              bytes the finished object holds (tamlorn-bench-floor)
 #   peers      their load call alone
+# and, for OBJ and DXF, the save of the loaded object as text of its own format
+# (ours-save, MB/s of text written) and, for OBJ, a whole conversion OBJ to OBJ
+# as one process: tamlorn-convert IN OUT against assimp's "assimp export IN OUT".
 # It prints one table (seconds, MB/s, peak memory, each time over ours) and the
 # targets, and writes bench/results/ (table.md, results.csv, chart.svg).
 # --quick is a smoke run on tiny files, one run each, written to build-bench/quick/.
@@ -33,7 +36,7 @@ fi
 mkdir -p "$data" "$results"
 
 # ---- What the run needs ----------------------------------------------------------------
-packages="cmake g++ python3 util-linux libtinyobjloader-dev libassimp-dev lib3ds-dev gnuplot-nox"
+packages="cmake g++ python3 util-linux time libtinyobjloader-dev libassimp-dev assimp-utils lib3ds-dev gnuplot-nox"
 missing=$(for p in $packages; do dpkg -s "$p" >/dev/null 2>&1 || echo "$p"; done)
 if [ -n "$missing" ]; then
   sudo=""
@@ -44,7 +47,7 @@ if [ -n "$missing" ]; then
 fi
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DTAMLORN_TESTS=OFF -DTAMLORN_WERROR=ON >/dev/null
-cmake --build "$build" -j2 --target tamlorn-load-bench >/dev/null
+cmake --build "$build" -j2 --target tamlorn-load-bench tamlorn-convert >/dev/null
 bin=$build/bin
 g++ -O2 -std=c++20 -Wall -Wextra -Werror -o "$bin/tamlorn-bench-floor" bench/floor.cpp
 g++ -O2 -std=c++17 -o "$bin/peer-tinyobj" bench/peer_tinyobj.cpp -ltinyobjloader
@@ -72,7 +75,7 @@ done <<<"$files"
 
 # ---- Timing ------------------------------------------------------------------------------
 # Runs a program once unmeasured, then RUNS times pinned to core 0, and prints "median-seconds peak-rss-kb
-# object-bytes" (the last two from the median run's line; "-" where a program has none).
+# object-bytes out-bytes" (the last three from the median run's line; "-" where a program has none).
 measure() {
   local line seconds=""
   # One unmeasured run first: on a virtual machine, memory not touched for a
@@ -80,7 +83,7 @@ measure() {
   taskset -c 0 "$@" >/dev/null 2>&1 || true
   for _ in $(seq "$runs"); do
     if ! line=$(taskset -c 0 "$@" 2>/dev/null | grep -m1 'seconds='); then
-      echo "- - -"
+      echo "- - - -"
       return
     fi
     seconds+="${line#*seconds=}"$'\n'
@@ -89,12 +92,15 @@ measure() {
   awk -v l="$line" 'BEGIN {
       split(l, f, " "); rss = l; sub(/.*peak_rss_kb=/, "", rss); sub(/ .*/, "", rss)
       bytes = "-"; if (l ~ /object_bytes=/) { bytes = l; sub(/.*object_bytes=/, "", bytes); sub(/ .*/, "", bytes) }
-      print f[1], rss, bytes
+      out = "-"; if (l ~ /out_bytes=/) { out = l; sub(/.*out_bytes=/, "", out); sub(/ .*/, "", out) }
+      print f[1], rss, bytes, out
     }'
 }
 
 csv=$results/results.csv
-echo "file,bytes,program,seconds,peak_rss_kb,object_bytes" >"$csv"
+echo "file,bytes,program,seconds,peak_rss_kb,object_bytes,out_bytes" >"$csv"
+# A whole process, timed by time(1).
+process=(/usr/bin/time -o /dev/stdout -f "seconds=%e peak_rss_kb=%M")
 while read -r name generator _; do
   extension=${generator#gen_}
   extension=${extension%.py}
@@ -102,19 +108,31 @@ while read -r name generator _; do
   size=$(wc -c <"$path")
   cat "$path" >/dev/null  # the page cache holds the file for every program alike
   read -r seconds rss objectBytes < <(measure "$bin/tamlorn-load-bench" "$path")
-  echo "$name,$size,ours,$seconds,$rss,$objectBytes" >>"$csv"
-  read -r seconds rss _ < <(measure "$bin/tamlorn-load-bench" --read "$path")
-  echo "$name,$size,ours-read,$seconds,$rss,-" >>"$csv"
-  read -r seconds rss _ < <(measure "$bin/tamlorn-bench-floor" "$path" "${objectBytes/-/0}")
-  echo "$name,$size,floor,$seconds,$rss,-" >>"$csv"
+  echo "$name,$size,ours,$seconds,$rss,$objectBytes,-" >>"$csv"
+  read -r seconds rss _ _ < <(measure "$bin/tamlorn-load-bench" --read "$path")
+  echo "$name,$size,ours-read,$seconds,$rss,-,-" >>"$csv"
+  read -r seconds rss _ _ < <(measure "$bin/tamlorn-bench-floor" "$path" "${objectBytes/-/0}")
+  echo "$name,$size,floor,$seconds,$rss,-,-" >>"$csv"
+  out=$data/out.$extension
+  if [ "$extension" != 3ds ]; then
+    read -r seconds rss _ outBytes < <(measure "$bin/tamlorn-load-bench" --save "$out" "$path")
+    echo "$name,$size,ours-save,$seconds,$rss,-,$outBytes" >>"$csv"
+  fi
+  if [ "$extension" = obj ]; then
+    read -r seconds rss _ _ < <(measure "${process[@]}" "$bin/tamlorn-convert" "$path" "$out")
+    echo "$name,$size,ours-convert,$seconds,$rss,-,-" >>"$csv"
+    read -r seconds rss _ _ < <(measure "${process[@]}" assimp export "$path" "$out")
+    echo "$name,$size,assimp-export,$seconds,$rss,-,-" >>"$csv"
+  fi
+  rm -f "$out"
   case $extension in
     obj) peers="tinyobj assimp" ;;
     dxf) peers="assimp" ;;
     3ds) peers="lib3ds assimp" ;;
   esac
   for peer in $peers; do
-    read -r seconds rss _ < <(measure "$bin/peer-$peer" "$path")
-    echo "$name,$size,$peer,$seconds,$rss,-" >>"$csv"
+    read -r seconds rss _ _ < <(measure "$bin/peer-$peer" "$path")
+    echo "$name,$size,$peer,$seconds,$rss,-,-" >>"$csv"
   done
 done <<<"$files"
 
