@@ -107,7 +107,7 @@ while read -r name generator _; do
   path=$data/$name.$extension
   size=$(wc -c <"$path")
   cat "$path" >/dev/null  # the page cache holds the file for every program alike
-  read -r seconds rss objectBytes < <(measure "$bin/tamlorn-load-bench" "$path")
+  read -r seconds rss objectBytes _ < <(measure "$bin/tamlorn-load-bench" "$path")
   echo "$name,$size,ours,$seconds,$rss,$objectBytes,-" >>"$csv"
   read -r seconds rss _ _ < <(measure "$bin/tamlorn-load-bench" --read "$path")
   echo "$name,$size,ours-read,$seconds,$rss,-,-" >>"$csv"
