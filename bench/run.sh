@@ -170,3 +170,8 @@ plot for [c=2:7] "$results/chart.dat" using c:xtic(1) title columnheader
 EOF
 rm -f "$results/chart.dat"
 echo "written: $results/table.md $results/results.csv $results/chart.svg"
+# A program of ours that failed on a file fails the run (the smoke run in CI is there for that).
+if awk -F, '$3 ~ /^ours/ && $4 == "-" { bad = 1 } END { exit !bad }' "$csv"; then
+  echo "bench: a program of ours failed; see $csv" >&2
+  exit 1
+fi
