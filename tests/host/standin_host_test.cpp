@@ -186,9 +186,17 @@ protected:
     }
 
     const int64_t before_ = LiveBlocks();
+    const int64_t bytesBefore_ = standin::LiveBytes();
     HostObject* object_ = nullptr;
     HostGeometry* g_ = nullptr;
 };
+
+// The object holds every block made for it: its bytes are all the live bytes it added.
+TEST_F(MixedObjectTest, ObjectBytesCountEveryBlockTheObjectHolds) {
+    EXPECT_EQ(standin::ObjectBytes(object_), standin::LiveBytes() - bytesBefore_);
+    EXPECT_GT(standin::ObjectBytes(object_), int64_t{sizeof(HostObject) + kHostGeometrySize});
+    EXPECT_EQ(standin::ObjectBytes(nullptr), 0);
+}
 
 TEST_F(MixedObjectTest, BoundingBoxSpansTheDefaultPositionsAndIsZeroForNoPoints) {
     g_->points[4]->position2[0] = 100.0;  // the third triple is not the box's
