@@ -338,7 +338,7 @@ uint8_t* CarveSlabBytes(Zone* zone) {
     return slab;
 }
 
-Slab* NewSlab(Zone* zone, int sizeClass) {
+[[gnu::noinline]] Slab* NewSlab(Zone* zone, int sizeClass) {
     Slab** entry = nullptr;
     uint8_t* base = CarveSlabBytes(zone);
     if (base) entry = SlabEntry(reinterpret_cast<uintptr_t>(base), true);
@@ -386,7 +386,7 @@ void* SlabAlloc(Zone* zone, uint64_t bytes) {
         return block;
     }
     if (!state.current || state.current->handedOut == state.current->capacity) {
-        state.current = NewSlab(zone, sizeClass);
+        state.current = NewSlab(zone, sizeClass);  // rare: kept out of line
         if (!state.current) return nullptr;
     }
     Slab& slab = *state.current;
