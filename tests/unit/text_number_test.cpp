@@ -176,9 +176,4 @@ TEST(ObjTokenTest, ReferencesSaturateInsteadOfOverflowing) {
     }
 }
 
-TEST(ObjTokenTest, CountIndicesCountsSpacesBeforeDigits) {
-    const std::string text = " 1/2 -3  4//5 x6 7";
-    EXPECT_EQ(ObjCountIndices(text.data(), text.data() + text.size()), 3);
-}
-
 }  // namespace

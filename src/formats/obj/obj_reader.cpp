@@ -222,25 +222,31 @@ uint32_t TextureIndex(int64_t reference) {
     return reference > 0 ? static_cast<uint32_t>(reference - 1) : kRejectedIndex;
 }
 
-// Reads the index tokens of [begin, end) (at most kMaxCorners) into
-// FaceIndexScratch and, with `textures`, FaceUVScratch.
-void ReadCorners(const char* begin, const char* end, bool textures) {
+// Reads the index tokens of [begin, end), the places where a space is
+// directly followed by a digit, into FaceIndexScratch and, with `textures`,
+// FaceUVScratch, in one scan. Answers how many there are; past kMaxCorners
+// they are only counted (such a statement is skipped).
+int32_t ReadCorners(const char* begin, const char* end, bool textures) {
     int32_t corner = 0;
     for (const char* p = begin; p + 1 < end; ++p) {
         if (p[0] != ' ' || !IsDigit(p[1])) continue;
         const char* q = p + 1;
-        g_Scene.FaceIndexScratch[corner] = PointIndex(ObjParseReference(q, end));
+        const int64_t point = ObjParseReference(q, end);
         const char* slash = nullptr;
         const char* tokenEnd = q;
         for (; tokenEnd < end && *tokenEnd != ' '; ++tokenEnd)
             if (*tokenEnd == '/' && !slash) slash = tokenEnd;
-        if (textures) {
-            const char* after = slash ? slash + 1 : tokenEnd;
-            g_Scene.FaceUVScratch[corner] = TextureIndex(ObjParseReference(after, tokenEnd));
+        if (corner < kMaxCorners) {
+            g_Scene.FaceIndexScratch[corner] = PointIndex(point);
+            if (textures) {
+                const char* after = slash ? slash + 1 : tokenEnd;
+                g_Scene.FaceUVScratch[corner] = TextureIndex(ObjParseReference(after, tokenEnd));
+            }
         }
         ++corner;
         p = tokenEnd - 1;
     }
+    return corner;
 }
 
 int32_t AddLine(uint32_t surface, uint32_t from, uint32_t to) {
@@ -286,12 +292,11 @@ int32_t AddDots(int32_t count, uint32_t surface) {
 
 // An element statement; its index text starts at the space after the keyword.
 int32_t ReadElement(const ObjWalk& walk, ElementKind kind, TextView indices, ReaderState& state) {
-    const int32_t count = ObjCountIndices(indices.begin, indices.end);
+    const int32_t count = ReadCorners(indices.begin, indices.end, kind == ElementKind::kFace);
     if (count > kMaxCorners) {
         ++g_Scene.SkippedFaceCount;
         return 1;
     }
-    ReadCorners(indices.begin, indices.end, kind == ElementKind::kFace);
     switch (kind) {
         case ElementKind::kFace:
             return SceneAddElement(count, state.surface, g_Scene.FaceIndexScratch, g_Scene.FaceUVScratch);

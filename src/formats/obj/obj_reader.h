@@ -52,8 +52,6 @@ int32_t ObjPickGroup(const char* groupLine, char* pick, char* scratch, const Nam
 // (cut to kObjNumberTokenChars), stored as 32-bit floats; stops at a LF or
 // NUL. Missing values are 0.
 void ObjParseTriple(const char* text, float* values);
-// The number of places in [begin, end) where a space is directly followed by a digit.
-int32_t ObjCountIndices(const char* begin, const char* end);
 // An optionally signed decimal integer at `p` (digits only up to `end`),
 // saturated at +-kObjReferenceLimit; 0 when there are no digits. `p` moves past it.
 inline int64_t ObjParseReference(const char*& p, const char* end) {
