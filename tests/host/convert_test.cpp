@@ -311,7 +311,7 @@ std::optional<std::string> Refused3DS(const Model& a) {
 #ifdef TAMLORN_HAVE_LIB3DS
 // lib3ds counts the points and triangles of all meshes.
 void ExpectLib3dsReads(const fs::path& path, const Model& back) {
-    Lib3dsFile* file = lib3ds_file_load(path.c_str());
+    Lib3dsFile* file = lib3ds_file_load(path.string().c_str());
     ASSERT_NE(file, nullptr);
     size_t points = 0, faces = 0;
     for (const Lib3dsMesh* mesh = file->meshes; mesh; mesh = mesh->next) {

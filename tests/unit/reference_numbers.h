@@ -1,0 +1,54 @@
+// The C library's "%f" and strtod as glibc has them: the module's own number
+// formatter and reader give glibc's texts and values on every platform, so
+// the tests compare with glibc's behaviour wherever they run. mingw-w64's C
+// library (the Windows build) parts from glibc in three places, set right or
+// left out here:
+//   "%f" prints a NaN with its sign bit as "nan" (glibc: "-nan");
+//   strtod gives -0 for a sign with no number after it (glibc: +0, the "zero"
+//   the C standard asks for);
+//   strtod reads NaN payloads its own way ("nan(12" without its parenthesis
+//   keeps 0x12, long payloads are not made quiet): NaNs compare by sign alone.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace reference {
+
+inline std::string Fixed6(double value) {
+#if defined(_WIN32)
+    if (std::isnan(value)) return std::signbit(value) ? "-nan" : "nan";
+#endif
+    char text[400];
+    std::snprintf(text, sizeof text, "%f", value);
+    return text;
+}
+
+// strtod in the process's locale (the tests never change it from "C").
+inline double Strtod(const char* text, char** stop) {
+    const double value = std::strtod(text, stop);
+#if defined(_WIN32)
+    if (*stop == text) return 0.0;
+#endif
+    return value;
+}
+
+inline uint64_t Bits(double value) {
+    uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
+// The same double bit for bit (on Windows any two NaNs of one sign).
+inline bool SameValue(double a, double b) {
+#if defined(_WIN32)
+    if (std::isnan(a) && std::isnan(b)) return std::signbit(a) == std::signbit(b);
+#endif
+    return Bits(a) == Bits(b);
+}
+
+}  // namespace reference
