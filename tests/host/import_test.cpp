@@ -63,6 +63,28 @@ TEST_F(ImportTest, ObjectIsNamedAfterTheFile) {
     EXPECT_EQ(Load(dir_ / std::string(1100, 'x')), 0);
 }
 
+// The host hands Windows paths, a drive letter and backslashes: the object
+// loaded from one is named after the file, and one saved to one takes the
+// file's name too.
+TEST_F(ImportTest, WindowsPathsGoThroughAsTheHostHandsThem) {
+    const fs::path cwd = fs::current_path();
+    fs::current_path(dir_);  // where a host-style path is a file name of its own off Windows
+    const std::string input = HostStylePath(dir_, "chair.final.obj");
+    const std::string output = HostStylePath(dir_, "chair.saved.obj");
+    ASSERT_EQ(input.substr(1, 2), ":\\") << input;
+    WriteFile(input, kTriangleObj);
+    const int32_t loaded = Load(input);
+    const int32_t saved = loaded ? standin::SaveObject(*standin::FindServer(false, "obj"), object_, output, 0) : 0;
+    const std::string text = ReadFile(output);
+    fs::current_path(cwd);
+    ASSERT_EQ(loaded, 1);
+    EXPECT_STREQ(object_->name, "chair.final");
+    EXPECT_EQ(LastArg("FX_ObjectRenamePath", 1), input);
+    EXPECT_EQ(LastArg("FX_ObjectRenameFile", 1), "chair.final.obj");
+    EXPECT_EQ(saved, 1);
+    EXPECT_NE(text.find("\ng chair.saved\n"), std::string::npos) << text;
+}
+
 TEST_F(ImportTest, ReplacingGeometryWithOldNameKeepsTheName) {
     ASSERT_EQ(Load(Write("first.obj", kTriangleObj)), 1);
     ASSERT_EQ(Load(Write("second.obj", "v 0 0 0\nv 2 0 0\nv 0 2 0\nv 2 2 0\nf 1 2 4 3\n"),

@@ -1,6 +1,7 @@
 // What the host-level tests need from the operating system, one small function
-// per need: text-mode line ends, the process id, running a program with its
-// output in files, and the names a library exports.
+// per need: text-mode line ends, the process id, paths as the host writes
+// them, running a program with its output in files, and the names a library
+// exports.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -56,6 +57,11 @@ inline std::string TextAsWritten(const std::string& text) {
 }
 
 inline unsigned long ProcessId() { return GetCurrentProcessId(); }
+
+// `file` in `dir` named as the host names files: drive letter and backslashes.
+inline std::string HostStylePath(const fs::path& dir, const std::string& file) {
+    return fs::absolute(dir / file).make_preferred().string();
+}
 
 // One argument as the C runtime's command-line parser reads it back.
 inline std::string QuotedArgument(const std::string& arg) {
@@ -140,6 +146,10 @@ inline std::set<std::string> ExportedNames(const std::string& library, const fs:
 inline std::string TextAsWritten(const std::string& text) { return text; }
 
 inline pid_t ProcessId() { return getpid(); }
+
+// `file` named as the host names files: drive letter and backslashes. Here
+// that is one file name of its own, in the current folder.
+inline std::string HostStylePath(const fs::path&, const std::string& file) { return "C:\\models\\" + file; }
 
 // Runs argv[0] (looked up on PATH when it has no slash) with no input; its
 // output and error text go through files in `dir`.
