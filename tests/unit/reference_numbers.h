@@ -6,11 +6,13 @@
 //   "%f" prints a NaN with its sign bit as "nan" (glibc: "-nan");
 //   strtod gives -0 for a sign with no number after it (glibc: +0, the "zero"
 //   the C standard asks for);
-//   strtod reads NaN payloads its own way ("nan(12" without its parenthesis
-//   keeps 0x12, long payloads are not made quiet): NaNs compare by sign alone.
+//   strtod reads NaN payloads its own way (it takes "nan(1-2)" whole, keeps
+//   0x12 of "nan(12" without its parenthesis, leaves long payloads signalling):
+//   readings that are NaN compare by their sign alone.
 #pragma once
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -43,12 +45,14 @@ inline uint64_t Bits(double value) {
     return bits;
 }
 
-// The same double bit for bit (on Windows any two NaNs of one sign).
-inline bool SameValue(double a, double b) {
+// Two readings of one token, each a value and where the reading stopped: the
+// same double bit for bit, stopped at the same place (on Windows any two NaNs
+// of one sign).
+inline bool SameReading(double a, size_t aStop, double b, size_t bStop) {
 #if defined(_WIN32)
     if (std::isnan(a) && std::isnan(b)) return std::signbit(a) == std::signbit(b);
 #endif
-    return Bits(a) == Bits(b);
+    return Bits(a) == Bits(b) && aStop == bStop;
 }
 
 }  // namespace reference

@@ -45,7 +45,7 @@ Reading Reference(const std::string& token) {
 ::testing::AssertionResult SameAsStrtod(const std::string& token) {
     const Reading got = Convert(token);
     const Reading want = Reference(token);
-    if (reference::SameValue(got.value, want.value) && got.stop == want.stop) return ::testing::AssertionSuccess();
+    if (reference::SameReading(got.value, got.stop, want.value, want.stop)) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "token \"" << token << "\": got bits " << Bits(got.value) << " stop "
                                          << got.stop << ", strtod gives " << Bits(want.value) << " stop "
                                          << want.stop;
