@@ -302,7 +302,7 @@ void CheckDxf(const Model& a, const Model& b) {
 
 // A 3D Studio file the module refuses: why, as the converter says it.
 std::optional<std::string> Refused3DS(const Model& a) {
-    if (a.points.size() >= 65532) return "fewer than 65532 points";
+    if (a.points.size() >= 65532) return "at most 65531 points";
     if (a.faces.empty()) return "no faces";
     if (!HasTriangles(a)) return "no area";
     return std::nullopt;

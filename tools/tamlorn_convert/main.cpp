@@ -1,0 +1,82 @@
+// tamlorn-convert: loads model files through the module's import servers, the
+// way the host does, and reports on them, pictures them or saves them again
+// through an export server, one file or many. See --help.
+#include <chrono>
+#include <cstdio>
+
+#include "convert.h"
+#include "standin_host.h"
+
+namespace convert {
+namespace {
+
+// Without the module nothing loads: a failed load, reported after the input's own faults.
+Outcome ModuleProblem(const ModuleSession& module, const Options& options, const std::string& modulePath) {
+    if (module.loaded()) return Outcome::Done();
+    const std::string& input = options.inputs.front();
+    bool binaryDxf = false;
+    if (input != "-") {
+        if (Outcome inspected = InspectInput(input, &binaryDxf); !inspected.ok()) return inspected;
+    }
+    return {kExitLoadFailed, input, "cannot load the module " + modulePath + ": " + module.error()};
+}
+
+int RunInfo(const Options& options) {
+    const std::string& input = options.inputs.front();
+    LoadedObject object;
+    const Format* format = nullptr;
+    if (Outcome loaded = LoadInput(input, input, object, &format); !loaded.ok()) return Report(loaded);
+    const ObjectSummary summary = Summarise(input, *format, *object.get());
+    const std::string text = options.json ? JsonSummary(summary, options.full) : HumanSummary(summary);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    return kExitDone;
+}
+
+// One conversion, and its line in the report when one is asked for.
+int RunConvert(const Options& options, const Outcome& moduleProblem) {
+    const auto start = std::chrono::steady_clock::now();
+    ReportEntry entry;
+    entry.path = options.inputs[0];
+    entry.output = options.inputs[1];
+    const Outcome outcome =
+        moduleProblem.ok() ? ConvertOne(options, options.inputs[0], options.inputs[1], entry) : moduleProblem;
+    entry.result = outcome.ok() ? "converted" : "failed";
+    entry.exitCode = outcome.code;
+    entry.reason = outcome.reason;
+    entry.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    int code = outcome.ok() ? kExitDone : Report(outcome);
+    std::string error;
+    if (!options.report.empty() && !AppendToReport(options.report, JsonReportLine(entry), &error)) {
+        code = std::max(code, Report({kExitSaveFailed, "", error}));
+    }
+    return code;
+}
+
+int RunWithModule(const Options& options) {
+    const std::string modulePath = options.modulePath.empty() ? standin::DefaultModulePath() : options.modulePath;
+    const ModuleSession module(modulePath, options.maxMemoryBytes ? options.maxMemoryBytes : DefaultMemoryLimit());
+    const Outcome problem = ModuleProblem(module, options, modulePath);
+    if (options.mode == Mode::kConvert) return RunConvert(options, problem);
+    if (!problem.ok()) return Report(problem);
+    if (options.mode == Mode::kInfo) return RunInfo(options);
+    const Outcome previewed = PreviewOne(options, options.inputs.front());
+    return previewed.ok() ? kExitDone : Report(previewed);
+}
+
+}  // namespace
+}  // namespace convert
+
+int main(int argc, char** argv) {
+    using namespace convert;
+    const CommandLine parsed = ParseCommandLine(argc, argv);
+    if (!parsed.error.empty()) {
+        std::fprintf(stderr, "%s: %s (see %s --help)\n", kProgram, parsed.error.c_str(), kProgram);
+        return kExitUsage;
+    }
+    switch (parsed.options.mode) {
+        case Mode::kHelp: std::printf("%s\n\n%s", kUsage, kHelp); return kExitDone;
+        case Mode::kVersion: std::printf("%s %s\n", kProgram, TAMLORN_VERSION); return kExitDone;
+        case Mode::kBatch: return RunBatch(parsed.options, ProgramPath(argv[0]));
+        default: return RunWithModule(parsed.options);
+    }
+}
