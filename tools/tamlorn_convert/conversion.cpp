@@ -195,6 +195,12 @@ Outcome VerifyWritten(const HostObject& original, const Format& to, const fs::pa
     LoadedObject back;
     const Format* format = nullptr;
     const Outcome loaded = LoadInput(written.string(), shownAs, back, &format);
+    // A DXF file without entities holds no point, and no point does not load:
+    // it is compared as the empty object it stands for.
+    if (loaded.code == kExitLoadFailed && std::string_view(to.extension) == "dxf") {
+        static const HostObject kEmpty{};
+        return Verify(original, kEmpty, to, shownAs);
+    }
     if (!loaded.ok()) return {kExitVerifyFailed, shownAs, "the written file does not load again: " + loaded.reason};
     if (format != &to) {
         return {kExitVerifyFailed, shownAs, std::string("the written file reads as ") + format->title};
@@ -266,7 +272,8 @@ Outcome ConvertOne(const Options& options, const std::string& input, const std::
     LoadedObject object;
     if (Outcome loaded = LoadInput(source.path(), source.shownAs(), object, &entry.format); !loaded.ok()) return loaded;
     if (options.from && entry.format != options.from) {
-        return {kExitNotRecognised, source.shownAs(), std::string("is not ") + options.from->title + " but " + entry.format->title};
+        return {kExitNotRecognised, source.shownAs(),
+                std::string("holds ") + entry.format->title + ", not " + options.from->title + " as --from says"};
     }
     entry.points = object.get()->geometry ? object.get()->geometry->pointCount : 0;
     entry.polygons = object.get()->geometry ? object.get()->geometry->polygonCount : 0;

@@ -35,6 +35,7 @@ struct Shape {
     int64_t degenerateLines = 0;       // both ends on one point
     int64_t dots = 0;
     int64_t triangleBound = 0;         // n - 2 for each face of n corners
+    int64_t solidTriangles = 0;        // faces of 3 corners with a normal (an area)
     Box faceBox;                       // the points faces use
     Box usedBox;                       // the points any element uses
 };
@@ -42,14 +43,22 @@ struct Shape {
 template <typename Visit>
 void ForEachPolygon(const HostObject& object, Visit visit) {
     const HostGeometry* geometry = object.geometry;
-    for (int32_t i = 0; geometry && geometry->polygons && i < geometry->polygonCount; ++i) visit(*geometry->polygons[i]);
+    for (int32_t i = 0; geometry && geometry->polygons && i < geometry->polygonCount; ++i) visit(*geometry->polygons[i], i);
+}
+
+// The host's normal of a polygon is of length 1, or 0 when it has no area.
+bool HasNormal(const HostGeometry& geometry, int32_t index) {
+    if (!geometry.normals || index >= geometry.normalCount) return false;
+    const HostNormal& n = geometry.normals[index];
+    return n.x * n.x + n.y * n.y + n.z * n.z > 0.5;
 }
 
 Shape ShapeOf(const HostObject& object) {
     Shape shape;
     shape.points = object.geometry ? object.geometry->pointCount : 0;
-    ForEachPolygon(object, [&](const HostPolygon& polygon) {
+    ForEachPolygon(object, [&](const HostPolygon& polygon, int32_t index) {
         const int32_t n = polygon.cornerCount;
+        shape.solidTriangles += n == 3 && HasNormal(*object.geometry, index);
         for (int32_t k = 0; k < n; ++k) {
             shape.usedBox.Add(*polygon.corners[k]->point);
             if (n >= 3) shape.faceBox.Add(*polygon.corners[k]->point);
@@ -113,14 +122,16 @@ std::string ObjDifference(const HostObject& original, const HostObject& written,
     return {};
 }
 
-// 3D Studio and DXF keep at most n - 2 triangles of a face of n corners; when
-// they kept that many, every corner of every face is used again.
+// 3D Studio and DXF keep at most n - 2 triangles of a face of n corners, and
+// every triangle with an area; when they kept n - 2, every corner of every
+// face is used again.
 std::string TriangleDifference(const Shape& a, const Shape& b, const Box& kept) {
     for (const int32_t corners : b.faceCorners) {
         if (corners != 3) return "a face read back has " + std::to_string(corners) + " corners, not 3";
     }
     const auto triangles = static_cast<int64_t>(b.faceCorners.size());
     if (triangles > a.triangleBound) return Compared("triangles (at most)", a.triangleBound, triangles);
+    if (triangles < a.solidTriangles) return Compared("triangles (at least)", a.solidTriangles, triangles);
     if (!BoxFits(kept, b.usedBox, triangles == a.triangleBound)) {
         return "the bounding box of the used points differs";
     }
@@ -152,7 +163,7 @@ bool HasPointsAtOnePlace(const HostObject& object) {
     std::set<std::array<double, 3>> places;
     std::set<const HostPoint*> seen;
     bool shared = false;
-    ForEachPolygon(object, [&](const HostPolygon& polygon) {
+    ForEachPolygon(object, [&](const HostPolygon& polygon, int32_t) {
         for (int32_t k = 0; k < polygon.cornerCount && !shared; ++k) {
             const HostPoint* point = polygon.corners[k]->point;
             if (!seen.insert(point).second) continue;
@@ -164,7 +175,7 @@ bool HasPointsAtOnePlace(const HostObject& object) {
 
 int64_t UnusedPoints(const HostObject& object, bool facesOnly) {
     std::set<const HostPoint*> used;
-    ForEachPolygon(object, [&](const HostPolygon& polygon) {
+    ForEachPolygon(object, [&](const HostPolygon& polygon, int32_t) {
         if (facesOnly && polygon.cornerCount < 3) return;
         for (int32_t k = 0; k < polygon.cornerCount; ++k) used.insert(polygon.corners[k]->point);
     });

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 
 #define STB_IMAGE_WRITE_STATIC
 #define STB_IMAGE_WRITE_IMPLEMENTATION
@@ -163,6 +164,7 @@ public:
             if (corners.size() != static_cast<size_t>(polygon.cornerCount)) continue;  // a corner not finite
             const Rgb colour = ColourOf(polygon);
             if (pass == 0 && corners.size() >= 3) Fill(corners, i, colour);
+            if (pass == 1 && corners.size() >= 3) Outline(corners, i, colour);
             if (pass == 1 && corners.size() == 2) DrawLine(corners[0], corners[1], colour);
             if (pass == 1 && corners.size() == 1) DrawDot(corners[0], colour);
         }
@@ -176,17 +178,45 @@ private:
         return {s.colour[0], s.colour[1], s.colour[2]};
     }
 
-    // Scan lines across the polygon, filled between pairs of crossings (even-odd),
-    // each sample's depth on the plane through the first corner with the polygon's normal.
-    void Fill(const std::vector<ScreenPoint>& corners, int32_t index, const Rgb& colour) {
-        if (!geometry_.normals || index >= geometry_.normalCount) return;
+    // The polygon's colour shaded by its normal: light from the upper left
+    // and from the eye; nothing when it has no area or is seen edge-on.
+    std::optional<Rgb> Shaded(int32_t index, const Rgb& colour, double darker) const {
+        if (!geometry_.normals || index >= geometry_.normalCount) return std::nullopt;
         const HostNormal& n = geometry_.normals[index];
         const Triple normal = {n.x, n.y, n.z};
         const double towardEye = Dot(normal, camera_.toEye);
-        if (!Finite(normal) || std::fabs(towardEye) < 1e-9) return;  // no area, or seen edge-on
-        const double shade = 0.25 + 0.55 * std::fabs(Dot(normal, camera_.light)) + 0.2 * std::fabs(towardEye);
-        const Rgb shaded = {static_cast<uint8_t>(colour[0] * shade), static_cast<uint8_t>(colour[1] * shade),
-                            static_cast<uint8_t>(colour[2] * shade)};
+        if (!Finite(normal) || std::fabs(towardEye) < 1e-9) return std::nullopt;
+        const double shade = darker * (0.25 + 0.55 * std::fabs(Dot(normal, camera_.light)) + 0.2 * std::fabs(towardEye));
+        return Rgb{static_cast<uint8_t>(colour[0] * shade), static_cast<uint8_t>(colour[1] * shade),
+                   static_cast<uint8_t>(colour[2] * shade)};
+    }
+
+    // Edges a little darker than the face, so that faces of one colour and
+    // one slope stay apart.
+    void Outline(const std::vector<ScreenPoint>& corners, int32_t index, const Rgb& colour) {
+        const std::optional<Rgb> edge = Shaded(index, colour, 0.8);
+        if (!edge) return;
+        for (size_t k = 0; k < corners.size(); ++k) {
+            const ScreenPoint& a = corners[k];
+            const ScreenPoint& b = corners[(k + 1) % corners.size()];
+            const double length = std::max(std::fabs(b.x - a.x), std::fabs(b.y - a.y));
+            const int steps = static_cast<int>(std::min(length, 1e5)) + 1;
+            for (int s = 0; s <= steps; ++s) {
+                const double t = static_cast<double>(s) / steps;
+                canvas_.Plot(static_cast<int>(a.x + (b.x - a.x) * t), static_cast<int>(a.y + (b.y - a.y) * t),
+                             a.depth + (b.depth - a.depth) * t, *edge, bias_);
+            }
+        }
+    }
+
+    // Scan lines across the polygon, filled between pairs of crossings (even-odd),
+    // each sample's depth on the plane through the first corner with the polygon's normal.
+    void Fill(const std::vector<ScreenPoint>& corners, int32_t index, const Rgb& colour) {
+        const std::optional<Rgb> shaded = Shaded(index, colour, 1.0);
+        if (!shaded) return;
+        const HostNormal& n = geometry_.normals[index];
+        const Triple normal = {n.x, n.y, n.z};
+        const double towardEye = Dot(normal, camera_.toEye);
         // depth = first.depth + dx * gx + dy * gy on the polygon's plane.
         const double gx = Dot(normal, camera_.right) / towardEye / camera_.scale;
         const double gy = -Dot(normal, camera_.up) / towardEye / camera_.scale;
@@ -212,7 +242,7 @@ private:
                 const int to = std::min(canvas_.width(), static_cast<int>(std::ceil(crossings[k + 1] - 0.5)));
                 for (int x = from; x < to; ++x) {
                     const double depth = corners[0].depth + (x + 0.5 - corners[0].x) * gx + (y - corners[0].y) * gy;
-                    canvas_.Plot(x, row, depth, shaded, 0);
+                    canvas_.Plot(x, row, depth, *shaded, 0);
                 }
             }
         }
