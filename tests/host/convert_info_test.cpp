@@ -204,6 +204,10 @@ TEST_F(ConvertInfo, FailuresExitWithTheirCodeAndReason) {
     // A 3D Studio file with a material but no triangle mesh holds no points.
     const std::string noMesh = Write("nomesh.3ds", tds::File(tds::Editor(k3DSMaterial))).string();
     const std::string bogus = (dir_ / "no_such_module.so").string();
+    // Circles with a thickness: each 24 bytes of text asks for kilobytes of host records.
+    dxf::Groups circles;
+    for (int i = 0; i < 2000; ++i) circles = circles + dxf::Groups{{0, "CIRCLE"}, {40, "1"}, {39, "2"}};
+    const std::string hostile = Write("circles.dxf", dxf::Drawing(circles)).string();
     const char* const kUsage = "(see tamlorn-convert --help)";
     const struct {
         std::vector<std::string> args;
@@ -231,6 +235,8 @@ TEST_F(ConvertInfo, FailuresExitWithTheirCodeAndReason) {
         {{"--info", "--module", TAMLORN_MODULE_PATH, notes}, 3, notes, "not a file of any of the three formats"},
         {{"--info", noMesh}, 4, noMesh, "damaged or holds nothing the module reads"},
         {{"--info", "--module", bogus, notes}, 4, bogus, "cannot load the module"},
+        {{"--info", "--max-memory", "1", hostile}, 4, hostile, "the memory limit of 1 MB was reached"},
+        {{"--info", "--max-memory", "0", hostile}, 1, "", "--max-memory takes a number of megabytes"},
     };
     for (const auto& row : rows) {
         std::string command = "tamlorn-convert";
