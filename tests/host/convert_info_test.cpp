@@ -1,5 +1,6 @@
 // tamlorn-convert --info, run as a program: exit codes and messages, and the
 // JSON summary of small files whose host objects are worked out by hand.
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -182,18 +183,38 @@ protected:
     }
 };
 
-TEST_F(ConvertInfo, HelpShowsTheUsage) {
+// --help lists every option, each with an example of its use on the lines
+// below it; --version names the program.
+TEST_F(ConvertInfo, HelpShowsEveryOptionWithAnExample) {
     const RunResult help = Convert({"--help"});
     EXPECT_EQ(help.exitCode, 0);
-    EXPECT_NE(help.out.find("usage: tamlorn-convert [options] INPUT OUTPUT"), std::string::npos);
     EXPECT_EQ(help.err, "");
+    const std::vector<std::string> lines = SplitLines(help.out);
+    for (const std::string option : {"-", "--from", "--name", "--verify", "--preview", "--size", "--info", "--json",
+                                     "--full", "--to", "-o", "-j", "--files-from", "--force", "--report", "--quiet",
+                                     "--max-memory", "--module", "--version"}) {
+        SCOPED_TRACE(option);
+        const auto at = std::find_if(lines.begin(), lines.end(), [&](const std::string& line) {
+            return line.starts_with("  " + option + " ") || line.starts_with("  --help, " + option);
+        });
+        ASSERT_NE(at, lines.end());
+        // The option's own lines end at the next option or an empty line.
+        const auto end = std::find_if(at + 1, lines.end(), [](const std::string& l) { return l.empty() || l.starts_with("  -"); });
+        const bool example = std::any_of(at + 1, end, [&](const std::string& l) {
+            return l.find("tamlorn-convert ") != std::string::npos && (l + " ").find(" " + option + " ") != std::string::npos;
+        });
+        EXPECT_TRUE(example);
+    }
+    const RunResult version = Convert({"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_TRUE(version.out.starts_with("tamlorn-convert ")) << version.out;
 }
 
-// A failure writes nothing on stdout. 1: a wrong command, with the usage on
-// stderr. Else one line on stderr that names the file and the reason: 2 for
+// A failure writes nothing on stdout and one line on stderr: 1 for a wrong
+// command, pointing at --help; else a line that names the file and the reason: 2 for
 // input that cannot be read, 3 for input in no format the module reads, 4 for
-// a recognised file whose load fails or a module that cannot be loaded. The
-// input is looked at before the module is loaded.
+// a recognised file whose load fails, a load past --max-memory, or a module
+// that cannot be loaded. The input is looked at before the module is loaded.
 TEST_F(ConvertInfo, FailuresExitWithTheirCodeAndReason) {
     const std::string box = Write("box.3ds", k3DSBytes).string();
     const std::string out = (dir_ / "out.obj").string();

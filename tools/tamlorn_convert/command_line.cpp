@@ -72,6 +72,7 @@ const char* const kHelp =
     "  --module PATH         the module to load instead of the one beside this program\n"
     "                          tamlorn-convert --module ./libtamlorn_io.so chair.obj chair.dxf\n"
     "  --help, --version     this text; the version\n"
+    "                          tamlorn-convert --version\n"
     "\n"
     "Exit status: 0 done, 1 usage error, 2 an input cannot be read, 3 not a file of\n"
     "the three formats, 4 the load failed (damaged content, or the memory limit),\n"
