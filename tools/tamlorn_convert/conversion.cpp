@@ -218,7 +218,7 @@ public:
         folder_.emplace(fs::temp_directory_path());
         if (folder_->path().empty()) return {kExitUnreadable, kShownAs, "no temporary folder: " + folder_->error()};
         const std::string name = options.name.empty() ? "stdin" : options.name;
-        staged_ = folder_->path() / (name + "." + (options.from ? options.from->extension : "input"));
+        staged_ = folder_->File(name + "." + (options.from ? options.from->extension : "input"));
         std::string error;
         if (!CopyStandardInput(staged_, &error)) return {kExitUnreadable, kShownAs, error};
         return Outcome::Done();
@@ -283,8 +283,8 @@ Outcome ConvertOne(const Options& options, const std::string& input, const std::
     const PrivateFolder folder(parent.empty() ? fs::path(".") : parent);
     if (folder.path().empty()) return {kExitSaveFailed, shownAs, "its folder cannot be written: " + folder.error()};
     const std::string fileName = OutputStem(options, input, output) + "." + to->extension;
+    const fs::path written = folder.File(fileName);
     if (Outcome saved = SaveInto(*object.get(), *to, folder.path(), fileName, shownAs); !saved.ok()) return saved;
-    const fs::path written = folder.path() / fileName;
     if (options.verify) {
         if (Outcome verified = VerifyWritten(*object.get(), *to, written, shownAs); !verified.ok()) return verified;
     }

@@ -191,7 +191,9 @@ Outcome InspectInput(const std::string& path, bool* binaryDxf);
 // Whether two names are one file (through any link), or one path once resolved.
 bool SameFile(const fs::path& a, const fs::path& b);
 
-// A new folder only this user can enter, removed with everything in it at the end.
+// A new folder only this user can enter, removed with everything in it at the
+// end; when the converter is interrupted (Ctrl-C, a scheduler's stop), with
+// the file File named last.
 class PrivateFolder {
 public:
     explicit PrivateFolder(const fs::path& parent);
@@ -201,10 +203,13 @@ public:
 
     const fs::path& path() const { return path_; }
     const std::string& error() const { return error_; }
+    // The path of `name` in the folder.
+    fs::path File(const std::string& name) const;
 
 private:
     fs::path path_;
     std::string error_;
+    int leftover_ = -1;  // its place among what an interruption removes, or -1
 };
 
 // Works in `folder` for the lifetime of the object, then goes back.

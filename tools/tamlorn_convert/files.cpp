@@ -8,13 +8,20 @@
 #include <system_error>
 #include <thread>
 
+#include <csignal>
+
 #if defined(_WIN32)
+#include <direct.h>
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+#define unlink _unlink
+#define rmdir _rmdir
+constexpr int kStopSignals[] = {SIGINT, SIGTERM};
 #else
 #include <sys/ioctl.h>
 #include <unistd.h>
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 #endif
 
 #include "convert.h"
@@ -80,6 +87,60 @@ bool SameFile(const fs::path& a, const fs::path& b) {
     return !error && first == second;
 }
 
+namespace {
+
+// What an interruption removes: each private folder and the one file the
+// converter is writing in it. The handler may only copy and unlink, so the
+// paths are kept ready as absolute texts.
+constexpr int kLeftovers = 4;
+constexpr size_t kLeftoverPathBytes = 4096;
+
+struct Leftover {
+    char folder[kLeftoverPathBytes];
+    char file[kLeftoverPathBytes];
+    volatile std::sig_atomic_t used;
+};
+Leftover g_leftovers[kLeftovers];
+
+extern "C" void RemoveLeftovers(int signal) {
+    for (Leftover& leftover : g_leftovers) {
+        if (!leftover.used) continue;
+        if (leftover.file[0]) unlink(leftover.file);
+        rmdir(leftover.folder);
+    }
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+// The absolute path as text into `to`; empty when it does not fit.
+void KeepPath(char* to, const fs::path& path) {
+    std::error_code error;
+    const std::string text = fs::absolute(path, error).string();
+    const bool fits = !error && text.size() < kLeftoverPathBytes;
+    std::memcpy(to, fits ? text.c_str() : "", fits ? text.size() + 1 : 1);
+}
+
+int KeepLeftover(const fs::path& folder) {
+    static const bool handled = [] {
+        // A signal ignored from the start (nohup, a background job) stays ignored.
+        for (const int signal : kStopSignals) {
+            if (std::signal(signal, RemoveLeftovers) == SIG_IGN) std::signal(signal, SIG_IGN);
+        }
+        return true;
+    }();
+    (void)handled;
+    for (int i = 0; i < kLeftovers; ++i) {
+        if (g_leftovers[i].used) continue;
+        KeepPath(g_leftovers[i].folder, folder);
+        g_leftovers[i].file[0] = '\0';
+        g_leftovers[i].used = 1;
+        return i;
+    }
+    return -1;
+}
+
+}  // namespace
+
 PrivateFolder::PrivateFolder(const fs::path& parent) {
     constexpr int kAttempts = 100;
     std::random_device seed;
@@ -96,11 +157,22 @@ PrivateFolder::PrivateFolder(const fs::path& parent) {
         }
     }
     if (path_.empty()) error_ = "no unused folder name";
+    else leftover_ = KeepLeftover(path_);
 }
 
 PrivateFolder::~PrivateFolder() {
+    if (leftover_ >= 0) g_leftovers[leftover_].used = 0;
     std::error_code error;
     if (!path_.empty()) fs::remove_all(path_, error);
+}
+
+fs::path PrivateFolder::File(const std::string& name) const {
+    const fs::path file = path_ / name;
+    if (leftover_ >= 0) {
+        g_leftovers[leftover_].file[0] = '\0';
+        KeepPath(g_leftovers[leftover_].file, file);
+    }
+    return file;
 }
 
 WorkingFolder::WorkingFolder(const fs::path& folder) {
