@@ -104,8 +104,11 @@ TEST(ConvertPreview, CubeFallsWhereItsBoxSaysInItsColourShaded) {
     fs::create_directories(dir);
     const fs::path cube = WriteFile(dir / "cube.3ds", OrangeCube());
     const fs::path png = dir / "cube.png";
-    const RunResult run = RunConverter({"--preview", png.string(), "--size", "400x300", cube.string()}, dir);
+    const fs::path converted = dir / "cube.obj";  // a picture may come with a conversion
+    const RunResult run =
+        RunConverter({"--preview", png.string(), "--size", "400x300", cube.string(), converted.string()}, dir);
     ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(fs::exists(converted));
     int width = 0, height = 0, channels = 0;
     unsigned char* data = stbi_load(png.c_str(), &width, &height, &channels, 3);
     fs::remove_all(dir);

@@ -447,12 +447,14 @@ TEST_F(Convert, AssimpReadsOurFiles) {
 const char* const kTriangle = "v 0 0 0\nv 1 0 0\nv 0 1 0\nusemtl wood\nf 1 2 3\n";
 
 // The object is named after the output, whatever folder it goes to and
-// however long its path; the extension's letter case does not matter.
+// however long its path (past the module's 1024 bytes, the input's too); the
+// extension's letter case does not matter.
 TEST_F(Convert, OutputIsNamedAfterItselfAndPutInPlace) {
     const fs::path input = Write("in.obj", kTriangle);
     fs::path deep = dir_;
-    for (int i = 0; i < 6; ++i) deep /= std::string(100, 'a' + i) + " dir";
+    for (int i = 0; i < 10; ++i) deep /= std::string(100, 'a' + i) + " dir";
     fs::create_directories(deep);
+    ASSERT_GE(deep.string().size(), 1024u);
     for (const fs::path& output : {dir_ / "chair.OBJ", deep / "chair.obj"}) {
         ASSERT_EQ(Run({input.string(), output.string()}).exitCode, 0);
         EXPECT_NE(ReadFile(output).find("\ng chair\n"), std::string::npos) << output;
@@ -460,6 +462,7 @@ TEST_F(Convert, OutputIsNamedAfterItselfAndPutInPlace) {
                   output.parent_path() == dir_ ? 5 : 1)
             << "the private folder is gone";
     }
+    EXPECT_EQ(Run({(deep / "chair.obj").string(), (dir_ / "back.dxf").string()}).exitCode, 0);
 }
 
 TEST_F(Convert, FailedSavesExitFiveAndHarmNothing) {
@@ -477,6 +480,8 @@ TEST_F(Convert, FailedSavesExitFiveAndHarmNothing) {
         {{input.string(), (dir_ / "no" / "such" / "x.dxf").string()}, 5, "cannot be written"},
         {{input.string(), dir_.string() + "/x.stl"}, 1, "must end in .obj, .3ds or .dxf"},
         {{(dir_ / "missing.obj").string(), kept.string()}, 2, "no such file"},
+        {{"--preview", (dir_ / "no" / "p.png").string(), input.string()}, 5, "cannot be written"},
+        {{"--preview", input.string(), input.string()}, 5, "is the input file"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.args[0] + " " + row.args[1]);

@@ -38,7 +38,7 @@ std::string WithExtension(const fs::path& path, const Format& to) { return path.
 
 class JobList {
 public:
-    JobList(const Options& options) : options_(options) {}
+    explicit JobList(const Options& options) : options_(options) {}
 
     // A file is taken whatever its extension; a folder is walked for the three formats.
     void Add(const std::string& name) {
@@ -214,6 +214,9 @@ public:
     int Run() {
         if (scratch_.path().empty()) return Report({kExitSaveFailed, "", "no temporary folder: " + scratch_.error()});
         const size_t slots = static_cast<size_t>(options_.jobs ? options_.jobs : CoreCount());
+        // Workers share the default memory limit, half of the physical memory.
+        workerOptions_ = options_;
+        if (!workerOptions_.maxMemoryBytes) workerOptions_.maxMemoryBytes = std::max<uint64_t>(DefaultMemoryLimit() / slots, 1 << 20);
         size_t next = 0;
         while (next < jobs_.size() || !running_.empty()) {
             while (running_.size() < slots && next < jobs_.size()) Start(next++);
@@ -243,7 +246,7 @@ private:
         if (job.decided.ok()) {
             std::error_code error;
             fs::create_directories(job.output.parent_path(), error);
-            const auto arguments = WorkerArguments(options_, ScratchFile(index, ".jsonl").string(), job.input,
+            const auto arguments = WorkerArguments(workerOptions_, ScratchFile(index, ".jsonl").string(), job.input,
                                                    job.output.string());
             std::string why;
             if (StartWorker(program_, arguments, ScratchFile(index, ".err"), &job.worker, &why)) {
@@ -305,6 +308,7 @@ private:
     }
 
     const Options& options_;
+    Options workerOptions_;  // the options handed on to each worker
     std::string program_;
     std::vector<Job>& jobs_;
     ProgressBar progress_;

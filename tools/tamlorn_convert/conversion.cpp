@@ -78,15 +78,9 @@ std::string TakeModuleMessages() {
     return text;
 }
 
-std::string LoadFailure(const Format& format) {
-    if (standin::MemoryLimitReached()) {
-        return "the memory limit of " + std::to_string(g_memoryLimit >> 20) +
-               " MB was reached (--max-memory raises it)";
-    }
-    const std::string said = TakeModuleMessages();
+std::string LoadFailure(const Format& format, const std::string& said) {
     if (!said.empty()) return std::string("recognised as ") + format.title + ", but the host ran out of memory (" + said + ")";
-    return std::string("recognised as ") + format.title +
-           ", but it is damaged or holds nothing the module reads";
+    return std::string("recognised as ") + format.title + ", but it is damaged or holds nothing the module reads";
 }
 
 // The import server whose check accepts `local` (a path in the working
@@ -122,8 +116,13 @@ Outcome LoadInput(const std::string& path, const std::string& shownAs, LoadedObj
                           : "not a file of any of the three formats (Wavefront OBJ, 3D Studio, ASCII DXF)"};
     }
     const int32_t loaded = standin::LoadFile(*server, object.slot(), local, kLoadNewObject);
-    if (!loaded || !object.get()) return {kExitLoadFailed, shownAs, LoadFailure(**format)};
     const std::string said = TakeModuleMessages();
+    // Past the limit the module may still finish with part of the object: it is not taken.
+    if (standin::MemoryLimitReached()) {
+        return {kExitLoadFailed, shownAs,
+                "the memory limit of " + std::to_string(g_memoryLimit >> 20) + " MB was reached (--max-memory raises it)"};
+    }
+    if (!loaded || !object.get()) return {kExitLoadFailed, shownAs, LoadFailure(**format, said)};
     if (!said.empty()) Note(shownAs, "loaded, but the module said: " + said);
     return Outcome::Done();
 }
