@@ -2,6 +2,7 @@
 // the worker processes kept busy, the progress bar, the report and the end
 // summary. The batch itself never loads the module.
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -33,6 +34,18 @@ struct Job {
 // ---- The job list ------------------------------------------------------------------------------
 
 bool HasModelExtension(const fs::path& path) { return FormatOfPath(path) != nullptr; }
+
+// Where a path leads, as one text for each place: resolved, and on Windows,
+// whose file names ignore letter case, in lower case.
+std::string PlaceOf(const fs::path& path) {
+    std::error_code error;
+    std::string place = fs::weakly_canonical(path, error).string();
+    if (error) place = fs::absolute(path, error).lexically_normal().string();
+#if defined(_WIN32)
+    for (char& c : place) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+#endif
+    return place;
+}
 
 std::string WithExtension(const fs::path& path, const Format& to) { return path.stem().string() + "." + to.extension; }
 
@@ -80,16 +93,17 @@ public:
     // Outputs that would overwrite an input, or another job's output, are
     // refused; existing ones are skipped unless --force.
     void DecideOutputs() {
-        std::map<std::string, const Job*> claimed;
+        std::map<std::string, const Job*> inputs, claimed;
+        for (const Job& job : jobs_) inputs.emplace(PlaceOf(job.input), &job);
         for (Job& job : jobs_) {
             if (!job.decided.ok()) continue;
             const std::string output = job.output.string();
-            const Job* input = FindInput(job.output);
+            const std::string place = PlaceOf(job.output);
+            const auto input = inputs.find(place);
             std::error_code error;
-            if (input) {
-                job.decided = {kExitSaveFailed, output, "is the input " + input->input + ", which is never written"};
-            } else if (const auto [at, fresh] = claimed.emplace(fs::weakly_canonical(job.output, error).string(), &job);
-                       !fresh) {
+            if (input != inputs.end()) {
+                job.decided = {kExitSaveFailed, output, "is the input " + input->second->input + ", which is never written"};
+            } else if (const auto [at, fresh] = claimed.emplace(place, &job); !fresh) {
                 job.decided = {kExitSaveFailed, output, "is also the output of " + at->second->input};
             } else if (fs::exists(job.output, error) && !options_.force) {
                 job.decided = {kExitSaveFailed, output, "exists, skipped (--force overwrites it)"};
@@ -116,13 +130,6 @@ private:
         job.input = name;
         job.decided = std::move(outcome);
         jobs_.push_back(std::move(job));
-    }
-
-    const Job* FindInput(const fs::path& output) const {
-        for (const Job& job : jobs_) {
-            if (SameFile(job.input, output)) return &job;
-        }
-        return nullptr;
     }
 
     const Options& options_;
