@@ -538,7 +538,8 @@ TEST_F(Convert, VerifyFailsOnAChangedFile) {
     }
 }
 
-// "-" reads standard input and writes standard output, through --from, --to and --name.
+// "-" reads standard input and writes standard output, through --from, --to
+// and --name; --info reads standard input too.
 TEST_F(Convert, StandardInputAndOutput) {
     const fs::path cube = fs::path(TAMLORN_SAMPLES_DIR) / "cube.obj";
     ASSERT_EQ(Run({cube.string(), (dir_ / "box.dxf").string()}).exitCode, 0);
@@ -548,6 +549,8 @@ TEST_F(Convert, StandardInputAndOutput) {
     const RunResult named = RunConverter({"--name", "box", "-", (dir_ / "in.obj").string()}, dir_, cube);
     EXPECT_EQ(named.exitCode, 0) << named.err;
     EXPECT_NE(ReadFile(dir_ / "in.obj").find("\ng box\n"), std::string::npos);
+    const RunResult info = RunConverter({"--info", "--json", "-"}, dir_, cube);
+    EXPECT_NE(info.out.find("\"name\": \"stdin\""), std::string::npos) << info.err;
     const RunResult wrong = RunConverter({"--from", "3ds", "-", (dir_ / "x.obj").string()}, dir_, cube);
     EXPECT_EQ(wrong.exitCode, 3);
     EXPECT_EQ(wrong.err, "tamlorn-convert: standard input: holds Wavefront OBJ, not 3D Studio as --from says\n");

@@ -300,13 +300,17 @@ Outcome ConvertOne(const Options& options, const std::string& input, const std::
     return Preview(options, input, *object.get());
 }
 
-Outcome PreviewOne(const Options& options, const std::string& input) {
+Outcome LoadAndUse(const Options& options, const std::string& input, const ObjectUse& use) {
     StagedInput source(input);
     if (Outcome staged = source.Stage(options); !staged.ok()) return staged;
     LoadedObject object;
     const Format* format = nullptr;
     if (Outcome loaded = LoadInput(source.path(), source.shownAs(), object, &format); !loaded.ok()) return loaded;
-    return Preview(options, input, *object.get());
+    return use(*object.get(), *format);
+}
+
+Outcome PreviewOne(const Options& options, const std::string& input) {
+    return LoadAndUse(options, input, [&](const HostObject& object, const Format&) { return Preview(options, input, object); });
 }
 
 }  // namespace convert

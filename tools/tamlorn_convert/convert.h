@@ -18,6 +18,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -283,6 +284,9 @@ Outcome LoadInput(const std::string& path, const std::string& shownAs, LoadedObj
 // --name and the note; fills `entry` for the report.
 Outcome ConvertOne(const Options& options, const std::string& input, const std::string& output,
                    ReportEntry& entry);
+using ObjectUse = std::function<Outcome(const HostObject& object, const Format& format)>;
+// Loads INPUT ("-": standard input) and hands its object to `use`.
+Outcome LoadAndUse(const Options& options, const std::string& input, const ObjectUse& use);
 // Only a picture of INPUT.
 Outcome PreviewOne(const Options& options, const std::string& input);
 

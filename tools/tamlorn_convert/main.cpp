@@ -21,15 +21,11 @@ Outcome ModuleProblem(const ModuleSession& module, const Options& options, const
     return {kExitLoadFailed, input, "cannot load the module " + modulePath + ": " + module.error()};
 }
 
-int RunInfo(const Options& options) {
-    const std::string& input = options.inputs.front();
-    LoadedObject object;
-    const Format* format = nullptr;
-    if (Outcome loaded = LoadInput(input, input, object, &format); !loaded.ok()) return Report(loaded);
-    const ObjectSummary summary = Summarise(input, *format, *object.get());
+Outcome PrintInfo(const Options& options, const std::string& input, const HostObject& object, const Format& format) {
+    const ObjectSummary summary = Summarise(input, format, object);
     const std::string text = options.json ? JsonSummary(summary, options.full) : HumanSummary(summary);
     std::fwrite(text.data(), 1, text.size(), stdout);
-    return kExitDone;
+    return Outcome::Done();
 }
 
 // One conversion, and its line in the report when one is asked for.
@@ -58,9 +54,13 @@ int RunWithModule(const Options& options) {
     const Outcome problem = ModuleProblem(module, options, modulePath);
     if (options.mode == Mode::kConvert) return RunConvert(options, problem);
     if (!problem.ok()) return Report(problem);
-    if (options.mode == Mode::kInfo) return RunInfo(options);
-    const Outcome previewed = PreviewOne(options, options.inputs.front());
-    return previewed.ok() ? kExitDone : Report(previewed);
+    const std::string& input = options.inputs.front();
+    const Outcome done = options.mode == Mode::kInfo
+                             ? LoadAndUse(options, input, [&](const HostObject& object, const Format& format) {
+                                   return PrintInfo(options, input, object, format);
+                               })
+                             : PreviewOne(options, input);
+    return done.ok() ? kExitDone : Report(done);
 }
 
 }  // namespace
