@@ -155,6 +155,13 @@ public:
         Draw(true);
     }
 
+    // A file decided without a worker: counted, its bytes out of the total.
+    void Passed(uint64_t bytes) {
+        ++filesDone_;
+        bytes_ -= std::min(bytes_, bytes);
+        Draw(true);
+    }
+
     // Redraws at most ten times a second unless `now`.
     void Draw(bool now) {
         if (!shown_ || (!now && SecondsSince(drawn_) < 0.1)) return;
@@ -265,7 +272,9 @@ private:
         }
         ReportEntry entry{job.input, nullptr, job.output.string(), job.skipped ? "skipped" : "failed",
                           job.decided.code, job.decided.reason};
+        progress_.Clear();
         Report(job.decided);
+        progress_.Passed(job.bytes);
         Conclude(job, job.decided.code, job.decided.file + ": " + job.decided.reason, JsonReportLine(entry));
     }
 
