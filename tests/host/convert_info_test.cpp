@@ -2,6 +2,7 @@
 // JSON summary of small files whose host objects are worked out by hand.
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -192,7 +193,7 @@ TEST_F(ConvertInfo, HelpShowsEveryOptionWithAnExample) {
     const std::vector<std::string> lines = SplitLines(help.out);
     for (const std::string option : {"-", "--from", "--name", "--verify", "--preview", "--size", "--info", "--json",
                                      "--full", "--to", "-o", "-j", "--files-from", "--force", "--report", "--quiet",
-                                     "--max-memory", "--module", "--version"}) {
+                                     "--max-memory", "--module", "--check", "--version"}) {
         SCOPED_TRACE(option);
         const auto at = std::find_if(lines.begin(), lines.end(), [&](const std::string& line) {
             return line.starts_with("  " + option + " ") || line.starts_with("  --help, " + option);
@@ -255,6 +256,8 @@ TEST_F(ConvertInfo, FailuresExitWithTheirCodeAndReason) {
         {{"--info", "--json", binary}, 3, binary, "binary DXF is not supported"},
         {{"--info", "--module", TAMLORN_MODULE_PATH, notes}, 3, notes, "not a file of any of the three formats"},
         {{"--info", noMesh}, 4, noMesh, "damaged or holds nothing the module reads"},
+        {{"--check", notes}, 3, notes, "not a file of any of the three formats"},
+        {{"--check", noMesh}, 4, noMesh, "damaged or holds nothing the module reads"},
         {{"--info", "--module", bogus, notes}, 4, bogus, "cannot load the module"},
         {{"--info", "--max-memory", "1", hostile}, 4, hostile, "the memory limit of 1 MB was reached"},
         {{"--info", "--max-memory", "0", hostile}, 1, "", "--max-memory takes a number of megabytes"},
@@ -271,6 +274,33 @@ TEST_F(ConvertInfo, FailuresExitWithTheirCodeAndReason) {
         EXPECT_NE(run.err.find(row.named), std::string::npos) << run.err;
     }
     EXPECT_FALSE(fs::exists(out));
+}
+
+// --check reads and validates the whole file without building an object.
+TEST_F(ConvertInfo, CheckNamesTheFormatOfAValidFile) {
+    const std::string box = Write("box.3ds", k3DSBytes).string();
+    const RunResult run = Convert({"--check", box});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, box + ": valid 3D Studio file\n");
+    EXPECT_EQ(run.err, "");
+}
+
+// On every corpus file --check, which builds nothing, comes to what --info
+// comes to: the same format, or the same failure in the same words.
+TEST_F(ConvertInfo, CheckAgreesWithInfoOnTheCorpus) {
+    for (const char* folder : {"obj", "3ds", "dxf"}) {
+        for (const fs::path& file : CorpusFiles(folder, ".mtl")) {
+            if (file.extension() == ".txt") continue;
+            SCOPED_TRACE(file.string());
+            const RunResult check = Convert({"--check", file.string()});
+            const RunResult info = Convert({"--info", file.string()});
+            EXPECT_EQ(check.exitCode, info.exitCode);
+            EXPECT_EQ(check.err, info.err);
+            if (info.exitCode != 0) continue;
+            const std::string format = SplitLines(info.out)[1].substr(std::strlen("format:       "));
+            EXPECT_EQ(check.out, file.string() + ": valid " + format + " file\n");
+        }
+    }
 }
 
 // Each file's JSON summary, with and without --full, is the object worked out

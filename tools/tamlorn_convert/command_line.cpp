@@ -10,6 +10,7 @@ const char* const kUsage =
     "usage: tamlorn-convert [options] INPUT OUTPUT\n"
     "       tamlorn-convert --to FORMAT [-o DIR] [-j N] [options] INPUT...\n"
     "       tamlorn-convert --info [--json [--full]] INPUT\n"
+    "       tamlorn-convert --check INPUT\n"
     "       tamlorn-convert --preview OUT.png INPUT\n"
     "       tamlorn-convert --help | --version";
 
@@ -42,6 +43,8 @@ const char* const kHelp =
     "                          tamlorn-convert --info --json chair.3ds\n"
     "  --full                with --json: also every point, polygon and UV map entry\n"
     "                          tamlorn-convert --info --json --full chair.3ds\n"
+    "  --check               only read and validate INPUT (no object is built)\n"
+    "                          tamlorn-convert --check chair.3ds\n"
     "\n"
     "Many files:\n"
     "  --to FORMAT           convert every INPUT into FORMAT; folders are walked for\n"
@@ -83,7 +86,7 @@ namespace {
 
 // What the options say before their values are checked.
 struct RawOptions {
-    bool help = false, version = false, info = false;
+    bool help = false, version = false, info = false, check = false;
     std::string from, to, size, jobs, maxMemory;
 };
 
@@ -102,7 +105,7 @@ struct ValueOption {
 
 constexpr FlagOption kFlags[] = {
     {"--help", &RawOptions::help, nullptr},       {"--version", &RawOptions::version, nullptr},
-    {"--info", &RawOptions::info, nullptr},
+    {"--info", &RawOptions::info, nullptr},       {"--check", &RawOptions::check, nullptr},
     {"--json", nullptr, &Options::json},          {"--full", nullptr, &Options::full},
     {"--verify", nullptr, &Options::verify},      {"--quiet", nullptr, &Options::quiet},
     {"--force", nullptr, &Options::force},
@@ -201,11 +204,13 @@ std::string ChooseMode(const RawOptions& raw, Options& options) {
     const bool batchOnly = !options.outputDir.empty() || !options.filesFrom.empty() || options.jobs || options.force;
     if ((options.json || options.full) && !raw.info) return "--json and --full go with --info";
     if (options.full && !options.json) return "--full goes with --json";
-    if (raw.info) {
-        options.mode = Mode::kInfo;
-        if (names != 1) return "--info takes one INPUT";
+    if (raw.info && raw.check) return "--info and --check do not go together";
+    if (raw.info || raw.check) {
+        options.mode = raw.info ? Mode::kInfo : Mode::kCheck;
+        const std::string mode = raw.info ? "--info" : "--check";
+        if (names != 1) return mode + " takes one INPUT";
         if (batchOnly || !raw.to.empty() || options.verify || !options.preview.empty()) {
-            return "--info takes no conversion options";
+            return mode + " takes no conversion options";
         }
         return {};
     }

@@ -100,7 +100,8 @@ const standin::Server* ServerFor(const std::string& local, const Format** format
 
 // The module is handed a short path from the file's own folder: it takes
 // paths below 1024 bytes only, and names the object after the file anyway.
-Outcome LoadInput(const std::string& path, const std::string& shownAs, LoadedObject& object, const Format** format) {
+Outcome LoadInput(const std::string& path, const std::string& shownAs, LoadedObject& object, const Format** format,
+                  uint32_t loadFlags) {
     bool binaryDxf = false;
     Outcome inspected = InspectInput(path, &binaryDxf);
     if (!inspected.ok()) return {inspected.code, shownAs, inspected.reason};
@@ -115,14 +116,14 @@ Outcome LoadInput(const std::string& path, const std::string& shownAs, LoadedObj
                 binaryDxf ? "binary DXF is not supported (only ASCII DXF is read)"
                           : "not a file of any of the three formats (Wavefront OBJ, 3D Studio, ASCII DXF)"};
     }
-    const int32_t loaded = standin::LoadFile(*server, object.slot(), local, kLoadNewObject);
+    const int32_t loaded = standin::LoadFile(*server, object.slot(), local, loadFlags);
     const std::string said = TakeModuleMessages();
     // Past the limit the module may still finish with part of the object: it is not taken.
     if (standin::MemoryLimitReached()) {
         return {kExitLoadFailed, shownAs,
                 "the memory limit of " + std::to_string(g_memoryLimit >> 20) + " MB was reached (--max-memory raises it)"};
     }
-    if (!loaded || !object.get()) return {kExitLoadFailed, shownAs, LoadFailure(**format, said)};
+    if (!loaded || (loadFlags != 0 && !object.get())) return {kExitLoadFailed, shownAs, LoadFailure(**format, said)};
     if (!said.empty()) Note(shownAs, "loaded, but the module said: " + said);
     return Outcome::Done();
 }
@@ -307,6 +308,13 @@ Outcome LoadAndUse(const Options& options, const std::string& input, const Objec
     const Format* format = nullptr;
     if (Outcome loaded = LoadInput(source.path(), source.shownAs(), object, &format); !loaded.ok()) return loaded;
     return use(*object.get(), *format);
+}
+
+Outcome CheckOne(const Options& options, const std::string& input, const Format** format) {
+    StagedInput source(input);
+    if (Outcome staged = source.Stage(options); !staged.ok()) return staged;
+    LoadedObject nothing;
+    return LoadInput(source.path(), source.shownAs(), nothing, format, 0);
 }
 
 Outcome PreviewOne(const Options& options, const std::string& input) {

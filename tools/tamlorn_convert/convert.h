@@ -59,7 +59,7 @@ const Format* FormatOfPath(const fs::path& path);
 
 // ---- Command line ----------------------------------------------------------------------
 
-enum class Mode { kHelp, kVersion, kInfo, kConvert, kPreview, kBatch };
+enum class Mode { kHelp, kVersion, kInfo, kCheck, kConvert, kPreview, kBatch };
 
 struct Options {
     Mode mode = Mode::kConvert;
@@ -160,7 +160,9 @@ struct ObjectSummary {
     std::vector<PolygonSummary> polygonList;
 };
 
-ObjectSummary Summarise(const std::string& file, const Format& format, const HostObject& object);
+// The lists (positions, polygon corners, UV map entries) only when `full`:
+// on objects of millions of polygons they cost more than the load.
+ObjectSummary Summarise(const std::string& file, const Format& format, const HostObject& object, bool full);
 std::string JsonSummary(const ObjectSummary& summary, bool full);
 std::string HumanSummary(const ObjectSummary& summary);
 std::string JsonString(std::string_view text);
@@ -276,9 +278,11 @@ private:
 };
 
 // Loads `path` as the host does, the server chosen by content in the module's
-// order; `shownAs` is the name messages give the file. On success `format` is set.
+// order; `shownAs` is the name messages give the file. `format` is set once
+// the file is recognised. Load flags that ask for no object (0) make the
+// module read and validate the whole file and build nothing.
 Outcome LoadInput(const std::string& path, const std::string& shownAs, LoadedObject& object,
-                  const Format** format);
+                  const Format** format, uint32_t loadFlags = kLoadNewObject);
 
 // One conversion (INPUT OUTPUT, either may be "-"), with --verify, --preview,
 // --name and the note; fills `entry` for the report.
@@ -289,6 +293,8 @@ using ObjectUse = std::function<Outcome(const HostObject& object, const Format& 
 Outcome LoadAndUse(const Options& options, const std::string& input, const ObjectUse& use);
 // Only a picture of INPUT.
 Outcome PreviewOne(const Options& options, const std::string& input);
+// Only reads and validates INPUT; `format` is set once it is recognised.
+Outcome CheckOne(const Options& options, const std::string& input, const Format** format);
 
 // ---- What formats keep -------------------------------------------------------------------------
 

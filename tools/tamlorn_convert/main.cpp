@@ -22,7 +22,7 @@ Outcome ModuleProblem(const ModuleSession& module, const Options& options, const
 }
 
 Outcome PrintInfo(const Options& options, const std::string& input, const HostObject& object, const Format& format) {
-    const ObjectSummary summary = Summarise(input, format, object);
+    const ObjectSummary summary = Summarise(input, format, object, options.full);
     const std::string text = options.json ? JsonSummary(summary, options.full) : HumanSummary(summary);
     std::fwrite(text.data(), 1, text.size(), stdout);
     return Outcome::Done();
@@ -55,6 +55,12 @@ int RunWithModule(const Options& options) {
     if (options.mode == Mode::kConvert) return RunConvert(options, problem);
     if (!problem.ok()) return Report(problem);
     const std::string& input = options.inputs.front();
+    if (options.mode == Mode::kCheck) {
+        const Format* format = nullptr;
+        if (Outcome checked = CheckOne(options, input, &format); !checked.ok()) return Report(checked);
+        std::printf("%s: valid %s file\n", input.c_str(), format->title);
+        return kExitDone;
+    }
     const Outcome done = options.mode == Mode::kInfo
                              ? LoadAndUse(options, input, [&](const HostObject& object, const Format& format) {
                                    return PrintInfo(options, input, object, format);

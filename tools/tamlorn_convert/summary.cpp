@@ -30,7 +30,7 @@ struct RecordIndex {
     }
 };
 
-void SummarisePolygons(const HostGeometry& geometry, const RecordIndex& index, ObjectSummary& summary) {
+void SummarisePolygons(const HostGeometry& geometry, const RecordIndex& index, bool full, ObjectSummary& summary) {
     std::unordered_map<int32_t, int64_t> polygonsPerSurface;
     for (int64_t i = 0; i < summary.polygons && geometry.polygons; ++i) {
         const HostPolygon* polygon = geometry.polygons[i];
@@ -39,6 +39,7 @@ void SummarisePolygons(const HostGeometry& geometry, const RecordIndex& index, O
         summary.lines += corners == 2;
         summary.dots += corners == 1;
         ++polygonsPerSurface[polygon->surface];
+        if (!full) continue;
         PolygonSummary entry;
         entry.surface = polygon->surface;
         for (int64_t k = 0; k < corners && polygon->corners; ++k) {
@@ -62,7 +63,7 @@ void SummarisePolygons(const HostGeometry& geometry, const RecordIndex& index, O
 
 }  // namespace
 
-ObjectSummary Summarise(const std::string& file, const Format& format, const HostObject& object) {
+ObjectSummary Summarise(const std::string& file, const Format& format, const HostObject& object, bool full) {
     ObjectSummary summary;
     summary.file = file;
     summary.format = format;
@@ -71,22 +72,22 @@ ObjectSummary Summarise(const std::string& file, const Format& format, const Hos
     if (!geometry) return summary;
     summary.points = CountOf(geometry->pointCount);
     summary.polygons = CountOf(geometry->polygonCount);
-    for (int64_t i = 0; i < summary.points && geometry->points; ++i) {
+    RecordIndex index;
+    for (int64_t i = 0; full && i < summary.points && geometry->points; ++i) {
         const double* position = geometry->points[i]->position1;
         summary.positions.push_back({position[0], position[1], position[2]});
+        index.points.emplace(geometry->points[i], i);
     }
-    RecordIndex index;
-    for (int64_t i = 0; i < summary.points && geometry->points; ++i) index.points.emplace(geometry->points[i], i);
-    for (int64_t i = 0; i < summary.polygons && geometry->polygons; ++i) index.polygons.emplace(geometry->polygons[i], i);
-    SummarisePolygons(*geometry, index, summary);
+    for (int64_t i = 0; full && i < summary.polygons && geometry->polygons; ++i) index.polygons.emplace(geometry->polygons[i], i);
+    SummarisePolygons(*geometry, index, full, summary);
     for (int32_t i = 0; i < geometry->uvMapCount && geometry->uvMaps; ++i) {
         const HostUVMap* map = geometry->uvMaps[i];
         UVMapSummary entry{TextOf(map->name), map->pointEntryCount, map->polygonEntryCount, {}, {}};
-        for (int32_t k = 0; k < map->pointEntryCount && map->pointEntries; ++k) {
+        for (int32_t k = 0; full && k < map->pointEntryCount && map->pointEntries; ++k) {
             const UVMapPointEntry& e = map->pointEntries[k];
             entry.pointList.push_back({-1, RecordIndex::Find(index.points, e.point), e.u, e.v});
         }
-        for (int32_t k = 0; k < map->polygonEntryCount && map->polygonEntries; ++k) {
+        for (int32_t k = 0; full && k < map->polygonEntryCount && map->polygonEntries; ++k) {
             const UVMapPolygonEntry& e = map->polygonEntries[k];
             entry.polygonList.push_back({RecordIndex::Find(index.polygons, e.polygon),
                                          RecordIndex::Find(index.points, e.point), e.u, e.v});
