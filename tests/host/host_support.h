@@ -68,13 +68,15 @@ struct RunResult {
     std::string err;
 };
 
-// Runs argv[0] (looked up on PATH when it has no slash) with no input; its
-// output and error text go through files in `dir`.
-inline RunResult RunProgram(const std::vector<std::string>& argv, const fs::path& dir) {
+// Runs argv[0] (looked up on PATH when it has no slash) with the file `input`
+// as its standard input (none by default); its output and error text go
+// through files in `dir`.
+inline RunResult RunProgram(const std::vector<std::string>& argv, const fs::path& dir,
+                            const fs::path& input = "/dev/null") {
     const fs::path outPath = dir / "run.out", errPath = dir / "run.err";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     std::vector<char*> args;
@@ -97,11 +99,14 @@ inline RunResult RunProgram(const std::vector<std::string>& argv, const fs::path
     return result;
 }
 
-// Runs the built tamlorn-convert with `args`.
-inline RunResult RunConverter(const std::vector<std::string>& args, const fs::path& dir) {
-    std::vector<std::string> argv = {TAMLORN_BIN_DIR "/tamlorn-convert"};
+constexpr const char* kConverter = TAMLORN_BIN_DIR "/tamlorn-convert";
+
+// Runs the built tamlorn-convert with `args` (and `input` as standard input).
+inline RunResult RunConverter(const std::vector<std::string>& args, const fs::path& dir,
+                              const fs::path& input = "/dev/null") {
+    std::vector<std::string> argv = {kConverter};
     argv.insert(argv.end(), args.begin(), args.end());
-    return RunProgram(argv, dir);
+    return RunProgram(argv, dir, input);
 }
 
 // ---- Fixtures ----------------------------------------------------------------------------
