@@ -59,9 +59,19 @@ struct Totals {
     int64_t liveBytes = 0;
     int64_t allocationCount = 0;
     int64_t failCountdown = 0;  // 0: no failure scheduled
+    uint64_t limit = UINT64_MAX;  // live bytes past this are refused
+    bool limitReached = false;
 };
 
 Totals g_totals;
+
+// Whether `more` bytes still fit under the memory limit; a refusal is remembered.
+bool WithinLimit(uint64_t more) {
+    const auto live = static_cast<uint64_t>(std::max<int64_t>(g_totals.liveBytes, 0));
+    if (more <= g_totals.limit - std::min(g_totals.limit, live)) return true;
+    g_totals.limitReached = true;
+    return false;
+}
 
 [[noreturn]] void ForeignBlock(const char* operation, const void* block) {
     std::fprintf(stderr, "stand-in host: %s of a block the host never gave out (%p)\n", operation, block);
@@ -608,7 +618,7 @@ void CountBlock(Zone* zone, int64_t blocks, int64_t bytes) {
 void* Alloc(uint64_t count, uint64_t size) {
     if (ScheduledFailure()) return nullptr;
     uint64_t bytes = 0;
-    if (__builtin_mul_overflow(count, size, &bytes) || bytes > kMaxBlockBytes) return nullptr;
+    if (__builtin_mul_overflow(count, size, &bytes) || bytes > kMaxBlockBytes || !WithinLimit(bytes)) return nullptr;
     void* block = StoreAlloc(g_currentZone, bytes);
     if (block) CountBlock(g_currentZone, 1, static_cast<int64_t>(bytes));
     return block;
@@ -620,6 +630,7 @@ void* Realloc(void* block, uint64_t newSize) {
     if (!block) return Alloc(1, newSize);
     const BlockEntry entry = EntryOf(block, "reallocation");
     if (ScheduledFailure() || newSize > kMaxBlockBytes) return nullptr;
+    if (newSize > entry.size && !WithinLimit(newSize - entry.size)) return nullptr;
     void* moved = StoreResize(block, entry.zone, entry.size, newSize);
     if (moved) CountBlock(entry.zone, 0, static_cast<int64_t>(newSize) - static_cast<int64_t>(entry.size));
     return moved;
@@ -664,5 +675,11 @@ int64_t LiveBlocks() { return detail::g_totals.liveBlocks; }
 int64_t LiveBytes() { return detail::g_totals.liveBytes; }
 int64_t AllocationCount() { return detail::g_totals.allocationCount; }
 void FailAllocationAt(int64_t n) { detail::g_totals.failCountdown = n < 0 ? 0 : n; }
+
+void SetMemoryLimit(uint64_t bytes) {
+    detail::g_totals.limit = bytes ? bytes : UINT64_MAX;
+    detail::g_totals.limitReached = false;
+}
+bool MemoryLimitReached() { return detail::g_totals.limitReached; }
 
 }  // namespace standin

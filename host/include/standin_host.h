@@ -133,6 +133,12 @@ int64_t AllocationCount();
 // now fails (once); 0 switches failing off.
 void FailAllocationAt(int64_t n);
 
+// Host allocations that would bring the host's live blocks past `bytes` are
+// refused (0: no limit); the module's own heap is not counted.
+void SetMemoryLimit(uint64_t bytes);
+// Whether an allocation was refused by the limit since it was set.
+bool MemoryLimitReached();
+
 // The module's own heap, through the test flavour of the library; false when
 // the loaded library has no test hooks.
 bool ModuleHeapFailAt(int64_t n);

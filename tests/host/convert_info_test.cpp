@@ -1,6 +1,8 @@
 // tamlorn-convert --info, run as a program: exit codes and messages, and the
 // JSON summary of small files whose host objects are worked out by hand.
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -182,18 +184,38 @@ protected:
     }
 };
 
-TEST_F(ConvertInfo, HelpShowsTheUsage) {
+// --help lists every option, each with an example of its use on the lines
+// below it; --version names the program.
+TEST_F(ConvertInfo, HelpShowsEveryOptionWithAnExample) {
     const RunResult help = Convert({"--help"});
     EXPECT_EQ(help.exitCode, 0);
-    EXPECT_NE(help.out.find("usage: tamlorn-convert --info"), std::string::npos);
     EXPECT_EQ(help.err, "");
+    const std::vector<std::string> lines = SplitLines(help.out);
+    for (const std::string option : {"-", "--from", "--name", "--verify", "--preview", "--size", "--info", "--json",
+                                     "--full", "--to", "-o", "-j", "--files-from", "--force", "--report", "--quiet",
+                                     "--max-memory", "--module", "--check", "--version"}) {
+        SCOPED_TRACE(option);
+        const auto at = std::find_if(lines.begin(), lines.end(), [&](const std::string& line) {
+            return line.starts_with("  " + option + " ") || line.starts_with("  --help, " + option);
+        });
+        ASSERT_NE(at, lines.end());
+        // The option's own lines end at the next option or an empty line.
+        const auto end = std::find_if(at + 1, lines.end(), [](const std::string& l) { return l.empty() || l.starts_with("  -"); });
+        const bool example = std::any_of(at + 1, end, [&](const std::string& l) {
+            return l.find("tamlorn-convert ") != std::string::npos && (l + " ").find(" " + option + " ") != std::string::npos;
+        });
+        EXPECT_TRUE(example);
+    }
+    const RunResult version = Convert({"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_TRUE(version.out.starts_with("tamlorn-convert ")) << version.out;
 }
 
-// A failure writes nothing on stdout. 1: a wrong command, with the usage on
-// stderr. Else one line on stderr that names the file and the reason: 2 for
+// A failure writes nothing on stdout and one line on stderr: 1 for a wrong
+// command, pointing at --help; else a line that names the file and the reason: 2 for
 // input that cannot be read, 3 for input in no format the module reads, 4 for
-// a recognised file whose load fails or a module that cannot be loaded. The
-// input is looked at before the module is loaded.
+// a recognised file whose load fails, a load past --max-memory, or a module
+// that cannot be loaded. The input is looked at before the module is loaded.
 TEST_F(ConvertInfo, FailuresExitWithTheirCodeAndReason) {
     const std::string box = Write("box.3ds", k3DSBytes).string();
     const std::string out = (dir_ / "out.obj").string();
@@ -204,7 +226,11 @@ TEST_F(ConvertInfo, FailuresExitWithTheirCodeAndReason) {
     // A 3D Studio file with a material but no triangle mesh holds no points.
     const std::string noMesh = Write("nomesh.3ds", tds::File(tds::Editor(k3DSMaterial))).string();
     const std::string bogus = (dir_ / "no_such_module.so").string();
-    const char* const kUsage = "usage: tamlorn-convert --info";
+    // Circles with a thickness: each 24 bytes of text asks for kilobytes of host records.
+    dxf::Groups circles;
+    for (int i = 0; i < 2000; ++i) circles = circles + dxf::Groups{{0, "CIRCLE"}, {40, "1"}, {39, "2"}};
+    const std::string hostile = Write("circles.dxf", dxf::Drawing(circles)).string();
+    const char* const kUsage = "(see tamlorn-convert --help)";
     const struct {
         std::vector<std::string> args;
         int exitCode;
@@ -226,13 +252,15 @@ TEST_F(ConvertInfo, FailuresExitWithTheirCodeAndReason) {
         {{"--info", "--json", dir_.string()}, 2, dir_.string(), "directory"},
         {{"--info", "--module=" + bogus, (dir_ / "gone.obj").string()}, 2, "gone.obj", "no such file"},
         {{"--info", empty}, 3, empty, "empty"},
-        {{"--info", notes}, 3, notes, "not a recognised format"},
+        {{"--info", notes}, 3, notes, "not a file of any of the three formats"},
         {{"--info", "--json", binary}, 3, binary, "binary DXF is not supported"},
-        {{"--info", "--module", TAMLORN_MODULE_PATH, notes}, 3, notes, "not a recognised format"},
-        {{"--info", noMesh}, 4, noMesh, "load failed"},
-        {{"--check", notes}, 3, notes, "not a recognised format"},
-        {{"--check", noMesh}, 4, noMesh, "load failed"},
+        {{"--info", "--module", TAMLORN_MODULE_PATH, notes}, 3, notes, "not a file of any of the three formats"},
+        {{"--info", noMesh}, 4, noMesh, "damaged or holds nothing the module reads"},
+        {{"--check", notes}, 3, notes, "not a file of any of the three formats"},
+        {{"--check", noMesh}, 4, noMesh, "damaged or holds nothing the module reads"},
         {{"--info", "--module", bogus, notes}, 4, bogus, "cannot load the module"},
+        {{"--info", "--max-memory", "1", hostile}, 4, hostile, "the memory limit of 1 MB was reached"},
+        {{"--info", "--max-memory", "0", hostile}, 1, "", "--max-memory takes a number of megabytes"},
     };
     for (const auto& row : rows) {
         std::string command = "tamlorn-convert";
@@ -242,7 +270,6 @@ TEST_F(ConvertInfo, FailuresExitWithTheirCodeAndReason) {
         EXPECT_EQ(run.exitCode, row.exitCode) << run.err;
         EXPECT_EQ(run.out, "");
         EXPECT_NE(run.err.find(row.reason), std::string::npos) << run.err;
-        if (row.exitCode == 1) continue;
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
         EXPECT_NE(run.err.find(row.named), std::string::npos) << run.err;
     }
@@ -256,6 +283,24 @@ TEST_F(ConvertInfo, CheckNamesTheFormatOfAValidFile) {
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, box + ": valid 3D Studio file\n");
     EXPECT_EQ(run.err, "");
+}
+
+// On every corpus file --check, which builds nothing, comes to what --info
+// comes to: the same format, or the same failure in the same words.
+TEST_F(ConvertInfo, CheckAgreesWithInfoOnTheCorpus) {
+    for (const char* folder : {"obj", "3ds", "dxf"}) {
+        for (const fs::path& file : CorpusFiles(folder, ".mtl")) {
+            if (file.extension() == ".txt") continue;
+            SCOPED_TRACE(file.string());
+            const RunResult check = Convert({"--check", file.string()});
+            const RunResult info = Convert({"--info", file.string()});
+            EXPECT_EQ(check.exitCode, info.exitCode);
+            EXPECT_EQ(check.err, info.err);
+            if (info.exitCode != 0) continue;
+            const std::string format = SplitLines(info.out)[1].substr(std::strlen("format:       "));
+            EXPECT_EQ(check.out, file.string() + ": valid " + format + " file\n");
+        }
+    }
 }
 
 // Each file's JSON summary, with and without --full, is the object worked out

@@ -52,11 +52,14 @@ inline std::vector<std::string> SplitLines(const std::string& text) {
 
 // ---- Programs --------------------------------------------------------------------------
 
-// Runs the built tamlorn-convert with `args`.
-inline RunResult RunConverter(const std::vector<std::string>& args, const fs::path& dir) {
-    std::vector<std::string> argv = {BuiltProgram("tamlorn-convert")};
+inline const std::string kConverter = BuiltProgram("tamlorn-convert");
+
+// Runs the built tamlorn-convert with `args` (and `input` as standard input).
+inline RunResult RunConverter(const std::vector<std::string>& args, const fs::path& dir,
+                              const fs::path& input = kNullDevice) {
+    std::vector<std::string> argv = {kConverter};
     argv.insert(argv.end(), args.begin(), args.end());
-    return RunProgram(argv, dir);
+    return RunProgram(argv, dir, input);
 }
 
 // ---- Fixtures ----------------------------------------------------------------------------

@@ -1,5 +1,6 @@
 // The import path as the host drives it: load callback, load glue, import
 // driver, builder. Loads go through the built library in the stand-in host.
+#include <cstring>
 #include <string>
 
 #include "host_support.h"
@@ -35,6 +36,7 @@ TEST_F(ImportTest, ObjectIsNamedAfterTheFile) {
         bool relative;  // loaded by its bare name from its folder
         uint32_t flags;
         std::string name;
+        std::string fileName = {};  // what follows the last separator, when not the whole file
     } rows[] = {
         {"chair.final.obj", 1, false, kLoadNewObject, "chair.final"},
         {"my #1 chair.obj", 1, false, kLoadNewObject, "my__1_chair"},
@@ -42,6 +44,7 @@ TEST_F(ImportTest, ObjectIsNamedAfterTheFile) {
         {"plain.obj", 1, true, kLoadNewObject, "plain"},
         {"kept.obj", 1, false, kLoadNewObject | kLoadKeepName, "Unnamed"},
         {std::string(250, 'n') + ".obj", 1, false, kLoadNewObject, std::string(250, 'n')},
+        {"a:b.obj", 1, true, kLoadNewObject, "b", "b.obj"},  // a separator as the second character still counts
     };
     const fs::path cwd = fs::current_path();
     for (const auto& row : rows) {
@@ -56,7 +59,7 @@ TEST_F(ImportTest, ObjectIsNamedAfterTheFile) {
         ASSERT_EQ(result, 1);
         EXPECT_STREQ(object_->name, row.name.c_str());
         EXPECT_EQ(LastArg("FX_ObjectRenamePath", 1), path);
-        EXPECT_EQ(LastArg("FX_ObjectRenameFile", 1), row.file);
+        EXPECT_EQ(LastArg("FX_ObjectRenameFile", 1), row.fileName.empty() ? row.file : row.fileName);
         EXPECT_EQ(standin::CallsOf("FX_ObjectRename").size(), row.flags & kLoadKeepName ? 0u : 1u);
         ASSERT_TRUE(DestroyLoaded());
     }
@@ -85,6 +88,23 @@ TEST_F(ImportTest, WindowsPathsGoThroughAsTheHostHandsThem) {
     EXPECT_NE(text.find("\ng chair.saved\n"), std::string::npos) << text;
 }
 
+// The longest path the driver takes, 1023 characters, is read whole; one more is refused.
+TEST_F(ImportTest, PathsUpTo1023CharactersLoad) {
+    fs::path folder = dir_;
+    while (1023 - folder.string().size() > 200) folder /= std::string(150, 'd');  // each name under 255 bytes
+    const size_t nameLength = 1023 - folder.string().size() - 1;
+    fs::create_directories(folder);
+    const fs::path longest = folder / (std::string(nameLength - 4, 'p') + ".obj");
+    ASSERT_EQ(longest.string().size(), 1023u);
+    WriteFile(longest, kTriangleObj);
+    EXPECT_EQ(Load(longest), 1);
+    EXPECT_EQ(LastArg("FX_ObjectRenamePath", 1), longest.string());
+    ASSERT_TRUE(DestroyLoaded());
+    const fs::path tooLong = folder / (std::string(nameLength - 3, 'p') + ".obj");
+    WriteFile(tooLong, kTriangleObj);
+    EXPECT_EQ(Load(tooLong), 0);
+}
+
 TEST_F(ImportTest, ReplacingGeometryWithOldNameKeepsTheName) {
     ASSERT_EQ(Load(Write("first.obj", kTriangleObj)), 1);
     ASSERT_EQ(Load(Write("second.obj", "v 0 0 0\nv 2 0 0\nv 0 2 0\nv 2 2 0\nf 1 2 4 3\n"),
@@ -93,6 +113,14 @@ TEST_F(ImportTest, ReplacingGeometryWithOldNameKeepsTheName) {
     EXPECT_STREQ(object_->name, "first");
     EXPECT_EQ(object_->geometry->pointCount, 4);
     EXPECT_EQ(standin::CallsOf("NotifyModes").size(), 1u);
+
+    // An old name longer than the glue's 512-byte work buffer is cut to 511 characters.
+    object_->name = static_cast<char*>(standin::Core()->realloc(object_->name, 701));
+    ASSERT_NE(object_->name, nullptr);
+    std::memset(object_->name, 'o', 700);
+    object_->name[700] = 0;
+    ASSERT_EQ(Load(Write("third.obj", kTriangleObj), kLoadReplaceGeometry | kLoadNameFromOldObject), 1);
+    EXPECT_EQ(std::string(object_->name), std::string(511, 'o'));
 }
 
 // ---- The finished object -------------------------------------------------------------

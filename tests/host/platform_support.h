@@ -1,18 +1,20 @@
 // What the host-level tests need from the operating system, one small function
-// per need: text-mode line ends, the process id, paths as the host writes
-// them, running a program with its output in files, and the names a library
-// exports.
+// per need: text-mode line ends, the null device, the environment, the
+// process id, paths as the host writes them, running a program with its
+// output in files, and the names a library exports.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <set>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #if defined(_WIN32)
@@ -56,6 +58,15 @@ inline std::string TextAsWritten(const std::string& text) {
     return written;
 }
 
+inline const fs::path kNullDevice = "NUL";
+// Windows programs reach no path past 260 characters unless they declare that they can.
+constexpr bool kLongPaths = false;
+
+// Sets (or with an empty value removes) a variable of the environment programs started from here inherit.
+inline void SetEnvironment(const std::string& name, const std::string& value) {
+    _putenv_s(name.c_str(), value.c_str());
+}
+
 inline unsigned long ProcessId() { return GetCurrentProcessId(); }
 
 // `file` in `dir` named as the host names files: drive letter and backslashes.
@@ -87,17 +98,18 @@ inline HANDLE InheritableFile(const fs::path& path, DWORD access, DWORD creation
                        FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-// Runs argv[0] (looked up on PATH when it has no folder) with no input; its
-// output and error text go through files in `dir`. A crash shows as its
-// exception code.
-inline RunResult RunProgram(const std::vector<std::string>& argv, const fs::path& dir) {
+// Runs argv[0] (looked up on PATH when it has no folder) with the file `input`
+// as its standard input (none by default); its output and error text go
+// through files in `dir`. A crash shows as its exception code.
+inline RunResult RunProgram(const std::vector<std::string>& argv, const fs::path& dir,
+                            const fs::path& input = kNullDevice) {
     const fs::path outPath = dir / "run.out", errPath = dir / "run.err";
     std::string commandLine;
     for (const std::string& arg : argv) commandLine += (commandLine.empty() ? "" : " ") + QuotedArgument(arg);
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = InheritableFile("NUL", GENERIC_READ, OPEN_EXISTING);
+    startup.hStdInput = InheritableFile(input, GENERIC_READ, OPEN_EXISTING);
     startup.hStdOutput = InheritableFile(outPath, GENERIC_WRITE, CREATE_ALWAYS);
     startup.hStdError = InheritableFile(errPath, GENERIC_WRITE, CREATE_ALWAYS);
     PROCESS_INFORMATION process{};
@@ -145,19 +157,33 @@ inline std::set<std::string> ExportedNames(const std::string& library, const fs:
 // A text as a text-mode stream writes it: as it is.
 inline std::string TextAsWritten(const std::string& text) { return text; }
 
+inline const fs::path kNullDevice = "/dev/null";
+constexpr bool kLongPaths = true;
+
+// Sets (or with an empty value removes) a variable of the environment programs started from here inherit.
+inline void SetEnvironment(const std::string& name, const std::string& value) {
+    if (value.empty()) {
+        unsetenv(name.c_str());
+    } else {
+        setenv(name.c_str(), value.c_str(), 1);
+    }
+}
+
 inline pid_t ProcessId() { return getpid(); }
 
 // `file` named as the host names files: drive letter and backslashes. Here
 // that is one file name of its own, in the current folder.
 inline std::string HostStylePath(const fs::path&, const std::string& file) { return "C:\\models\\" + file; }
 
-// Runs argv[0] (looked up on PATH when it has no slash) with no input; its
-// output and error text go through files in `dir`.
-inline RunResult RunProgram(const std::vector<std::string>& argv, const fs::path& dir) {
+// Runs argv[0] (looked up on PATH when it has no slash) with the file `input`
+// as its standard input (none by default); its output and error text go
+// through files in `dir`.
+inline RunResult RunProgram(const std::vector<std::string>& argv, const fs::path& dir,
+                            const fs::path& input = kNullDevice) {
     const fs::path outPath = dir / "run.out", errPath = dir / "run.err";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     std::vector<char*> args;
@@ -191,5 +217,19 @@ inline std::set<std::string> ExportedNames(const std::string& library, const fs:
 }
 
 #endif
+
+// An environment variable set for the lifetime of the object.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(std::string name, const std::string& value) : name_(std::move(name)) {
+        SetEnvironment(name_, value);
+    }
+    ~ScopedEnvironment() { SetEnvironment(name_, ""); }
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+private:
+    std::string name_;
+};
 
 }  // namespace host_support

@@ -71,7 +71,10 @@ for patch in "${files[@]}"; do
 done
 
 mkdir -p "$logs"
-[[ -f "$build/CMakeCache.txt" ]] || cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$logs/configure.log"
+# Warnings are errors here, as in our own builds (the code before the option
+# had -Werror always on and ignores it): a mutant that warns does not build.
+[[ -f "$build/CMakeCache.txt" ]] ||
+  cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAMLORN_WERROR=ON >"$logs/configure.log"
 build_tree "$logs/baseline.build.log" || { echo "the unmutated tree does not build" >&2; exit 1; }
 run_tests "$logs/baseline.ctest.log" || { echo "the unmutated tree fails its tests" >&2; exit 1; }
 baseline=$(grep -E 'tests passed' "$logs/baseline.ctest.log")

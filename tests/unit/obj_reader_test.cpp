@@ -153,6 +153,7 @@ TEST_F(ObjReaderTest, JoinedAndOverlongLines) {
     const std::pair<std::string, std::vector<Refs>> cases[] = {
         {"f 1 2 \\\n3 4\n", {{0, 1, 2, 3}}},
         {"f 1 2 3\\\nf 2 3 4\n", {{0, 1, 2}, {1, 2, 3}}},
+        {"f 1 2 3\\\na 4\nf 2 3 4\\\nz 1\n", {{0, 1, 2}, {1, 2, 3}}},  // "a" and "z" start statements too
         {"f 1 \\\n2 \\\np 3\nf 3 2 \\\n1 \\\n", {{0, 1, 2}, {2, 1, 0}}},  // "f 1  2  p 3"
         {"f 1 2 3" + padding + "4\n", {{0, 1, 2}}},
         {"f 1 2 \\\n3" + padding + "4 \\\n1 \\\np 1\n", {{0, 1, 2}}},  // still every continued line is taken

@@ -119,6 +119,10 @@ TEST_F(Read3DSTest, FilesReadToTheirFaces) {
                                                                                       Group("Box01 Red", {1}) +
                                                                                       Group("Blue Sky", {2}))))),
          .names = {"Box01 Red", "Box01 Red", "Box01 Blue Sky", "Box01"}, .surfaces = 3},
+        {.what = "other chunks among the face list's chunks are passed over",
+         .file = File(Editor(Quad("Box01", Chunk(0x4160, U32(7)) + Group("Red", {1}) + Chunk(0x4170, U16(1)) +
+                                               Smoothing({1, 0})))),
+         .names = {"Box01", "Box01 Red"}, .smooth = {1, 0}},
         // In file order: the smoothing chunk still sees face 0 of "Order" as the object's own.
         {.what = "non-zero smoothing masks make their faces' surfaces smooth",
          .file = File(Editor(Material(MaterialName("Red")) + Quad("Flat", Smoothing({0, 0})) +

@@ -1,0 +1,139 @@
+// tamlorn-convert --to FORMAT INPUT...: many files through worker processes,
+// as a person or an outside scheduler runs it: folders walked, failures passed
+// over, outputs named and placed, the report, the progress bar.
+#include <map>
+#include <string>
+#include <vector>
+
+#include "host_support.h"
+
+namespace {
+
+using namespace host_support;
+
+const char* const kTriangle = "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
+
+// The files below `root` and their bytes; an OBJ's first line (its date) left out.
+std::map<std::string, std::string> FilesBelow(const fs::path& root) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        if (!entry.is_regular_file()) continue;
+        std::string bytes = ReadFile(entry.path());
+        if (entry.path().extension() == ".obj") bytes.erase(0, bytes.find('\n'));
+        files[entry.path().lexically_relative(root).string()] = bytes;
+    }
+    return files;
+}
+
+// Python's json reads each report line; it prints path, result, exit code and
+// reason (or null), one line per input, sorted.
+constexpr const char* kReadReport = R"(import json, sys
+rows = [json.loads(line) for line in open(sys.argv[1], encoding="utf-8")]
+for r in sorted(rows, key=lambda r: r["path"].split("/")[-1]):
+    assert set(r) == {"path", "format", "output", "result", "exit_code", "reason", "points", "polygons", "seconds"}
+    print(r["path"].split("/")[-1], r["format"], r["result"], r["exit_code"], r["points"], r["reason"] is not None))";
+
+class ConvertBatch : public TempDirTest {
+protected:
+    RunResult Convert(const std::vector<std::string>& args, const fs::path& input = kNullDevice) {
+        return RunConverter(args, dir_, input);
+    }
+};
+
+// A folder with good files in any letter case, one that is not a model, one
+// whose output exists, and a file that is no model format at all: the batch
+// converts what it can, skips and refuses the rest with reasons, mirrors the
+// folders below -o, and exits with the highest code it met.
+TEST_F(ConvertBatch, GoesOnPastRefusedFiles) {
+    fs::create_directories(dir_ / "in" / "sub");
+    Write("in/a.obj", kTriangle);
+    Write("in/sub/b.OBJ", kTriangle);
+    Write("in/sub/notes.txt", "not looked at");
+    Write("in/bad.obj", "this is no model\n");
+    Write("in/kept.obj", kTriangle);
+    fs::create_directories(dir_ / "out");
+    Write("out/kept.dxf", "an earlier output");
+    const RunResult run = Convert({"--to", "dxf", "-o", (dir_ / "out").string(), "--report",
+                                   (dir_ / "r.jsonl").string(), (dir_ / "in").string()});
+    EXPECT_EQ(run.exitCode, 5) << run.err;
+    EXPECT_TRUE(fs::exists(dir_ / "out" / "a.dxf"));
+    EXPECT_TRUE(fs::exists(dir_ / "out" / "sub" / "b.dxf"));
+    EXPECT_FALSE(fs::exists(dir_ / "out" / "bad.dxf"));
+    EXPECT_EQ(ReadFile(dir_ / "out" / "kept.dxf"), "an earlier output");
+    EXPECT_NE(run.err.find("bad.obj: not a file of any of the three formats"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("converted 2 of 4 files"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("  skipped: " + (dir_ / "out" / "kept.dxf").string() + ": exists, skipped (--force"),
+              std::string::npos) << run.err;
+    const RunResult report = RunProgram({"python3", "-c", kReadReport, (dir_ / "r.jsonl").string()}, dir_);
+    EXPECT_EQ(report.exitCode, 0) << report.err;
+    EXPECT_EQ(report.out,
+              "a.obj obj converted 0 3 False\n"
+              "b.OBJ obj converted 0 3 False\n"
+              "bad.obj None failed 3 None True\n"
+              "kept.obj None skipped 5 None True\n");
+    // --force overwrites; a failure that is the only one gives its own code.
+    EXPECT_EQ(Convert({"--to", "dxf", "--force", "--quiet", "-o", (dir_ / "out").string(), (dir_ / "in").string()}).exitCode, 3);
+    EXPECT_NE(ReadFile(dir_ / "out" / "kept.dxf"), "an earlier output");
+}
+
+// Outputs never go onto an input, nor two inputs onto one output.
+TEST_F(ConvertBatch, RefusesToWriteOntoInputsOrTwice) {
+    fs::create_directories(dir_ / "other");
+    const fs::path obj = Write("a.obj", kTriangle);
+    const fs::path other = Write("other/a.obj", kTriangle);
+    const RunResult twice = Convert({"--to", "dxf", "--quiet", "-o", (dir_ / "out").string(), obj.string(), other.string()});
+    EXPECT_EQ(twice.exitCode, 5);
+    EXPECT_EQ(twice.err, "tamlorn-convert: " + (dir_ / "out" / "a.dxf").string() + ": is also the output of " +
+                             obj.string() + "\n");
+    const RunResult onto = Convert({"--to", "obj", "--quiet", obj.string()});
+    EXPECT_EQ(onto.exitCode, 5);
+    EXPECT_NE(onto.err.find(": is the input " + obj.string() + ", which is never written"), std::string::npos) << onto.err;
+    EXPECT_EQ(ReadFile(obj), kTriangle);
+}
+
+// Workers in parallel give the same bytes as one at a time (the OBJ date aside).
+TEST_F(ConvertBatch, TwoWorkersWriteWhatOneWrites) {
+    for (const std::string to : {"obj", "3ds", "dxf"}) {
+        SCOPED_TRACE(to);
+        for (const std::string jobs : {"1", "2"}) {
+            Convert({"--to", to, "-j", jobs, "--quiet", "-o", (dir_ / ("j" + jobs)).string(), TAMLORN_CORPUS_DIR});
+        }
+        const auto one = FilesBelow(dir_ / "j1");
+        EXPECT_GT(one.size(), 30u);
+        EXPECT_EQ(FilesBelow(dir_ / "j2"), one);
+        fs::remove_all(dir_ / "j1");
+        fs::remove_all(dir_ / "j2");
+    }
+}
+
+// --files-from - takes the list from standard input; outputs go beside the inputs.
+TEST_F(ConvertBatch, FilesFromStandardInput) {
+    const fs::path a = Write("a.obj", kTriangle);
+    const fs::path b = Write("b.obj", kTriangle);
+    const fs::path list = Write("list.txt", a.string() + "\n\n" + b.string() + "\r\n");
+    const RunResult run = Convert({"--to", "3ds", "--files-from", "-"}, list);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(fs::exists(dir_ / "a.3ds") && fs::exists(dir_ / "b.3ds"));
+}
+
+// The bar is drawn in place on a terminal (script(1) gives the converter one)
+// and never when standard error is a file.
+TEST_F(ConvertBatch, ProgressBarOnlyOnATerminal) {
+    fs::create_directories(dir_ / "in");
+    Write("in/a.obj", kTriangle);
+    Write("in/b.obj", kTriangle);
+    const std::string command = std::string(kConverter) + " --to dxf -o " + (dir_ / "out").string() + " " +
+                                (dir_ / "in").string();
+    if (RunProgram({"sh", "-c", "command -v script"}, dir_).exitCode != 0) GTEST_SKIP() << "script(1) is not installed";
+    const RunResult terminal = RunProgram({"script", "-qfec", command, "/dev/null"}, dir_);
+    EXPECT_EQ(terminal.exitCode, 0) << terminal.out;
+    EXPECT_NE(terminal.out.find("\r[###"), std::string::npos) << terminal.out;
+    EXPECT_NE(terminal.out.find("2/2  b.obj  "), std::string::npos) << terminal.out;
+    EXPECT_NE(terminal.out.find(" MB/s  0:00 left"), std::string::npos) << terminal.out;
+    const RunResult file = Convert({"--to", "dxf", "--force", "-o", (dir_ / "out").string(), (dir_ / "in").string()});
+    EXPECT_EQ(file.exitCode, 0);
+    EXPECT_EQ(file.err.find('\r'), std::string::npos) << file.err;
+    EXPECT_NE(file.err.find("converted 2 of 2 files"), std::string::npos) << file.err;
+}
+
+}  // namespace
