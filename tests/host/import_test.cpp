@@ -44,7 +44,8 @@ TEST_F(ImportTest, ObjectIsNamedAfterTheFile) {
         {"plain.obj", 1, true, kLoadNewObject, "plain"},
         {"kept.obj", 1, false, kLoadNewObject | kLoadKeepName, "Unnamed"},
         {std::string(250, 'n') + ".obj", 1, false, kLoadNewObject, std::string(250, 'n')},
-        {"a:b.obj", 1, true, kLoadNewObject, "b", "b.obj"},  // a separator as the second character still counts
+        // a separator as the second character still counts
+        {DriveRelativePath(dir_, "b.obj"), 1, true, kLoadNewObject, "b", "b.obj"},
     };
     const fs::path cwd = fs::current_path();
     for (const auto& row : rows) {
@@ -90,6 +91,7 @@ TEST_F(ImportTest, WindowsPathsGoThroughAsTheHostHandsThem) {
 
 // The longest path the driver takes, 1023 characters, is read whole; one more is refused.
 TEST_F(ImportTest, PathsUpTo1023CharactersLoad) {
+    if (!kLongPaths) GTEST_SKIP() << "this system's programs reach no path past 260 characters";
     fs::path folder = dir_;
     while (1023 - folder.string().size() > 200) folder /= std::string(150, 'd');  // each name under 255 bytes
     const size_t nameLength = 1023 - folder.string().size() - 1;

@@ -74,6 +74,12 @@ inline std::string HostStylePath(const fs::path& dir, const std::string& file) {
     return fs::absolute(dir / file).make_preferred().string();
 }
 
+// `file` named by its drive and no folder: the file in the drive's current
+// folder, `dir` when that is current.
+inline std::string DriveRelativePath(const fs::path& dir, const std::string& file) {
+    return fs::absolute(dir).root_name().string() + file;
+}
+
 // One argument as the C runtime's command-line parser reads it back.
 inline std::string QuotedArgument(const std::string& arg) {
     if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
@@ -174,6 +180,10 @@ inline pid_t ProcessId() { return getpid(); }
 // `file` named as the host names files: drive letter and backslashes. Here
 // that is one file name of its own, in the current folder.
 inline std::string HostStylePath(const fs::path&, const std::string& file) { return "C:\\models\\" + file; }
+
+// `file` named by a drive and no folder. Here that is a file name of its own
+// whose second character is a colon, in the current folder.
+inline std::string DriveRelativePath(const fs::path&, const std::string& file) { return "a:" + file; }
 
 // Runs argv[0] (looked up on PATH when it has no slash) with the file `input`
 // as its standard input (none by default); its output and error text go
