@@ -22,6 +22,7 @@
 
 #include "formats/3ds/tds.h"
 #include "formats/3ds/tds_bytes.h"
+#include "frame/file_open.h"
 #include "frame/module_heap.h"
 #include "frame/narrowing.h"
 #include "scene/import_driver.h"
@@ -378,7 +379,7 @@ int32_t ReadFileBytes(const uint8_t* bytes, uint32_t count) {
 }
 
 uint32_t LoadFile(const char* path, uint8_t* bytes, uint32_t size) {
-    FILE* file = std::fopen(path, "rb");
+    FILE* file = FileOpenToRead(path, "rb");
     if (!file) return 0;
     const size_t count = std::fread(bytes, 1, size, file);
     std::fclose(file);
