@@ -65,7 +65,7 @@ const std::string& WriteInput(const uint8_t* data, size_t size) {
     return file.path;
 }
 
-int32_t LoadAndCheck(const standin::Server& server, const std::string& path) {
+int32_t LoadAndCheck(const standin::Server& server, const std::string& path, int32_t* pointCount) {
     HostObject* object = nullptr;
     const int32_t result = standin::LoadFile(server, &object, path, kLoadNewObject);
     Require(result == 0 || result == 1, "a load answered " + std::to_string(result));
@@ -77,6 +77,7 @@ int32_t LoadAndCheck(const standin::Server& server, const std::string& path) {
         Require(object != nullptr, "a load answered 1 without an object");
         const std::string problem = standin::ObjectProblem(*object);
         Require(problem.empty(), "loaded object: " + problem);
+        if (pointCount) *pointCount = object->geometry->pointCount;
     }
     standin::DestroyObject(object);
     return result;

@@ -29,8 +29,8 @@ void Require(bool holds, const std::string& what);
 // Loads the file at `path` through `server` as a new object, as the host
 // does: a load answers 0 with no object left, or 1 with a whole object
 // (standin::ObjectProblem), which is then destroyed. No message may show.
-// Returns the load's answer.
-int32_t LoadAndCheck(const standin::Server& server, const std::string& path);
+// Returns the load's answer; `pointCount` receives the object's points.
+int32_t LoadAndCheck(const standin::Server& server, const std::string& path, int32_t* pointCount = nullptr);
 
 // No host block beyond `hostBlocks` and no module block is left.
 void RequireNothingLeft(int64_t hostBlocks);
