@@ -13,9 +13,9 @@ using namespace host_support;
 
 // Copies per file: as many as kBytesPerFile bytes of loading allow, within
 // [kFewest, kMost], so that the large files are sampled more thinly.
-constexpr size_t kBytesPerFile = 16'000'000;
+constexpr size_t kBytesPerFile = 6'000'000;
 constexpr size_t kFewest = 8;
-constexpr size_t kMost = 400;
+constexpr size_t kMost = 150;
 // Half the changes write one of the bytes the readers decide on.
 constexpr char kTelling[] = {'\n', '\r', ' ', '\0', '-', '+', '.', '/', '\\', '0', '7', 'e', 'v', 'f', 'g'};
 

@@ -129,9 +129,9 @@ constexpr uint64_t kSeed = 13;
 // have with this many host allocations in all (the work of a load grows with
 // them), or for file operations with this many bytes of the file read. It
 // thins the samples of the large files and keeps the three sweeps to about
-// 32000 runs and a minute of processor time under ASan + UBSan.
-constexpr int64_t kAllocationBudget = 300'000;
-constexpr int64_t kFileByteBudget = 4'000'000;
+// 29000 runs and two or three minutes of processor time under ASan + UBSan.
+constexpr int64_t kAllocationBudget = 150'000;
+constexpr int64_t kFileByteBudget = 2'000'000;
 
 enum class Heap { kHost, kModule };
 enum class Failing { kOnlyTheNth, kFromTheNthOn };
@@ -384,16 +384,17 @@ protected:
     }
 
     // The object loaded from `source`, saved through each export server into
-    // the test's folder: each save swept, and the files written, ready to be
-    // swept as loads.
-    std::vector<Item> SweepSaves(const Item& source) {
+    // the test's folder (each save swept when `sweep` is set): the files
+    // written, ready to be swept as loads.
+    std::vector<Item> Saves(const Item& source, bool sweep) {
         std::vector<Item> written;
         const int64_t hostBefore = Allocations(Heap::kHost);
         if (LoadItem(source) == 1) {
             const int64_t loadWork = Allocations(Heap::kHost) - hostBefore;
             for (const char* format : {"obj", "3ds", "dxf"}) {
                 const fs::path out = dir_ / (source.path.filename().string() + "." + format);
-                if (!SweepSave(*standin::FindServer(false, format), out, loadWork)) break;
+                const standin::Server& server = *standin::FindServer(false, format);
+                if (sweep ? !SweepSave(server, out, loadWork) : !SaveProblem(server, out, true).empty()) break;
                 if (fs::exists(out)) written.push_back({out, format, true});  // a format may hold none of the elements
             }
         }
@@ -401,23 +402,25 @@ protected:
         return written;
     }
 
-    // The corpus files of `format`, then the files saved from each.
-    void SweepCorpus(const std::string& format) {
-        std::vector<Item> items;
-        for (const fs::path& path : CorpusFiles(format, ".txt")) items.push_back({path, format, false});
-        const size_t corpusFiles = items.size();
-        for (size_t i = 0; i < corpusFiles; ++i) {
-            const std::vector<Item> saved = SweepSaves(items[i]);
-            items.insert(items.end(), saved.begin(), saved.end());
+    // The corpus files of `format` with their saves, or the files saved from them.
+    void SweepCorpus(const std::string& format, bool savedFiles) {
+        std::vector<Item> corpus, saved;
+        for (const fs::path& path : CorpusFiles(format, ".txt")) corpus.push_back({path, format, false});
+        for (const Item& item : corpus) {
+            const std::vector<Item> written = Saves(item, !savedFiles);
+            saved.insert(saved.end(), written.begin(), written.end());
         }
-        SweepFiles(items);
+        SweepFiles(savedFiles ? saved : corpus);
     }
 
     int64_t runs_ = 0;
 };
 
-TEST_F(FaultSweep, ObjCorpus) { SweepCorpus("obj"); }
-TEST_F(FaultSweep, TdsCorpus) { SweepCorpus("3ds"); }
-TEST_F(FaultSweep, DxfCorpus) { SweepCorpus("dxf"); }
+TEST_F(FaultSweep, ObjCorpus) { SweepCorpus("obj", false); }
+TEST_F(FaultSweep, ObjSaved) { SweepCorpus("obj", true); }
+TEST_F(FaultSweep, TdsCorpus) { SweepCorpus("3ds", false); }
+TEST_F(FaultSweep, TdsSaved) { SweepCorpus("3ds", true); }
+TEST_F(FaultSweep, DxfCorpus) { SweepCorpus("dxf", false); }
+TEST_F(FaultSweep, DxfSaved) { SweepCorpus("dxf", true); }
 
 }  // namespace
