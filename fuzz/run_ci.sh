@@ -5,7 +5,7 @@
 # out-of-memory or broken check fails the script; new findings are left in
 # build-fuzz/findings/.
 #
-#   fuzz/run_ci.sh [--seconds N | --runs N] [--corpus DIR] [--logs DIR] [--build DIR] [--no-build] [TARGET...]
+#   fuzz/run_ci.sh [--seconds N | --runs N] [--max-len BYTES] [--corpus DIR] [--logs DIR] [--build DIR] [--no-build] [TARGET...]
 #
 # TARGET is obj, 3ds, dxf, detect, export-obj, export-3ds or export-dxf (all
 # by default). --corpus keeps each target's corpus in DIR/<target> for later
@@ -13,11 +13,14 @@
 # keeps each run's libFuzzer output, every line led by the seconds elapsed.
 # --build names another build folder (a long campaign keeps its own binaries
 # while build-fuzz is rebuilt); --no-build uses the binaries as they are.
+# --max-len caps the inputs' size (64 KiB by default): a long campaign that
+# keeps its inputs small runs many times faster.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=30
 runs=
+max_len=65536
 corpus=
 logs=
 build=1
@@ -27,6 +30,7 @@ while [ $# -gt 0 ]; do
   case $1 in
     --seconds) seconds=$2; shift 2 ;;
     --runs) runs=$2; shift 2 ;;
+    --max-len) max_len=$2; shift 2 ;;
     --corpus) corpus=$2; shift 2 ;;
     --logs) logs=$2; shift 2 ;;
     --build) dir=$2; shift 2 ;;
@@ -50,7 +54,7 @@ trap 'rm -rf "$work"' EXIT
 mkdir -p "$dir/findings" "$logs"
 cat fuzz/dict/obj.dict fuzz/dict/3ds.dict fuzz/dict/dxf.dict >"$work/detect.dict"
 
-limits=(-timeout=2 -rss_limit_mb=2048 -malloc_limit_mb=512 -max_len=65536)
+limits=(-timeout=2 -rss_limit_mb=2048 -malloc_limit_mb=512 -max_len="$max_len")
 if [ -n "$runs" ]; then length=(-runs="$runs"); else length=(-max_total_time="$seconds"); fi
 
 for target in "${targets[@]}"; do
