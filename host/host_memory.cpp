@@ -61,6 +61,7 @@ struct Totals {
     int64_t failCountdown = 0;  // 0: no failure scheduled
     uint64_t limit = UINT64_MAX;  // live bytes past this are refused
     bool limitReached = false;
+    bool failOnward = false;    // the scheduled failure is followed by failures of every later one
 };
 
 Totals g_totals;
@@ -78,11 +79,17 @@ bool WithinLimit(uint64_t more) {
     std::abort();
 }
 
-// Counts one allocation or reallocation and tells whether it is the one
-// scheduled to fail.
+// Counts one allocation or reallocation and tells whether it is scheduled to fail.
 bool ScheduledFailure() {
     ++g_totals.allocationCount;
-    return g_totals.failCountdown > 0 && --g_totals.failCountdown == 0;
+    if (g_totals.failCountdown <= 0 || --g_totals.failCountdown > 0) return false;
+    if (g_totals.failOnward) g_totals.failCountdown = 1;
+    return true;
+}
+
+void ScheduleFailure(int64_t n, bool onward) {
+    g_totals.failCountdown = n < 0 ? 0 : n;
+    g_totals.failOnward = onward;
 }
 
 }  // namespace
@@ -674,7 +681,8 @@ namespace standin {
 int64_t LiveBlocks() { return detail::g_totals.liveBlocks; }
 int64_t LiveBytes() { return detail::g_totals.liveBytes; }
 int64_t AllocationCount() { return detail::g_totals.allocationCount; }
-void FailAllocationAt(int64_t n) { detail::g_totals.failCountdown = n < 0 ? 0 : n; }
+void FailAllocationAt(int64_t n) { detail::ScheduleFailure(n, false); }
+void FailAllocationsFrom(int64_t n) { detail::ScheduleFailure(n, true); }
 
 void SetMemoryLimit(uint64_t bytes) {
     detail::g_totals.limit = bytes ? bytes : UINT64_MAX;

@@ -181,16 +181,24 @@ void DestroyObject(HostObject* object) {
 
 int64_t ObjectBytes(HostObject* object) { return object ? static_cast<int64_t>(detail::ObjectBytes(object)) : 0; }
 
-bool ModuleHeapFailAt(int64_t n) {
-    auto failAt = reinterpret_cast<void (*)(int64_t)>(ModuleSymbol("TamlornTestHeapFailAt"));
-    if (!failAt) return false;
-    failAt(n);
-    return true;
+namespace {
+
+bool CallHeapHook(const char* name, int64_t n) {
+    auto hook = reinterpret_cast<void (*)(int64_t)>(ModuleSymbol(name));
+    if (hook) hook(n);
+    return hook != nullptr;
 }
 
-int64_t ModuleHeapLiveBlocks() {
-    auto liveBlocks = reinterpret_cast<int64_t (*)()>(ModuleSymbol("TamlornTestHeapLiveBlocks"));
-    return liveBlocks ? liveBlocks() : -1;
+int64_t AskHeapHook(const char* name) {
+    auto hook = reinterpret_cast<int64_t (*)()>(ModuleSymbol(name));
+    return hook ? hook() : -1;
 }
+
+}  // namespace
+
+bool ModuleHeapFailAt(int64_t n) { return CallHeapHook("TamlornTestHeapFailAt", n); }
+bool ModuleHeapFailFrom(int64_t n) { return CallHeapHook("TamlornTestHeapFailFrom", n); }
+int64_t ModuleHeapLiveBlocks() { return AskHeapHook("TamlornTestHeapLiveBlocks"); }
+int64_t ModuleHeapAllocationCount() { return AskHeapHook("TamlornTestHeapAllocCount"); }
 
 }  // namespace standin

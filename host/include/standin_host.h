@@ -130,8 +130,10 @@ int64_t ObjectBytes(HostObject* object);
 // Allocations and reallocations made since the process started.
 int64_t AllocationCount();
 // After FailAllocationAt(n), n >= 1, the nth allocation or reallocation from
-// now fails (once); 0 switches failing off.
+// now fails (once); after FailAllocationsFrom(n) it fails and so does every
+// later one. 0 switches failing off.
 void FailAllocationAt(int64_t n);
+void FailAllocationsFrom(int64_t n);
 
 // Host allocations that would bring the host's live blocks past `bytes` are
 // refused (0: no limit); the module's own heap is not counted.
@@ -139,9 +141,12 @@ void SetMemoryLimit(uint64_t bytes);
 // Whether an allocation was refused by the limit since it was set.
 bool MemoryLimitReached();
 
-// The module's own heap, through the test flavour of the library; false when
-// the loaded library has no test hooks.
+// The module's own heap, through the test flavour of the library; false (or
+// -1) when the loaded library has no test hooks.
 bool ModuleHeapFailAt(int64_t n);
+bool ModuleHeapFailFrom(int64_t n);
 int64_t ModuleHeapLiveBlocks();
+// Allocations the module's heap has made since the library was loaded.
+int64_t ModuleHeapAllocationCount();
 
 }  // namespace standin

@@ -7,27 +7,22 @@
 
 #include "export/triangulate.h"
 #include "frame/module_heap.h"
+#include "frame/narrowing.h"
 #include "scene/scene.h"
 
 namespace {
 
 constexpr uint8_t kSmoothShadingFlag = 0x04;
-constexpr float kSurfaceValueMax = 255.0f;  // shininess and transparency are kept as 0..255
-
 // A host position as a scene coordinate. Finite values beyond the float range
 // become the largest float of their sign; NaN and the infinities stay what they are.
 float ToSceneCoordinate(double value) {
-    if (!std::isfinite(value)) return static_cast<float>(value);
-    return static_cast<float>(std::clamp(value, -static_cast<double>(FLT_MAX), static_cast<double>(FLT_MAX)));
+    const double kept = std::isfinite(value) ? std::clamp(value, -double{FLT_MAX}, double{FLT_MAX}) : value;
+    return NarrowToFloat(kept);
 }
 
-// A host surface value truncated toward zero into 0..255: NaN and values
-// below the range give 0, values above it 255.
-uint16_t ToSurfaceValue(float value) {
-    if (!(value > 0)) return 0;
-    if (value >= kSurfaceValueMax) return static_cast<uint16_t>(kSurfaceValueMax);
-    return static_cast<uint16_t>(value);
-}
+// A host surface value truncated toward zero into 0..255, the range shininess
+// and transparency are kept in: NaN and values below it give 0, values above it 255.
+uint16_t ToSurfaceValue(float value) { return TruncateSaturating<uint8_t>(value); }
 
 // The scene surface of a host polygon. A number that names no copied surface
 // (0, negative, or beyond the surfaces) becomes surface 1, as the host itself

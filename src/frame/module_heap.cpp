@@ -35,6 +35,7 @@
 namespace {
 
 int64_t g_failAt = 0;  // countdown to the failing allocation, 0 = none
+bool g_failOnward = false;  // every allocation after it fails too
 int64_t g_allocCount = 0;
 int64_t g_liveBlocks = 0;
 
@@ -167,7 +168,10 @@ void LargeFree(Region& region, uint8_t* block) {
 
 void* ModuleAlloc(uint64_t bytes) {
     ++g_allocCount;
-    if (g_failAt > 0 && --g_failAt == 0) return nullptr;
+    if (g_failAt > 0 && --g_failAt == 0) {
+        if (g_failOnward) g_failAt = 1;
+        return nullptr;
+    }
 #if TAMLORN_MODULE_CALLOC_ONLY
     void* block = std::calloc(1, bytes == 0 ? 1 : bytes);
 #else
@@ -197,10 +201,20 @@ void ModuleHeapTrim() {
 #endif
 }
 
-void ModuleHeapFailAt(int64_t n) { g_failAt = n < 0 ? 0 : n; }
+void ModuleHeapFailAt(int64_t n) {
+    g_failAt = n < 0 ? 0 : n;
+    g_failOnward = false;
+}
+
+void ModuleHeapFailFrom(int64_t n) {
+    ModuleHeapFailAt(n);
+    g_failOnward = true;
+}
 int64_t ModuleHeapAllocCount() { return g_allocCount; }
 int64_t ModuleHeapLiveBlocks() { return g_liveBlocks; }
 
 // Exported only by the test flavour of the library (its linker script and .def name them).
 extern "C" TAMLORN_EXPORT void TamlornTestHeapFailAt(int64_t n) { ModuleHeapFailAt(n); }
+extern "C" TAMLORN_EXPORT void TamlornTestHeapFailFrom(int64_t n) { ModuleHeapFailFrom(n); }
 extern "C" TAMLORN_EXPORT int64_t TamlornTestHeapLiveBlocks() { return ModuleHeapLiveBlocks(); }
+extern "C" TAMLORN_EXPORT int64_t TamlornTestHeapAllocCount() { return ModuleHeapAllocCount(); }

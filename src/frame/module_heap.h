@@ -15,8 +15,10 @@ void ModuleFree(void* block);
 void ModuleHeapTrim();
 
 // Test hooks. After ModuleHeapFailAt(n) with n >= 1 the nth allocation from
-// now fails (once); n = 0 switches failing off.
+// now fails (once), after ModuleHeapFailFrom(n) it fails and so does every
+// later one; n = 0 switches failing off.
 void ModuleHeapFailAt(int64_t n);
+void ModuleHeapFailFrom(int64_t n);
 // Allocations made since the start of the process, and blocks not yet freed.
 int64_t ModuleHeapAllocCount();
 int64_t ModuleHeapLiveBlocks();

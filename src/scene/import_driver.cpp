@@ -5,13 +5,14 @@
 #include <algorithm>
 #include <cstring>
 
+#include "frame/file_open.h"
 #include "frame/host_api.h"
 #include "scene/scene.h"
 
 namespace {
 
 bool FileOpens(const char* path) {
-    FILE* file = std::fopen(path, "rb");
+    FILE* file = FileOpenToRead(path, "rb");
     if (!file) return false;
     std::fclose(file);
     return true;
@@ -19,7 +20,7 @@ bool FileOpens(const char* path) {
 
 // Reads up to `bytes` bytes of the file's head; the count read.
 int32_t ReadHead(const char* path, uint8_t* buffer, uint32_t bytes) {
-    FILE* file = std::fopen(path, "rb");
+    FILE* file = FileOpenToRead(path, "rb");
     if (!file) return 0;
     const int32_t count = FileReadHead(file, buffer, bytes);
     std::fclose(file);

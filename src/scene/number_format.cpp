@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "frame/narrowing.h"
+
 namespace {
 
 constexpr int32_t kDecimals = 6;
@@ -25,7 +27,7 @@ char* DigitsBackwards(uint64_t value, char* end) {
 // (5^6 needs 14 more) it is exact in a double, and rounding that to an integer
 // in the current rounding mode gives what "%f" prints (ties to even by default).
 int32_t FormatFloatValue(double magnitude, bool negative, char* out) {
-    const auto scaled = static_cast<uint64_t>(std::nearbyint(magnitude * kDecimalScale));
+    const auto scaled = TruncateSaturating<uint64_t>(std::nearbyint(magnitude * kDecimalScale));
     const uint64_t whole = scaled / 1000000u;
     uint64_t fraction = scaled % 1000000u;
     char digits[32];
@@ -57,7 +59,7 @@ int32_t FormatFixed6(double value, char* out) {
     if (std::isnan(value)) return CopyText(negative ? "-nan" : "nan", out);
     if (std::isinf(value)) return CopyText(negative ? "-inf" : "inf", out);
     const double magnitude = std::fabs(value);
-    if (magnitude < kFastPathLimit && static_cast<double>(static_cast<float>(magnitude)) == magnitude) {
+    if (magnitude < kFastPathLimit && double{NarrowToFloat(magnitude)} == magnitude) {
         return FormatFloatValue(magnitude, negative, out);
     }
     // Every other value: the exact decimal expansion, rounded as "%f" rounds.

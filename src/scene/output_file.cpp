@@ -1,11 +1,12 @@
 #include "scene/output_file.h"
 
+#include "frame/file_open.h"
 #include "frame/stream_position.h"
 
 OutputFile g_Output;
 
 int32_t OutputOpen(const char* path, const char* mode) {
-    g_Output.file = std::fopen(path, mode);
+    g_Output.file = FileOpenToWrite(path, mode);
     g_Output.flushed = 0;
     g_Output.used = 0;
     return g_Output.file != nullptr;

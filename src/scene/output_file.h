@@ -21,7 +21,8 @@ struct OutputFile {
 extern OutputFile g_Output;
 
 // Creates the file with the fopen `mode` ("wb", or "w" where the platform's
-// text line ends are wanted): 1, or 0 when it cannot be created.
+// text line ends are wanted): 1, or 0 when it cannot be created (also when
+// the path names a FIFO, a directory or a device).
 int32_t OutputOpen(const char* path, const char* mode);
 // Hands the buffer to the file and closes it. Write errors are not looked at.
 void OutputClose();

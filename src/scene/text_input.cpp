@@ -3,6 +3,7 @@
 #include <cassert>
 #include <cstring>
 
+#include "frame/file_open.h"
 #include "frame/stream_position.h"
 #include "scene/import_driver.h"
 #include "scene/scene.h"
@@ -46,7 +47,7 @@ int32_t CompleteLine(uint8_t* block, int32_t n, uint8_t terminator) {
 }  // namespace
 
 int32_t FileSizeOf(const char* path, uint32_t* size) {
-    FILE* file = std::fopen(path, "r");
+    FILE* file = FileOpenToRead(path, "r");
     if (!file) return 0;
     const int64_t end = StreamSeek(file, 0, SEEK_END) == 0 ? StreamTell(file) : -1;
     std::fclose(file);
@@ -57,7 +58,7 @@ int32_t FileSizeOf(const char* path, uint32_t* size) {
 }
 
 int32_t DxfInputOpen(const char* path) {
-    g_Scene.DxfInputFile = std::fopen(path, "rb");
+    g_Scene.DxfInputFile = FileOpenToRead(path, "rb");
     return g_Scene.DxfInputFile != nullptr;
 }
 

@@ -3,6 +3,8 @@
 // whatever the process locale. What a token is stays with each reader.
 #pragma once
 
+#include "frame/narrowing.h"
+
 // Reads the number at the start of [begin, end) as strtod would: leading
 // white space, a sign, the longest decimal or "0x" hexadecimal number, "inf",
 // "infinity" or "nan" with an optional "(n-char-sequence)" payload;
@@ -10,9 +12,10 @@
 // the reading stopped: `begin` (and *value 0) when there is no number.
 const char* TextNumberRead(const char* begin, const char* end, double* value);
 
-// The number at the start of [begin, end) as TextNumberRead reads it, stored as a 32-bit float.
+// The number at the start of [begin, end) as TextNumberRead reads it, stored
+// as a 32-bit float: rounded as IEEE 754 rounds, 1e39 becoming infinity.
 inline float TextNumberFloat(const char* begin, const char* end) {
     double value = 0.0;
     TextNumberRead(begin, end, &value);
-    return static_cast<float>(value);
+    return NarrowToFloat(value);
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "export/export_driver.h"
+#include "frame/file_open.h"
 #include "frame/host_api.h"
 #include "scene/import_driver.h"
 #include "servers/format_table.h"
@@ -28,7 +29,7 @@ ServerRecord* g_records[kServerCount];
 template <ServerIndex server>
 int32_t ObjectCheck(const char* path) {
     const FileFormat& format = FormatOf(server);
-    FILE* file = std::fopen(path, "rb");
+    FILE* file = FileOpenToRead(path, "rb");
     if (!file) return 0;
     auto* buffer = static_cast<uint8_t*>(HostAlloc(kCheckBufferBytes, 1));
     if (!buffer) {

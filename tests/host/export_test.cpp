@@ -208,7 +208,8 @@ TEST_F(Export, SurfaceNumbersAndNamesOutsideTheTableGoToItsLimits) {
 }
 
 // Shininess and transparency are truncated into 0..255 (NaN gives 0); positions
-// past the float range become the largest float of their sign.
+// past the float range become the largest float of their sign, NaN and the
+// infinities stay what they are.
 TEST_F(Export, HostValuesOutsideTheirRangeAreClamped) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     Build({"wild", {P(1, 1, 0), P(1, 0, 0), P(0, 1, 0)},
@@ -217,10 +218,12 @@ TEST_F(Export, HostValuesOutsideTheirRangeAreClamped) {
     EXPECT_NE(bytes.find(Material("A", "\x01\x01\x01"s, 0, 0, 1)), std::string::npos);
     EXPECT_NE(bytes.find(Material("B", "\x02\x02\x02"s, 100, 99, 1)), std::string::npos);
     ASSERT_TRUE(DestroyLoaded());
-    Build({"far", {P(1e300, -1e300, 0), P(1, 0, 0), P(0, 1, 0)}, {{"a"}}, {{{0, 1, 2}, 1}}, {}});
+    const double inf = std::numeric_limits<double>::infinity();
+    Build({"far", {P(1e300, -1e300, 0), P(1, 0, 0), P(std::nan(""), inf, -inf)}, {{"a"}}, {{{0, 1, 2}, 1}}, {}});
     const std::string text = Saved("far.obj");
     const std::string big = "340282346638528859811704183484516925440.000000";
-    EXPECT_NE(text.find("v " + big + " -" + big + " -0.000000\n"), std::string::npos);
+    EXPECT_NE(text.find("v " + big + " -" + big + " -0.000000\nv 1.000000 0.000000 -0.000000\nv nan inf inf\n"),
+              std::string::npos);
 }
 
 // ---- Failures ------------------------------------------------------------------------------------------

@@ -30,6 +30,7 @@ protected:
 // The object is named after the file without its extension, cleaned by the
 // preferred rule; a name far longer than the glue's work buffer is cut, never overrun.
 TEST_F(ImportTest, ObjectIsNamedAfterTheFile) {
+    const size_t kLongName = kLongPaths ? 250 : 150;  // where paths end at 260 characters, the folder's path fits too
     const struct {
         std::string file;
         int32_t legalNames;
@@ -43,7 +44,7 @@ TEST_F(ImportTest, ObjectIsNamedAfterTheFile) {
         {"my #1 chair.obj", 0, false, kLoadNewObject, "my_#1_chair"},
         {"plain.obj", 1, true, kLoadNewObject, "plain"},
         {"kept.obj", 1, false, kLoadNewObject | kLoadKeepName, "Unnamed"},
-        {std::string(250, 'n') + ".obj", 1, false, kLoadNewObject, std::string(250, 'n')},
+        {std::string(kLongName, 'n') + ".obj", 1, false, kLoadNewObject, std::string(kLongName, 'n')},
         // a separator as the second character still counts
         {DriveRelativePath(dir_, "b.obj"), 1, true, kLoadNewObject, "b", "b.obj"},
     };

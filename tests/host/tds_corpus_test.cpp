@@ -2,13 +2,15 @@
 // as the host drives it, compared with lib3ds, an independent reader: the same
 // points in file order (the host's y is the file's z), the same triangles with
 // their corners in reverse order, on the same surfaces. Damaged copies of the
-// same files (cut short, or with a bit of a chunk header changed) load what was
-// readable or are refused, and leave no host or module block behind; under the
-// sanitizers they also show that no read leaves the file's block.
+// same files (cut short, a byte of a chunk header or of a random place
+// changed, at every length and header of the small files) load what was
+// readable or are refused, and leave no host or module block behind; under
+// the sanitizers they also show that no read leaves the file's block.
 #include <algorithm>
 #include <array>
 #include <cctype>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -36,6 +38,9 @@ struct Shape {
 
 // The corpus's 3D Studio files: all but the licence notes.
 std::vector<fs::path> TdsFiles() { return CorpusFiles("3ds", ".txt"); }
+
+// The files damaged at every place a sweep can reach, the others sampled.
+constexpr size_t kSmallFile = 8 * 1024;
 
 Position PositionOf(const HostPoint& p) { return {p.position0[0], p.position0[1], p.position0[2]}; }
 
@@ -188,6 +193,8 @@ TEST_F(TdsCorpusTest, EveryFileLoadsTheTrianglesLib3dsReadsWithCornersReversed) 
 
 // A copy cut anywhere loads a leading part of the whole file: the points and
 // triangles before the cut, complete up to the last whole record, or nothing.
+// Files up to kSmallFile bytes are cut at every length, larger ones at
+// every length of their head and kCutsPerFile more places.
 TEST_F(TdsCorpusTest, CopiesCutShortLoadWhatComesBeforeTheCut) {
     constexpr size_t kCutsPerFile = 48;
     constexpr size_t kDenseHead = 24;  // every length around the main header and the sniffed bytes
@@ -197,8 +204,8 @@ TEST_F(TdsCorpusTest, CopiesCutShortLoadWhatComesBeforeTheCut) {
         const std::string whole = ReadFile(path);
         const Shape full = LoadDamaged(whole);
         ASSERT_FALSE(full.triangles.empty());
-        const size_t step = whole.size() / kCutsPerFile + 1;
-        for (size_t cut = 0; cut < whole.size(); cut += cut < kDenseHead ? 1 : step + cut % 13) {
+        const size_t step = whole.size() <= kSmallFile ? 0 : whole.size() / kCutsPerFile;
+        for (size_t cut = 0; cut < whole.size(); cut += cut < kDenseHead || step == 0 ? 1 : step + cut % 13) {
             SCOPED_TRACE(cut);
             const Shape part = LoadDamaged(std::string_view(whole).substr(0, cut));
             (part.points.empty() ? refused : loaded) += 1;
@@ -210,8 +217,9 @@ TEST_F(TdsCorpusTest, CopiesCutShortLoadWhatComesBeforeTheCut) {
     EXPECT_GT(refused, 0);
 }
 
-// A changed id or length in any chunk header: the copy loads a whole object
-// or is refused.
+// A changed id or length in a chunk header, every header of the small files
+// and kHeadersPerFile of each larger one: the copy loads a whole object or
+// is refused.
 TEST_F(TdsCorpusTest, ChangedHeaderBytesLoadAWholeObjectOrNothing) {
     constexpr size_t kHeadersPerFile = 40;
     int32_t loaded = 0, refused = 0;
@@ -220,7 +228,7 @@ TEST_F(TdsCorpusTest, ChangedHeaderBytesLoadAWholeObjectOrNothing) {
         const std::string whole = ReadFile(path);
         const std::vector<size_t> headers = WalkChunks(whole).headers;
         ASSERT_GE(headers.size(), 10u);
-        const size_t stride = headers.size() / kHeadersPerFile + 1;
+        const size_t stride = whole.size() <= kSmallFile ? 1 : headers.size() / kHeadersPerFile + 1;
         for (size_t h = 0; h < headers.size(); h += stride)
             for (size_t byte = 0; byte < 6; ++byte)
                 for (const int mask : {0x01, 0x80, 0xFF}) {  // the lowest, the highest or every bit of each byte
@@ -233,6 +241,26 @@ TEST_F(TdsCorpusTest, ChangedHeaderBytesLoadAWholeObjectOrNothing) {
     }
     EXPECT_GT(loaded, 0);
     EXPECT_GT(refused, 0);
+}
+
+// A byte changed at a random place, to a random value: the copy loads a
+// whole object or is refused.
+TEST_F(TdsCorpusTest, ChangedBytesAnywhereLoadAWholeObjectOrNothing) {
+    constexpr int32_t kChangesPerFile = 100;
+    std::mt19937 random(3);
+    int32_t loaded = 0;
+    for (const fs::path& path : TdsFiles()) {
+        SCOPED_TRACE(path.filename().string());
+        const std::string whole = ReadFile(path);
+        for (int32_t i = 0; i < kChangesPerFile; ++i) {
+            std::string damaged = whole;
+            const size_t at = random() % damaged.size();
+            damaged[at] = static_cast<char>(random());
+            SCOPED_TRACE(at);
+            loaded += LoadDamaged(damaged).points.empty() ? 0 : 1;
+        }
+    }
+    EXPECT_GT(loaded, 0);
 }
 
 }  // namespace

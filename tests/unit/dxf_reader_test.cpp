@@ -6,6 +6,7 @@
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <map>
 #include <random>
 #include <set>
@@ -418,6 +419,16 @@ TEST_F(DxfReader, CirclesAndArcsAreRingsOfTwelvePoints) {
     ASSERT_EQ(ReadText(Drawing(Arc("1e30", "10"))), 1);
     EXPECT_EQ(g_Scene.LineCount, 11);
     for (int32_t i = 0; i < g_Scene.PointCount; ++i) EXPECT_TRUE(std::isfinite(ScenePoint(i)[0]));
+    // Ring points are what IEEE arithmetic gives: the radius 1e39 reads as
+    // infinity, so the first point has x = infinity and y = infinity x 0 = NaN;
+    // 3e38 + 3e38 overflows to infinity while the opposite point stays finite.
+    constexpr float kInf = std::numeric_limits<float>::infinity();
+    ASSERT_EQ(ReadText(Drawing({{0, "CIRCLE"}, {10, "3e38"}, {40, "1e39"}})), 1);
+    EXPECT_EQ(ScenePoint(0)[0], kInf);
+    EXPECT_TRUE(std::isnan(ScenePoint(0)[2]));
+    ASSERT_EQ(ReadText(Drawing({{0, "CIRCLE"}, {10, "3e38"}, {40, "3e38"}})), 1);
+    EXPECT_EQ(ScenePoint(0)[0], kInf);
+    EXPECT_TRUE(std::isfinite(ScenePoint(6)[0]));
 }
 
 // Polygon meshes: the 3 x 4 grid v(i, j) of Mesh open, closed in M (row 2 wraps to row 0) or in N (column 3

@@ -276,20 +276,25 @@ TEST_F(Read3DSTest, DiffuseColourIsTheLast24BitSubChunk) {
 }
 
 // Integer percentages scale by 2.55 in double precision, floats by 255 in
-// single precision; values outside 0..100 and 0..1 (and NaN) are held to 0..255.
-TEST_F(Read3DSTest, PercentagesScaleToLevelsAndStayInRange) {
+// single precision, truncated and kept as 16 bits as the format computes
+// them; NaN and products past the i32 range are the reader's choice.
+TEST_F(Read3DSTest, PercentagesFollowTheFormatsArithmetic) {
     constexpr float kInfinity = std::numeric_limits<float>::infinity();
     const std::pair<std::string, uint16_t> cases[] = {
         {IntPercent(0xA040, 50), 127},
         {IntPercent(0xA040, 100), 254},
         {IntPercent(0xA040, 0), 0},
-        {IntPercent(0xA040, 101), 255},
-        {IntPercent(0xA040, 65535), 255},
+        {IntPercent(0xA040, 101), 257},
+        {IntPercent(0xA040, 25700), 65534},  // 65534.99...
+        {IntPercent(0xA040, 25701), 1},      // 65537.55 wraps
+        {IntPercent(0xA040, 65535), 36042},  // 167114 - 2 x 65536
         {FloatPercent(0xA040, 1.0f), 255},
         {FloatPercent(0xA040, 0.5f), 127},
-        {FloatPercent(0xA040, 1e30f), 255},
-        {FloatPercent(0xA040, kInfinity), 255},
-        {FloatPercent(0xA040, -0.5f), 0},
+        {FloatPercent(0xA040, 2.0f), 510},
+        {FloatPercent(0xA040, -0.5f), 65409},  // -127
+        {FloatPercent(0xA040, 1e30f), 65535},
+        {FloatPercent(0xA040, kInfinity), 65535},
+        {FloatPercent(0xA040, -1e30f), 0},
         {FloatPercent(0xA040, -kInfinity), 0},
         {FloatPercent(0xA040, std::numeric_limits<float>::quiet_NaN()), 0},
         {Chunk(0xA040, Chunk(0x0030, U16(50)) + Chunk(0x0031, F32(1.0f))), 255},

@@ -2,6 +2,7 @@
 // piece byte by byte; the DXF group lines read over the two loaded blocks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -84,6 +85,35 @@ TEST_F(DxfLines, CodesAndValuesAreReadAsTheirCopiesCutTo511Characters) {
     EXPECT_EQ(std::string(cursor_.value), std::string(kDxfLineBytes - 1, 'v'));
     ASSERT_EQ(DxfReadCode(cursor_), kDxfOk);
     EXPECT_EQ(cursor_.code, 0);  // its digit stands past the cut: blanks alone read as 0
+}
+
+// A line that the end of a piece cuts and that runs on for longer than the
+// block has room for is cut where the room ends; the rest of it is dropped,
+// and the next block starts at the next line.
+TEST_F(DxfLines, ALineRunningPastTheBlocksRoomIsCutThere) {
+    constexpr size_t kLineStart = kTextPieceBytes - 20;
+    std::string text;
+    int32_t fillers = 0;
+    for (; text.size() < kLineStart; ++fillers) {
+        const size_t room = kLineStart - text.size() - 5;  // "999\n" and the filler's LF
+        text += "999\n" + std::string(std::min<size_t>(room, 200), 'c') + "\n";
+    }
+    ASSERT_EQ(text.size(), kLineStart);
+    Load(text + "1\n" + std::string(3 * (kTextBlockBytes - kTextPieceBytes), 'x') + "\n2\nafter\n");
+    for (int32_t k = 0; k < fillers; ++k) {
+        ASSERT_EQ(DxfReadCode(cursor_), kDxfOk);
+        ASSERT_EQ(DxfReadValue(cursor_), kDxfValueRead);
+    }
+    ASSERT_EQ(DxfReadCode(cursor_), kDxfOk);
+    EXPECT_EQ(cursor_.code, 1);
+    ASSERT_EQ(DxfReadValue(cursor_), kDxfValueRead);
+    EXPECT_EQ(std::string(cursor_.value), std::string(kDxfLineBytes - 1, 'x'));
+    EXPECT_EQ(blocks_[0][kTextBlockBytes - 2], '\n');  // the cut line's LF, then the block's NUL
+    EXPECT_EQ(blocks_[0][kTextBlockBytes - 1], 0);
+    ASSERT_EQ(DxfReadCode(cursor_), kDxfOk);
+    EXPECT_EQ(cursor_.code, 2);
+    ASSERT_EQ(DxfReadValue(cursor_), kDxfValueRead);
+    EXPECT_STREQ(cursor_.value, "after");
 }
 
 TEST_F(DxfLines, ValuesOfEveryLengthAroundTheWordsTheyAreCopiedIn) {

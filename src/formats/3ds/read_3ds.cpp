@@ -22,7 +22,9 @@
 
 #include "formats/3ds/tds.h"
 #include "formats/3ds/tds_bytes.h"
+#include "frame/file_open.h"
 #include "frame/module_heap.h"
+#include "frame/narrowing.h"
 #include "scene/import_driver.h"
 #include "scene/scene.h"
 
@@ -42,7 +44,6 @@ constexpr uint16_t kSmoothShadingFrom = 2;       // shading values from here on 
 constexpr int32_t kNoSlot = -1;                  // attributes read before a material's name
 constexpr double kIntPercentScale = 2.55;
 constexpr float kFloatPercentScale = 255.0f;
-constexpr int32_t kLevelMax = 255;
 
 struct TdsHeader {
     uint16_t id;
@@ -271,20 +272,18 @@ int32_t ReadFaceList(int32_t length, TdsFile& file, uint64_t meshEnd, uint16_t o
 
 // ---- Materials ---------------------------------------------------------------------
 
-// Integer percentages scale in double precision (50 gives 127, 100 gives 254);
-// values above 100 give 255.
-uint16_t PercentFromInteger(uint16_t percent) {
-    return static_cast<uint16_t>(std::min(static_cast<int32_t>(percent * kIntPercentScale), kLevelMax));
-}
+// A percentage is the format's trunc(v x scale) taken as an i32 and kept as
+// its low 16 bits (u16 arithmetic, so 200% gives 510 and -50% 65409).
+uint16_t PercentLevel(double scaled) { return static_cast<uint16_t>(TruncateSaturating<int32_t>(scaled)); }
 
-// Float fractions scale in single precision (1.0 gives 255); negative and NaN
-// give 0 and values above 1 give 255, decided before the conversion.
-uint16_t PercentFromFloat(float fraction) {
-    const float scaled = fraction * kFloatPercentScale;
-    if (!(scaled > 0.0f)) return 0;
-    if (scaled >= static_cast<float>(kLevelMax)) return kLevelMax;
-    return static_cast<uint16_t>(scaled);
-}
+// Integer percentages scale in double precision: 50 gives 127, 100 gives 254,
+// 65535 gives 167114, kept as 36042.
+uint16_t PercentFromInteger(uint16_t percent) { return PercentLevel(percent * kIntPercentScale); }
+
+// Float fractions scale in single precision (1.0 gives 255). A product the
+// i32 cannot hold has no result in the format: NaN gives 0, and a product
+// beyond the i32 range that range's limit (so +infinity keeps 65535, -infinity 0).
+uint16_t PercentFromFloat(float fraction) { return PercentLevel(fraction * kFloatPercentScale); }
 
 void SetAttribute(uint16_t* table, int32_t slot, uint16_t value) {
     if (slot != kNoSlot) table[slot] = value;
@@ -380,7 +379,7 @@ int32_t ReadFileBytes(const uint8_t* bytes, uint32_t count) {
 }
 
 uint32_t LoadFile(const char* path, uint8_t* bytes, uint32_t size) {
-    FILE* file = std::fopen(path, "rb");
+    FILE* file = FileOpenToRead(path, "rb");
     if (!file) return 0;
     const size_t count = std::fread(bytes, 1, size, file);
     std::fclose(file);

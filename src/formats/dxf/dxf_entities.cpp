@@ -6,6 +6,7 @@
 
 #include "formats/dxf/dxf_internal.h"
 #include "frame/module_heap.h"
+#include "frame/narrowing.h"
 #include "scene/scene.h"
 
 namespace {
@@ -113,8 +114,8 @@ bool AddRing(const EntityGroups& g, float height, float start, float step) {
     for (int32_t k = 0; k < kDxfCircleSegments; ++k) {
         const float radians = (start + static_cast<float>(k) * step) * kDegreesToRadians;
         const double radius = g.radius;
-        const float xyz[3] = {g.first[0] + static_cast<float>(radius * std::cos(double{radians})),
-                              g.first[1] + static_cast<float>(radius * std::sin(double{radians})), height};
+        const float xyz[3] = {g.first[0] + NarrowToFloat(radius * std::cos(double{radians})),
+                              g.first[1] + NarrowToFloat(radius * std::sin(double{radians})), height};
         if (!DxfAddPoint(xyz)) return false;
     }
     return true;

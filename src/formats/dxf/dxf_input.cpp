@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "formats/dxf/dxf_internal.h"
+#include "frame/file_open.h"
 #include "scene/import_driver.h"
 #include "scene/scene.h"
 #include "scene/text_number.h"
@@ -170,7 +171,7 @@ DxfResult DxfSkipSection(DxfCursor& cursor) {
 
 // Read in byte mode so that the tail offset counts bytes on every platform.
 int32_t DxfHasEofMarker(const char* path) {
-    FILE* file = std::fopen(path, "rb");
+    FILE* file = FileOpenToRead(path, "rb");
     if (!file) return 0;
     if (std::fseek(file, -kEofTailBytes, SEEK_END) != 0) std::fseek(file, 0, SEEK_SET);  // shorter file: all of it
     char tail[kEofTailBytes];

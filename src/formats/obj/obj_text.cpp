@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "formats/obj/obj_reader.h"
+#include "frame/file_open.h"
 #include "frame/module_heap.h"
 #include "scene/import_driver.h"
 #include "scene/scene.h"
@@ -71,7 +72,7 @@ int32_t AddTextBlock() {
 
 int32_t ObjLoadText(const char* path, uint32_t fileSize, uint32_t* loaded) {
     assert(g_Scene.TextBlocks[g_Scene.TextBlockLast] && g_Scene.TextBlockCursor == g_Scene.TextBlocks[g_Scene.TextBlockLast]);
-    FILE* file = std::fopen(path, "rb");
+    FILE* file = FileOpenToRead(path, "rb");
     if (!file) return 0;
     uint64_t total = 0;
     int32_t ok = 1;
