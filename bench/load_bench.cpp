@@ -12,7 +12,12 @@
 // adds "out_bytes=N", the size of what it wrote.
 //
 // Exit status: 0 loaded, 1 refused, 2 usage or no module.
+#if defined(_WIN32)
+#include <windows.h>
+#include <psapi.h>
+#else
 #include <sys/resource.h>
+#endif
 
 #include <chrono>
 #include <cstdint>
@@ -37,11 +42,20 @@ int64_t FaceCount(const HostGeometry& geometry) {
     return faces;
 }
 
+#if defined(_WIN32)
+long PeakRssKb() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+    return static_cast<long>(counters.PeakWorkingSetSize / 1024);
+}
+#else
 long PeakRssKb() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss;
 }
+#endif
 
 double SecondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

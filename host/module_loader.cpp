@@ -20,7 +20,7 @@ constexpr int kMaxServersPerList = 64;
 
 #if defined(_WIN32)
 using LibraryHandle = HMODULE;
-constexpr const char* kModuleFileName = "libtamlorn_io.dll";
+constexpr const char* kModuleFileName = "tamlorn_io.dll";
 
 LibraryHandle OpenLibrary(const std::string& path) { return LoadLibraryA(path.c_str()); }
 void* LibrarySymbol(LibraryHandle library, const char* name) {

@@ -10,8 +10,9 @@
 #include <cstddef>
 #include <cstdint>
 
+// On Windows the module's .def files alone say what the DLL exports.
 #if defined(_WIN32)
-#define TAMLORN_EXPORT __declspec(dllexport)
+#define TAMLORN_EXPORT
 #else
 #define TAMLORN_EXPORT __attribute__((visibility("default")))
 #endif

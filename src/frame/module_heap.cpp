@@ -213,7 +213,7 @@ void ModuleHeapFailFrom(int64_t n) {
 int64_t ModuleHeapAllocCount() { return g_allocCount; }
 int64_t ModuleHeapLiveBlocks() { return g_liveBlocks; }
 
-// Exported only by the test flavour of the library (its linker script names it).
+// Exported only by the test flavour of the library (its linker script and .def name them).
 extern "C" TAMLORN_EXPORT void TamlornTestHeapFailAt(int64_t n) { ModuleHeapFailAt(n); }
 extern "C" TAMLORN_EXPORT void TamlornTestHeapFailFrom(int64_t n) { ModuleHeapFailFrom(n); }
 extern "C" TAMLORN_EXPORT int64_t TamlornTestHeapLiveBlocks() { return ModuleHeapLiveBlocks(); }

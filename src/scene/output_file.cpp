@@ -1,6 +1,7 @@
 #include "scene/output_file.h"
 
 #include "frame/file_open.h"
+#include "frame/stream_position.h"
 
 OutputFile g_Output;
 
@@ -44,7 +45,7 @@ void OutputPatch(int64_t position, const void* bytes, size_t count) {
     }
     // Already in the file: go back, write, and return to the end.
     OutputFlush();
-    std::fseek(g_Output.file, static_cast<long>(position), SEEK_SET);
+    StreamSeek(g_Output.file, position, SEEK_SET);
     std::fwrite(bytes, 1, count, g_Output.file);
-    std::fseek(g_Output.file, 0, SEEK_END);
+    StreamSeek(g_Output.file, 0, SEEK_END);
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "frame/file_open.h"
+#include "frame/stream_position.h"
 #include "scene/import_driver.h"
 #include "scene/scene.h"
 
@@ -48,12 +49,11 @@ int32_t CompleteLine(uint8_t* block, int32_t n, uint8_t terminator) {
 int32_t FileSizeOf(const char* path, uint32_t* size) {
     FILE* file = FileOpenToRead(path, "r");
     if (!file) return 0;
-    std::fseek(file, 0, SEEK_END);
-    const long end = std::ftell(file);
+    const int64_t end = StreamSeek(file, 0, SEEK_END) == 0 ? StreamTell(file) : -1;
     std::fclose(file);
     // Files of 4 GiB and more do not fit the 32-bit size; they are refused
     // rather than read with a wrapped size.
-    *size = (end > 0 && end <= static_cast<long>(UINT32_MAX)) ? static_cast<uint32_t>(end) : 0;
+    *size = (end > 0 && end <= int64_t{UINT32_MAX}) ? static_cast<uint32_t>(end) : 0;
     return *size != 0;
 }
 

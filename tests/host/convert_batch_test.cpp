@@ -35,7 +35,7 @@ for r in sorted(rows, key=lambda r: r["path"].split("/")[-1]):
 
 class ConvertBatch : public TempDirTest {
 protected:
-    RunResult Convert(const std::vector<std::string>& args, const fs::path& input = "/dev/null") {
+    RunResult Convert(const std::vector<std::string>& args, const fs::path& input = kNullDevice) {
         return RunConverter(args, dir_, input);
     }
 };
@@ -95,12 +95,14 @@ TEST_F(ConvertBatch, RefusesToWriteOntoInputsOrTwice) {
 TEST_F(ConvertBatch, TwoWorkersWriteWhatOneWrites) {
     for (const std::string to : {"obj", "3ds", "dxf"}) {
         SCOPED_TRACE(to);
+        std::string messages[2];
         for (const std::string jobs : {"1", "2"}) {
-            Convert({"--to", to, "-j", jobs, "--quiet", "-o", (dir_ / ("j" + jobs)).string(), TAMLORN_CORPUS_DIR});
+            messages[jobs == "2"] =
+                Convert({"--to", to, "-j", jobs, "--quiet", "-o", (dir_ / ("j" + jobs)).string(), TAMLORN_CORPUS_DIR}).err;
         }
         const auto one = FilesBelow(dir_ / "j1");
         EXPECT_GT(one.size(), 30u);
-        EXPECT_EQ(FilesBelow(dir_ / "j2"), one);
+        EXPECT_EQ(FilesBelow(dir_ / "j2"), one) << "-j 1:\n" << messages[0] << "-j 2:\n" << messages[1];
         fs::remove_all(dir_ / "j1");
         fs::remove_all(dir_ / "j2");
     }

@@ -4,6 +4,7 @@
 // bounding box's corners filling the picture less 5% on each side).
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 #define STB_IMAGE_IMPLEMENTATION
 #define STBI_ONLY_PNG
@@ -30,7 +31,7 @@ struct View {
     double scale = 0;
 
     View() {
-        const double azimuth = M_PI / 4, elevation = M_PI / 6;
+        const double azimuth = std::numbers::pi / 4, elevation = std::numbers::pi / 6;
         toEye = {std::sin(azimuth) * std::cos(elevation), std::sin(elevation), -std::cos(azimuth) * std::cos(elevation)};
         const Vec forward = {-toEye[0], -toEye[1], -toEye[2]};
         right = Cross({0, 1, 0}, forward);
@@ -100,7 +101,7 @@ std::string OrangeCube() {
 }
 
 TEST(ConvertPreview, CubeFallsWhereItsBoxSaysInItsColourShaded) {
-    const fs::path dir = fs::temp_directory_path() / ("tamlorn_preview_" + std::to_string(getpid()));
+    const fs::path dir = fs::temp_directory_path() / ("tamlorn_preview_" + std::to_string(ProcessId()));
     fs::create_directories(dir);
     const fs::path cube = WriteFile(dir / "cube.3ds", OrangeCube());
     const fs::path png = dir / "cube.png";
@@ -110,7 +111,7 @@ TEST(ConvertPreview, CubeFallsWhereItsBoxSaysInItsColourShaded) {
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_TRUE(fs::exists(converted));
     int width = 0, height = 0, channels = 0;
-    unsigned char* data = stbi_load(png.c_str(), &width, &height, &channels, 3);
+    unsigned char* data = stbi_load(png.string().c_str(), &width, &height, &channels, 3);
     fs::remove_all(dir);
     ASSERT_NE(data, nullptr);
     std::vector<unsigned char> image(data, data + width * height * 3);

@@ -52,15 +52,6 @@ protected:
     const standin::Server& ServerAt(size_t i) { return standin::Servers().at(i); }
 };
 
-// The names a library exports, as the dynamic symbol table lists them.
-std::set<std::string> DefinedDynamicSymbols(const std::string& library, const fs::path& dir) {
-    const RunResult nm = RunProgram({"nm", "-D", "--defined-only", library}, dir);
-    EXPECT_EQ(nm.exitCode, 0) << nm.err;
-    std::set<std::string> names;
-    for (const std::string& line : SplitLines(nm.out)) names.insert(line.substr(line.rfind(' ') + 1));
-    return names;
-}
-
 TEST_F(FrameTest, EachInitFillsItsRecordRegistersItsExtensionAndLooksUpOnlyItsOwnName) {
     const auto calls = standin::CallsOf("AddFileExtension");
     ASSERT_EQ(standin::RegisteredExtensions().size(), 6u);
@@ -178,16 +169,16 @@ TEST_F(FrameTest, TheFreeCallbackReleasesTheSurfacesAndTheirArray) {
     EXPECT_EQ(standin::LiveBlocks(), before);
 }
 
-// The dynamic symbol table holds the eight names, and in the test flavour its two heap hooks; nothing internal.
+// The export table holds the eight names, and in the test flavour its two heap hooks; nothing internal.
 TEST_F(FrameTest, TheLibraryExportsExactlyItsEightNames) {
     const std::set<std::string> exported = {"FileImportServers",   "FileExportServers",       "ObjectInitWavefront",
                                             "ObjectInit3DS",       "ObjectInitDXF",           "ObjectInitSaveWavefront",
                                             "ObjectInitSave3DS",   "ObjectInitSaveDXF"};
-    EXPECT_EQ(DefinedDynamicSymbols(TAMLORN_MODULE_PATH, dir_), exported);
+    EXPECT_EQ(ExportedNames(TAMLORN_MODULE_PATH, dir_), exported);
     std::set<std::string> withHooks = exported;
     withHooks.insert(
         {"TamlornTestHeapFailAt", "TamlornTestHeapFailFrom", "TamlornTestHeapLiveBlocks", "TamlornTestHeapAllocCount"});
-    EXPECT_EQ(DefinedDynamicSymbols(TAMLORN_TESTHOOKS_MODULE_PATH, dir_), withHooks);
+    EXPECT_EQ(ExportedNames(TAMLORN_TESTHOOKS_MODULE_PATH, dir_), withHooks);
 }
 
 TEST_F(FrameTest, OnlyTheTestFlavourOffersTheHeapHooksAndNoOtherLibraryLoads) {
@@ -207,7 +198,7 @@ TEST_F(FrameTest, OnlyTheTestFlavourOffersTheHeapHooksAndNoOtherLibraryLoads) {
 }
 
 TEST_F(FrameTest, TheServersToolListsTheSixOrFailsWithOneLine) {
-    const std::string tool = TAMLORN_BIN_DIR "/tamlorn-servers";
+    const std::string tool = BuiltProgram("tamlorn-servers");
     const RunResult run = RunProgram({tool, TAMLORN_MODULE_PATH}, dir_);
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const std::vector<std::string> lines = SplitLines(run.out);

@@ -5,11 +5,7 @@
 // written group by group.
 #pragma once
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -25,20 +21,14 @@
 #include <string_view>
 #include <vector>
 
+#include "platform_support.h"
 #include "standin_host.h"
-
-extern char** environ;
 
 namespace host_support {
 
 namespace fs = std::filesystem;
 
 // ---- Files and text ------------------------------------------------------------------
-
-inline std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
 
 // A new file each time, never one rewritten in place.
 inline fs::path WriteFile(const fs::path& path, std::string_view bytes) {
@@ -62,48 +52,11 @@ inline std::vector<std::string> SplitLines(const std::string& text) {
 
 // ---- Programs --------------------------------------------------------------------------
 
-struct RunResult {
-    int exitCode = -1;  // -1: did not exit normally
-    std::string out;
-    std::string err;
-};
-
-// Runs argv[0] (looked up on PATH when it has no slash) with the file `input`
-// as its standard input (none by default); its output and error text go
-// through files in `dir`.
-inline RunResult RunProgram(const std::vector<std::string>& argv, const fs::path& dir,
-                            const fs::path& input = "/dev/null") {
-    const fs::path outPath = dir / "run.out", errPath = dir / "run.err";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    std::vector<char*> args;
-    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    pid_t pid = 0;
-    const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    RunResult result;
-    if (spawned != 0) {
-        ADD_FAILURE() << "cannot start " << argv[0] << ": " << std::strerror(spawned);
-        return result;
-    }
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
-    result.out = ReadFile(outPath);
-    result.err = ReadFile(errPath);
-    return result;
-}
-
-constexpr const char* kConverter = TAMLORN_BIN_DIR "/tamlorn-convert";
+inline const std::string kConverter = BuiltProgram("tamlorn-convert");
 
 // Runs the built tamlorn-convert with `args` (and `input` as standard input).
 inline RunResult RunConverter(const std::vector<std::string>& args, const fs::path& dir,
-                              const fs::path& input = "/dev/null") {
+                              const fs::path& input = kNullDevice) {
     std::vector<std::string> argv = {kConverter};
     argv.insert(argv.end(), args.begin(), args.end());
     return RunProgram(argv, dir, input);
@@ -117,7 +70,7 @@ protected:
     void SetUp() override {
         const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
         dir_ = fs::temp_directory_path() /
-               ("tamlorn_" + std::to_string(getpid()) + "_" + test->test_suite_name() + "_" + test->name());
+               ("tamlorn_" + std::to_string(ProcessId()) + "_" + test->test_suite_name() + "_" + test->name());
         fs::remove_all(dir_);
         fs::create_directories(dir_);
     }

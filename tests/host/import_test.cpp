@@ -30,6 +30,7 @@ protected:
 // The object is named after the file without its extension, cleaned by the
 // preferred rule; a name far longer than the glue's work buffer is cut, never overrun.
 TEST_F(ImportTest, ObjectIsNamedAfterTheFile) {
+    const size_t kLongName = kLongPaths ? 250 : 150;  // where paths end at 260 characters, the folder's path fits too
     const struct {
         std::string file;
         int32_t legalNames;
@@ -43,8 +44,9 @@ TEST_F(ImportTest, ObjectIsNamedAfterTheFile) {
         {"my #1 chair.obj", 0, false, kLoadNewObject, "my_#1_chair"},
         {"plain.obj", 1, true, kLoadNewObject, "plain"},
         {"kept.obj", 1, false, kLoadNewObject | kLoadKeepName, "Unnamed"},
-        {std::string(250, 'n') + ".obj", 1, false, kLoadNewObject, std::string(250, 'n')},
-        {"a:b.obj", 1, true, kLoadNewObject, "b", "b.obj"},  // a separator as the second character still counts
+        {std::string(kLongName, 'n') + ".obj", 1, false, kLoadNewObject, std::string(kLongName, 'n')},
+        // a separator as the second character still counts
+        {DriveRelativePath(dir_, "b.obj"), 1, true, kLoadNewObject, "b", "b.obj"},
     };
     const fs::path cwd = fs::current_path();
     for (const auto& row : rows) {
@@ -66,8 +68,31 @@ TEST_F(ImportTest, ObjectIsNamedAfterTheFile) {
     EXPECT_EQ(Load(dir_ / std::string(1100, 'x')), 0);
 }
 
+// The host hands Windows paths, a drive letter and backslashes: the object
+// loaded from one is named after the file, and one saved to one takes the
+// file's name too.
+TEST_F(ImportTest, WindowsPathsGoThroughAsTheHostHandsThem) {
+    const fs::path cwd = fs::current_path();
+    fs::current_path(dir_);  // where a host-style path is a file name of its own off Windows
+    const std::string input = HostStylePath(dir_, "chair.final.obj");
+    const std::string output = HostStylePath(dir_, "chair.saved.obj");
+    ASSERT_EQ(input.substr(1, 2), ":\\") << input;
+    WriteFile(input, kTriangleObj);
+    const int32_t loaded = Load(input);
+    const int32_t saved = loaded ? standin::SaveObject(*standin::FindServer(false, "obj"), object_, output, 0) : 0;
+    const std::string text = ReadFile(output);
+    fs::current_path(cwd);
+    ASSERT_EQ(loaded, 1);
+    EXPECT_STREQ(object_->name, "chair.final");
+    EXPECT_EQ(LastArg("FX_ObjectRenamePath", 1), input);
+    EXPECT_EQ(LastArg("FX_ObjectRenameFile", 1), "chair.final.obj");
+    EXPECT_EQ(saved, 1);
+    EXPECT_NE(text.find("\ng chair.saved\n"), std::string::npos) << text;
+}
+
 // The longest path the driver takes, 1023 characters, is read whole; one more is refused.
 TEST_F(ImportTest, PathsUpTo1023CharactersLoad) {
+    if (!kLongPaths) GTEST_SKIP() << "this system's programs reach no path past 260 characters";
     fs::path folder = dir_;
     while (1023 - folder.string().size() > 200) folder /= std::string(150, 'd');  // each name under 255 bytes
     const size_t nameLength = 1023 - folder.string().size() - 1;

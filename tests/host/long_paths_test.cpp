@@ -26,6 +26,7 @@ protected:
 };
 
 TEST_F(LongPathsTest, LoadsTakePathsThatFitTheirCopy) {
+    if (!kLongPaths) GTEST_SKIP() << "this system's programs reach no path past 260 characters";
     const std::string triangle = "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
     for (const size_t length : {kPathCopyBytes - 1, kPathCopyBytes, kPathCopyBytes + 300}) {
         SCOPED_TRACE(length);
@@ -38,6 +39,7 @@ TEST_F(LongPathsTest, LoadsTakePathsThatFitTheirCopy) {
 }
 
 TEST_F(LongPathsTest, SavesWriteLongPathsWithTheirNameCut) {
+    if (!kLongPaths) GTEST_SKIP() << "this system's programs reach no path past 260 characters";
     object_ = standin::BuildObject(
         {"tri", {{{0, 0, 0}, {}, false}, {{1, 0, 0}, {}, false}, {{0, 1, 0}, {}, false}}, {{"s"}}, {{{0, 1, 2}, 1}}, {}});
     ASSERT_NE(object_, nullptr);

@@ -37,7 +37,8 @@ struct Counts {
     bool operator==(const Counts&) const = default;
 };
 
-void PrintTo(const Counts& c, std::ostream* out) {
+// Unused in a build without tinyobjloader, which compares no counts.
+[[maybe_unused]] void PrintTo(const Counts& c, std::ostream* out) {
     *out << "{points " << c.points << ", faces " << c.faces << ", lines " << c.lines << ", dots " << c.dots << "}";
 }
 
@@ -71,7 +72,7 @@ constexpr RuleText kRuleTexts[] = {
      "a last line without line end reads as empty unless it is \"v\" or \"vt\" (tinyobj reads it)"},
 };
 
-std::string RuleNames(uint32_t rules) {
+[[maybe_unused]] std::string RuleNames(uint32_t rules) {
     std::string names;
     for (const RuleText& r : kRuleTexts)
         if (rules & r.rule) names += std::string(names.empty() ? "" : "; ") + r.text;

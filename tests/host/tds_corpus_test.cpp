@@ -103,7 +103,7 @@ std::string SurfaceOf(const std::string& object, const std::string& material) {
 // lib3ds's meshes put in file order (lib3ds keeps them sorted by name), the
 // points appended mesh after mesh, each triangle's corners as lib3ds lists them.
 Shape Lib3dsShape(const fs::path& path, const std::vector<std::string>& fileOrder) {
-    Lib3dsFile* file = lib3ds_file_load(path.c_str());
+    Lib3dsFile* file = lib3ds_file_load(path.string().c_str());
     EXPECT_NE(file, nullptr);
     if (!file) return {};
     std::multimap<std::string, const Lib3dsMesh*> byName;

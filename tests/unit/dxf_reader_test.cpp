@@ -15,6 +15,7 @@
 
 #include "formats/dxf/dxf.h"
 #include "formats/dxf/dxf_internal.h"
+#include "unit/reference_numbers.h"
 #include "unit/unit_support.h"
 
 namespace {
@@ -151,9 +152,9 @@ TEST_F(DxfReader, EofMarkerWithinTheLast100BytesInAnyCase) {
                                                      {"EOF" + std::string(97, ' '), 1},
                                                      {"EOF" + std::string(98, ' '), 0}};
     for (const auto& [text, marked] : cases) {
-        EXPECT_EQ(DxfHasEofMarker(Write("eof", text).c_str()), marked) << text;
+        EXPECT_EQ(DxfHasEofMarker(Write("eof", text).string().c_str()), marked) << text;
     }
-    EXPECT_EQ(DxfHasEofMarker((dir_ / "missing").c_str()), 0);
+    EXPECT_EQ(DxfHasEofMarker((dir_ / "missing").string().c_str()), 0);
 }
 
 // ---- Values ----------------------------------------------------------------------
@@ -164,7 +165,8 @@ TEST(DxfValues, NumbersReadAsTheCLibraryReadsThemInTheCLocale) {
                               "1.5x", "+-1", "--1", "1e400", "-1e400", "1e-400", "-1e-400", "0.00001e-320",
                               "123456789012345678901234567890", "inf", "-INFINITY", "1e", ".e1", "00012.5000",
                               "  -0x1.8p1", "12.5 7", "x12", "nan(0x7ffffffffffff)"}) {
-        const float expected = static_cast<float>(std::strtod(token, nullptr));
+        char* stop = nullptr;
+        const float expected = static_cast<float>(reference::Strtod(token, &stop));
         const float got = DxfValueFloat(token);
         EXPECT_EQ(std::memcmp(&got, &expected, sizeof got), 0) << token << " " << got << " " << expected;
     }
@@ -651,7 +653,7 @@ TEST_F(DxfReader, OutOfMemoryAtEveryAllocationFailsCleanly) {
         ASSERT_EQ(unit::FreshScene(), 1);
         g_Scene.DetectedFormat = kFormatDXF;
         ModuleHeapFailAt(failing);
-        const int32_t read = DxfReadFile(path.c_str());
+        const int32_t read = DxfReadFile(path.string().c_str());
         ModuleHeapFailAt(0);
         // Welding and compaction may do without their storage; reading may not.
         if (read == 1) {

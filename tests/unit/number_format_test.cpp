@@ -1,4 +1,4 @@
-// The writers' number formatter against glibc's own "%f" and "%*d".
+// The writers' number formatter against glibc's "%f" and the C library's "%*d".
 #include "scene/number_format.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +12,8 @@
 #include <random>
 #include <string>
 
+#include "unit/reference_numbers.h"
+
 namespace {
 
 std::string Ours(double value) {
@@ -19,11 +21,7 @@ std::string Ours(double value) {
     return std::string(text, static_cast<size_t>(FormatFixed6(value, text)));
 }
 
-std::string Glibc(double value) {
-    char text[kFixedTextBytes + 8];
-    std::snprintf(text, sizeof text, "%f", value);
-    return text;
-}
+std::string Glibc(double value) { return reference::Fixed6(value); }
 
 float FromBits(uint32_t bits) {
     float value;

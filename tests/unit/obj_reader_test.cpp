@@ -334,7 +334,7 @@ TEST_F(ObjReaderTest, StatementsGiveTheirElements) {
         EXPECT_EQ(RefsOf(unit::SceneLines()), c.lines);
         EXPECT_EQ(RefsOf(unit::SceneDots()), c.dots);
     }
-    EXPECT_EQ(ObjRead((dir_ / "missing.obj").c_str()), 0);
+    EXPECT_EQ(ObjRead((dir_ / "missing.obj").string().c_str()), 0);
 }
 
 TEST_F(ObjReaderTest, FaceWithMoreThan4000CornersIsSkippedAndCounted) {
@@ -358,7 +358,7 @@ TEST_F(ObjReaderTest, ElementsTheSceneRefusesEndTheRead) {
         ASSERT_EQ(unit::FreshScene(), 1);
         g_Scene.DetectedFormat = kFormatOBJ;
         ModuleHeapFailAt(3);
-        EXPECT_EQ(ObjRead(path.c_str()), 0);
+        EXPECT_EQ(ObjRead(path.string().c_str()), 0);
         ModuleHeapFailAt(0);
         EXPECT_LT(g_Scene.DotCount + g_Scene.LineCount, 3 * 3999);
     }
@@ -402,7 +402,7 @@ TEST_F(ObjReaderTest, FileNeedingMoreThan2048TextBlocksFails) {
     g_Scene.TextBlockCursor = g_Scene.TextBlocks[kMaxTextBlocks - 1];
     g_Scene.TextBlocksOwned = true;
     uint32_t loaded = 0;
-    EXPECT_EQ(ObjLoadText(path.c_str(), size, &loaded), 0);
+    EXPECT_EQ(ObjLoadText(path.string().c_str(), size, &loaded), 0);
     EXPECT_EQ(g_Scene.TextBlockLast, kMaxTextBlocks - 1);
     EXPECT_LT(loaded, size);
 
@@ -410,7 +410,7 @@ TEST_F(ObjReaderTest, FileNeedingMoreThan2048TextBlocksFails) {
     g_Scene.TextBlocks[0] = g_Scene.TextBlocks[kMaxTextBlocks - 1];
     g_Scene.TextBlocks[kMaxTextBlocks - 1] = nullptr;
     g_Scene.TextBlockCursor = g_Scene.TextBlocks[0];
-    EXPECT_EQ(ObjLoadText(path.c_str(), size, &loaded), 1);
+    EXPECT_EQ(ObjLoadText(path.string().c_str(), size, &loaded), 1);
     EXPECT_EQ(g_Scene.TextBlockLast, 1);
     EXPECT_EQ(loaded, size);
 }

@@ -58,7 +58,7 @@ protected:
     // A fresh scene, then the file.
     int32_t Read(const std::string& bytes) {
         if (!unit::FreshScene()) return -1;
-        return Read3DS(Write("model.3ds", bytes).c_str());
+        return Read3DS(Write("model.3ds", bytes).string().c_str());
     }
 };
 
@@ -311,7 +311,7 @@ TEST_F(Read3DSTest, OutOfMemoryFailsCleanly) {
         ASSERT_EQ(unit::FreshScene(), 1);
         const fs::path path = Write("model.3ds", File(Editor(Quad("Box01"))));
         ModuleHeapFailAt(failAt);
-        EXPECT_EQ(Read3DS(path.c_str()), 0) << failAt;
+        EXPECT_EQ(Read3DS(path.string().c_str()), 0) << failAt;
         ModuleHeapFailAt(0);
     }
 }

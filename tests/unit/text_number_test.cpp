@@ -15,14 +15,11 @@
 
 #include "formats/obj/obj_reader.h"
 #include "scene/text_number.h"
+#include "unit/reference_numbers.h"
 
 namespace {
 
-uint64_t Bits(double value) {
-    uint64_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
-}
+using reference::Bits;
 
 // Digits stand right after the token's end, so that a conversion reading past
 // `end` gives a different value or stop.
@@ -41,14 +38,14 @@ Reading Convert(const std::string& token) {
 // strtod in the "C" locale (the test process never changes it).
 Reading Reference(const std::string& token) {
     char* stop = nullptr;
-    const double value = std::strtod(token.c_str(), &stop);
+    const double value = reference::Strtod(token.c_str(), &stop);
     return {value, static_cast<size_t>(stop - token.c_str())};
 }
 
 ::testing::AssertionResult SameAsStrtod(const std::string& token) {
     const Reading got = Convert(token);
     const Reading want = Reference(token);
-    if (Bits(got.value) == Bits(want.value) && got.stop == want.stop) return ::testing::AssertionSuccess();
+    if (reference::SameReading(got.value, got.stop, want.value, want.stop)) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "token \"" << token << "\": got bits " << Bits(got.value) << " stop "
                                          << got.stop << ", strtod gives " << Bits(want.value) << " stop "
                                          << want.stop;

@@ -68,7 +68,7 @@ inline Load LoadLikeTheDriver(const fs::path& path, uint8_t format, int32_t (*sn
     Load load;
     load.sniffed = sniff(static_cast<int32_t>(head.size()), reinterpret_cast<const uint8_t*>(head.c_str()));
     g_Scene.DetectedFormat = format;
-    load.read = read(path.c_str());
+    load.read = read(path.string().c_str());
     return load;
 }
 

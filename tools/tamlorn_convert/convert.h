@@ -230,6 +230,10 @@ private:
     bool entered_ = false;
 };
 
+// Standard input, output and error carry bytes, not text, on every platform:
+// models come in and go out unchanged, and summaries, reports and messages
+// end their lines with LF on Windows too, so they compare and pipe alike.
+void UseBinaryStandardStreams();
 // Copies all of standard input (binary) to `path`.
 bool CopyStandardInput(const fs::path& path, std::string* error);
 // Copies `path` to standard output (binary).

@@ -35,14 +35,6 @@ Outcome Unreadable(const std::string& path, std::string reason) {
     return {kExitUnreadable, path, std::move(reason)};
 }
 
-// Standard input and output carry bytes, not text, on every platform.
-void UseBinaryStandardStreams() {
-#if defined(_WIN32)
-    _setmode(_fileno(stdin), _O_BINARY);
-    _setmode(_fileno(stdout), _O_BINARY);
-#endif
-}
-
 bool CopyStream(std::FILE* from, std::FILE* to) {
     char buffer[1 << 16];
     size_t count = 0;
@@ -160,10 +152,17 @@ PrivateFolder::PrivateFolder(const fs::path& parent) {
     else leftover_ = KeepLeftover(path_);
 }
 
+// The folder holds files alone: they go one by one, then the folder. (No
+// recursive removal: under Wine, mingw-w64's listing of a folder whose path
+// passes 260 characters lists the current folder, and fs::remove_all never ends.)
 PrivateFolder::~PrivateFolder() {
     if (leftover_ >= 0) g_leftovers[leftover_].used = 0;
-    std::error_code error;
-    if (!path_.empty()) fs::remove_all(path_, error);
+    if (path_.empty()) return;
+    std::error_code listing, removal;
+    for (fs::directory_iterator it(path_, listing), end; !listing && it != end; it.increment(listing)) {
+        fs::remove(it->path(), removal);
+    }
+    fs::remove(path_, removal);
 }
 
 fs::path PrivateFolder::File(const std::string& name) const {
@@ -187,8 +186,15 @@ WorkingFolder::~WorkingFolder() {
     if (entered_) fs::current_path(previous_, error);
 }
 
+void UseBinaryStandardStreams() {
+#if defined(_WIN32)
+    _setmode(_fileno(stdin), _O_BINARY);
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+#endif
+}
+
 bool CopyStandardInput(const fs::path& path, std::string* error) {
-    UseBinaryStandardStreams();
     std::FILE* file = std::fopen(path.string().c_str(), "wb");
     if (!file) {
         *error = "cannot be staged in " + path.parent_path().string();
@@ -203,7 +209,6 @@ bool CopyStandardInput(const fs::path& path, std::string* error) {
 }
 
 bool CopyToStandardOutput(const fs::path& path, std::string* error) {
-    UseBinaryStandardStreams();
     std::FILE* file = std::fopen(path.string().c_str(), "rb");
     if (!file) {
         *error = "the written file cannot be read back";

@@ -74,6 +74,7 @@ int RunWithModule(const Options& options) {
 
 int main(int argc, char** argv) {
     using namespace convert;
+    UseBinaryStandardStreams();
     const CommandLine parsed = ParseCommandLine(argc, argv);
     if (!parsed.error.empty()) {
         std::fprintf(stderr, "%s: %s (see %s --help)\n", kProgram, parsed.error.c_str(), kProgram);
