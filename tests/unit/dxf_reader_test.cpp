@@ -10,7 +10,6 @@
 #include <map>
 #include <random>
 #include <set>
-#include <sstream>
 #include <tuple>
 
 #include "formats/dxf/dxf.h"
