@@ -110,29 +110,6 @@ const std::string kDxfSummary = R"({"format": "dxf", "name": "plan",
   "polygon_list": [{"corners": [0, 1, 2], "surface": 1}, {"corners": [0, 3], "surface": 2},
                    {"corners": [2], "surface": 1}]})";
 
-// The bundled sample: each side of the cube a quad, corners reversed.
-const std::string kCubeSummary = R"({"format": "obj", "name": "cube",
-  "points": 8, "polygons": 6, "faces": 6, "lines": 0, "dots": 0,
-  "surfaces": [{"name": "painted_cube", "colour": [200, 200, 200], "level": 1, "polygons": 4},
-               {"name": "bare_cube", "colour": [200, 200, 200], "level": 1, "polygons": 2}],
-  "uv_maps": [{"name": "painted cube", "point_entries": 16, "polygon_entries": 16,
-               "point_list": [[3, 0, 1], [2, 1, 1], [1, 1, 0], [0, 0, 0], [2, 0, 1], [6, 1, 1], [5, 1, 0], [1, 0, 0],
-                              [6, 0, 1], [7, 1, 1], [4, 1, 0], [5, 0, 0], [7, 0, 1], [3, 1, 1], [0, 1, 0], [4, 0, 0]],
-               "polygon_list": [[0, 3, 0, 1], [0, 2, 1, 1], [0, 1, 1, 0], [0, 0, 0, 0],
-                                [1, 2, 0, 1], [1, 6, 1, 1], [1, 5, 1, 0], [1, 1, 0, 0],
-                                [2, 6, 0, 1], [2, 7, 1, 1], [2, 4, 1, 0], [2, 5, 0, 0],
-                                [3, 7, 0, 1], [3, 3, 1, 1], [3, 0, 1, 0], [3, 4, 0, 0]]},
-              {"name": "bare cube", "point_entries": 8, "polygon_entries": 8,
-               "point_list": [[7, 0.25, 0.75], [6, 0.75, 0.75], [2, 0.75, 0.25], [3, 0.25, 0.25],
-                              [0, 0.25, 0.75], [1, 0.75, 0.75], [5, 0.75, 0.25], [4, 0.25, 0.25]],
-               "polygon_list": [[4, 7, 0.25, 0.75], [4, 6, 0.75, 0.75], [4, 2, 0.75, 0.25], [4, 3, 0.25, 0.25],
-                                [5, 0, 0.25, 0.75], [5, 1, 0.75, 0.75], [5, 5, 0.75, 0.25], [5, 4, 0.25, 0.25]]}],
-  "bounding_box": {"min": [-1, -1, -1], "max": [1, 1, 1]},
-  "positions": [[-1, -1, -1], [1, -1, -1], [1, 1, -1], [-1, 1, -1], [-1, -1, 1], [1, -1, 1], [1, 1, 1], [-1, 1, 1]],
-  "polygon_list": [{"corners": [3, 2, 1, 0], "surface": 1}, {"corners": [2, 6, 5, 1], "surface": 1},
-                   {"corners": [6, 7, 4, 5], "surface": 1}, {"corners": [7, 3, 0, 4], "surface": 1},
-                   {"corners": [7, 6, 2, 3], "surface": 2}, {"corners": [0, 1, 5, 4], "surface": 2}]})";
-
 // ---- The tests ---------------------------------------------------------------------------------
 
 // Python's JSON reader, an independent one, lists the leaves of a document:
@@ -276,15 +253,6 @@ TEST_F(ConvertInfo, FailuresExitWithTheirCodeAndReason) {
     EXPECT_FALSE(fs::exists(out));
 }
 
-// --check reads and validates the whole file without building an object.
-TEST_F(ConvertInfo, CheckNamesTheFormatOfAValidFile) {
-    const std::string box = Write("box.3ds", k3DSBytes).string();
-    const RunResult run = Convert({"--check", box});
-    EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(run.out, box + ": valid 3D Studio file\n");
-    EXPECT_EQ(run.err, "");
-}
-
 // On every corpus file --check, which builds nothing, comes to what --info
 // comes to: the same format, or the same failure in the same words.
 TEST_F(ConvertInfo, CheckAgreesWithInfoOnTheCorpus) {
@@ -321,7 +289,6 @@ TEST_F(ConvertInfo, SummariesAreTheHandWorkedObjects) {
         {"crate.obj", k3DSBytes, crate},
         {"plan.dxf", kDxfText, kDxfSummary},
         {"plan.txt", crlf, kDxfSummary},
-        {"cube.obj", ReadFile(fs::path(TAMLORN_SAMPLES_DIR) / "cube.obj"), kCubeSummary},
     };
     for (const auto& row : rows) {
         const fs::path file = Write(row.file, row.bytes);

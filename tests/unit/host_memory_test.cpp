@@ -84,6 +84,7 @@ TEST(HostMemoryDeathTest, FreedInteriorAndForeignBlocksAreRefused) {
     EXPECT_DEATH(Free(block), "never gave out");
     std::vector<uint8_t> foreign(64);
     EXPECT_DEATH((void)BlockSize(foreign.data() + 16), "never gave out");
+    EXPECT_DEATH(Free(foreign.data() + 32), "never gave out");
 }
 
 // An object made by hand inside a zone of its own, with an orphan block in the

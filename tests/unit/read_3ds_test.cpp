@@ -11,7 +11,6 @@
 
 namespace {
 
-namespace fs = std::filesystem;
 using namespace host_support::tds;
 using host_support::Chunk;
 using host_support::F32;
@@ -188,21 +187,6 @@ TEST_F(Read3DSTest, FilesReadToTheirFaces) {
     }
 }
 
-TEST_F(Read3DSTest, SniffingNeedsEighteenBytes) {
-    const std::string head = File(Editor(""));
-    ASSERT_EQ(head.size(), 22u);
-    EXPECT_TRUE(Sniff3DS(18, reinterpret_cast<const uint8_t*>(head.data())));
-    EXPECT_FALSE(Sniff3DS(17, reinterpret_cast<const uint8_t*>(head.data())));
-}
-
-TEST_F(Read3DSTest, PointsExchangeTheirLastTwoAxesAndFacesKeepTheirOrder) {
-    ASSERT_EQ(Read(File(Editor(Object("Tri", PointList({{1, 2, 3}, {4, 5, 6}, {-7, 8.5f, 9}}) +
-                                                 FaceList({{2, 0, 1}}))))),
-              1);
-    EXPECT_EQ(unit::ScenePoints(), (std::vector<Point>{{1, 3, 2}, {4, 6, 5}, {-7, 9, 8.5f}}));
-    EXPECT_EQ(unit::ScenePolygons().at(0).refs, (Refs{2, 0, 1}));
-}
-
 // ---- Surfaces ---------------------------------------------------------------------
 
 TEST_F(Read3DSTest, GroupSurfacesLookLikeTheirMaterialElseLikeTheObject) {
@@ -303,16 +287,6 @@ TEST_F(Read3DSTest, PercentagesFollowTheFormatsArithmetic) {
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         EXPECT_EQ(OnChunk(cases[i].first, Read3DSPercentage), cases[i].second) << i;
-    }
-}
-
-TEST_F(Read3DSTest, OutOfMemoryFailsCleanly) {
-    for (int64_t failAt : {1, 2}) {  // the file's block, the face list's surfaces
-        ASSERT_EQ(unit::FreshScene(), 1);
-        const fs::path path = Write("model.3ds", File(Editor(Quad("Box01"))));
-        ModuleHeapFailAt(failAt);
-        EXPECT_EQ(Read3DS(path.string().c_str()), 0) << failAt;
-        ModuleHeapFailAt(0);
     }
 }
 

@@ -403,22 +403,4 @@ TEST_F(Scene, ANewChunkThatCannotBeHadFailsTheAppendAndLeaksNothing) {
     EXPECT_EQ(SceneAddPoint(0, 0, 0), 0);
 }
 
-TEST_F(Scene, FreeReleasesOwnedTextBlocksAndTriangleChunksOnce) {
-    g_Scene.TextBlocksOwned = true;
-    g_Scene.TextBlockLast = 1;
-    for (uint8_t*& block : g_Scene.TextBlocks) block = nullptr;
-    g_Scene.TextBlocks[0] = static_cast<uint8_t*>(ModuleAlloc(kTextBlockBytes));
-    g_Scene.TextBlocks[1] = static_cast<uint8_t*>(ModuleAlloc(kTextBlockBytes));
-    ASSERT_EQ(StreamStart(g_Scene.TriangleStream), 1);
-    g_Scene.TriangleStreamOwned = true;
-    ASSERT_EQ(StreamOpenNextChunk(g_Scene.TriangleStream), 1);
-
-    SceneFree();
-    EXPECT_EQ(ModuleHeapLiveBlocks(), 0);
-    EXPECT_FALSE(g_Scene.TextBlocksOwned);
-    EXPECT_EQ(g_Scene.TextBlocks[1], nullptr);
-    EXPECT_EQ(g_Scene.TriangleStream.chunks[1], nullptr);
-    EXPECT_EQ(g_Scene.PointStream.chunks[0], nullptr);
-}
-
 }  // namespace
