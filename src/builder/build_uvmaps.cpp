@@ -16,7 +16,7 @@
 namespace {
 
 constexpr int32_t kUVMapArrayStep = 2;  // the maps array is reallocated to this many more entries
-constexpr int32_t kPointLoadAhead = 16;  // point entries whose point is loaded ahead of its turn
+constexpr int32_t kPointLoadAhead = 128;  // point entries whose point is loaded ahead of its turn
 
 // Working storage of one BuildUVMaps call.
 struct UVScratch {
