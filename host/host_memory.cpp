@@ -276,15 +276,19 @@ struct Slab {
     uint32_t blockSize;
     uint32_t reciprocal;  // ceil(2^32 / blockSize): a slot from an offset without a division
     uint32_t capacity;
-    uint32_t handedOut = 0;  // blocks given out by bumping, in order
     uint8_t sizeClass;
     // Per block: 0 while free, else 1 + the bytes of its class it does not use.
     std::unique_ptr<uint8_t[]> state;
 };
 
+// A class's blocks come from its free list, else by bumping through its
+// current slab: the cursors are kept here, beside the list, so that an
+// allocation touches one line of bookkeeping.
 struct ClassState {
-    Slab* current = nullptr;
     void* freeList = nullptr;  // freed blocks, linked through their first word
+    uint8_t* next = nullptr;   // the current slab's next fresh block
+    uint8_t* end = nullptr;    // and the end of its blocks
+    uint8_t* nextState = nullptr;  // the state byte of `next`
 };
 
 struct Span {
@@ -355,7 +359,7 @@ uint8_t* CarveSlabBytes(Zone* zone) {
     return slab;
 }
 
-[[gnu::noinline]] Slab* NewSlab(Zone* zone, int sizeClass) {
+Slab* NewSlab(Zone* zone, int sizeClass) {
     Slab** entry = nullptr;
     uint8_t* base = CarveSlabBytes(zone);
     if (base) entry = SlabEntry(reinterpret_cast<uintptr_t>(base), true);
@@ -369,6 +373,10 @@ uint8_t* CarveSlabBytes(Zone* zone) {
     slab->sizeClass = static_cast<uint8_t>(sizeClass);
     slab->state = std::make_unique<uint8_t[]>(slab->capacity);
     *entry = slab.get();
+    ClassState& state = zone->classes[sizeClass];
+    state.next = base;
+    state.end = base + uint64_t{slab->capacity} * slab->blockSize;
+    state.nextState = slab->state.get();
     zone->slabs.push_back(std::move(slab));
     return zone->slabs.back().get();
 }
@@ -393,8 +401,18 @@ void SetBlockSize(const Slab& slab, const void* block, uint64_t bytes) {
     StateOf(slab, block) = static_cast<uint8_t>(1 + slab.blockSize - bytes);
 }
 
-void* SlabAlloc(Zone* zone, uint64_t bytes) {
-    const int sizeClass = ClassOf(std::max<uint64_t>(bytes, 1));
+// The next fresh block of the class's current slab, which has one.
+void* BumpAlloc(ClassState& state, int sizeClass, uint64_t bytes) {
+    const uint32_t blockSize = kClassSizes[sizeClass];
+    void* block = state.next;
+    state.next += blockSize;
+    *state.nextState++ = static_cast<uint8_t>(1 + blockSize - bytes);
+    return block;
+}
+
+// A freed block of the class, else a fresh one from a new slab: kept out of
+// line so that the common bump needs no saved registers.
+[[gnu::noinline]] void* SlabAllocSlow(Zone* zone, int sizeClass, uint64_t bytes) {
     ClassState& state = zone->classes[sizeClass];
     if (void* block = state.freeList) {
         state.freeList = *static_cast<void**>(block);
@@ -402,14 +420,15 @@ void* SlabAlloc(Zone* zone, uint64_t bytes) {
         SetBlockSize(*SlabOf(block), block, bytes);
         return block;
     }
-    if (!state.current || state.current->handedOut == state.current->capacity) {
-        state.current = NewSlab(zone, sizeClass);  // rare: kept out of line
-        if (!state.current) return nullptr;
-    }
-    Slab& slab = *state.current;
-    const uint32_t slot = slab.handedOut++;
-    slab.state[slot] = static_cast<uint8_t>(1 + slab.blockSize - bytes);
-    return slab.base + uint64_t{slot} * slab.blockSize;
+    if (state.next == state.end && !NewSlab(zone, sizeClass)) return nullptr;
+    return BumpAlloc(state, sizeClass, bytes);
+}
+
+void* SlabAlloc(Zone* zone, uint64_t bytes) {
+    const int sizeClass = ClassOf(std::max<uint64_t>(bytes, 1));
+    ClassState& state = zone->classes[sizeClass];
+    if (state.freeList || state.next == state.end) return SlabAllocSlow(zone, sizeClass, bytes);
+    return BumpAlloc(state, sizeClass, bytes);
 }
 
 void SlabFree(Slab& slab, void* block) {
