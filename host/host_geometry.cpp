@@ -275,42 +275,67 @@ constexpr uint64_t kEdgesPerPolygonGuess = 4;  // the edge list's first room: qu
 // A closed ring of edges for three or more corners, one edge for a line, none for a dot.
 int64_t RingEdges(int64_t corners) { return corners >= 3 ? corners : (corners == 2 ? 1 : 0); }
 
-// Appends the polygon's edges as packed point-index pairs (a < b) at `pairs`;
-// repeated points add none. Answers the end of what it wrote.
-uint64_t* CollectEdges(const Corners& corners, uint64_t* pairs) {
+// The edges a polygon walk gathers: packed point-index pairs (a < b), and per
+// smaller point a how many pairs it starts (kept at a + 1, where the prefix
+// sum that makes them bucket offsets wants them).
+struct EdgePairs {
+    ScratchArray<uint64_t> pairs;
+    ScratchArray<uint32_t> counts;
+    uint64_t count = 0;
+    uint32_t maxA = 0;
+    bool room = true;
+
+    EdgePairs(uint64_t pairsGuess, uint64_t pointsGuess) : pairs(pairsGuess), counts(pointsGuess + 2) {}
+};
+
+void AddEdge(EdgePairs& edges, uint32_t a, uint32_t b) {
+    const uint64_t needed = uint64_t{a} + 2;
+    if (needed > edges.counts.size() && !edges.counts.Grow(std::max(needed, 2 * edges.counts.size()))) {
+        edges.room = false;
+        return;
+    }
+    edges.pairs.data()[edges.count++] = uint64_t{a} << 32 | b;
+    ++edges.counts.data()[a + 1];
+    edges.maxA = std::max(edges.maxA, a);
+}
+
+// Adds the polygon's edges; repeated points add none.
+void CollectEdges(const Corners& corners, EdgePairs& edges) {
     const int64_t n = corners.count;
-    for (int64_t k = 0; k < RingEdges(n); ++k) {
+    const auto most = static_cast<uint64_t>(RingEdges(n));
+    if (edges.count + most > edges.pairs.size()) edges.room = edges.room && edges.pairs.Grow(2 * (edges.count + most));
+    for (int64_t k = 0; k < RingEdges(n) && edges.room; ++k) {
         const HostPoint* from = corners.Point(k);
         const HostPoint* to = corners.Point(k + 1 < n ? k + 1 : 0);
         if (!from || !to || from->index == to->index) continue;
         const auto [a, b] = std::minmax(from->index, to->index);
         if (a < 0) continue;  // not an index of the points array
-        *pairs++ = uint64_t{static_cast<uint32_t>(a)} << 32 | static_cast<uint32_t>(b);
+        AddEdge(edges, static_cast<uint32_t>(a), static_cast<uint32_t>(b));
     }
-    return pairs;
 }
 
-// Packed (a, b) pairs sorted and made distinct into `sorted` (room for all of
-// them): bucketed by a with a counting sort, then each bucket's few pairs
-// sorted by b. Answers how many distinct pairs there are, or -1 without memory.
-int64_t SortDistinctPairs(const uint64_t* pairs, int64_t count, uint64_t* sorted) {
-    uint32_t maxA = 0;
-    for (int64_t i = 0; i < count; ++i) maxA = std::max(maxA, static_cast<uint32_t>(pairs[i] >> 32));
-    ScratchArray<uint32_t> start(uint64_t{maxA} + 2);
-    if (!start.data()) return -1;
-    uint32_t* next = start.data();
-    for (int64_t i = 0; i < count; ++i) ++next[(pairs[i] >> 32) + 1];
-    for (uint64_t a = 1; a < uint64_t{maxA} + 2; ++a) next[a] += next[a - 1];
-    for (int64_t i = 0; i < count; ++i) sorted[next[pairs[i] >> 32]++] = pairs[i];
+// Buckets the pairs by a (counting sort of their second points into
+// `seconds`, room for all), then sorts each bucket's few second points and
+// keeps the distinct ones at the front of `seconds`; afterwards counts[a] is
+// the number of distinct edges of a. Answers the number of distinct edges.
+uint64_t DistinctEdges(EdgePairs& edges, uint32_t* seconds) {
+    uint32_t* next = edges.counts.data();
+    const uint64_t buckets = uint64_t{edges.maxA} + 1;
+    for (uint64_t a = 1; a <= buckets; ++a) next[a] += next[a - 1];
+    const uint64_t* pairs = edges.pairs.data();
+    for (uint64_t i = 0; i < edges.count; ++i) seconds[next[pairs[i] >> 32]++] = static_cast<uint32_t>(pairs[i]);
     // next[a] is now where bucket a ends.
-    int64_t distinct = 0;
+    uint64_t distinct = 0;
     uint64_t begin = 0;
-    for (uint64_t a = 0; a <= maxA; ++a) {
-        std::sort(sorted + begin, sorted + next[a]);
-        for (uint64_t i = begin; i < next[a]; ++i) {
-            if (distinct == 0 || sorted[distinct - 1] != sorted[i]) sorted[distinct++] = sorted[i];
+    for (uint64_t a = 0; a < buckets; ++a) {
+        const uint64_t end = next[a];
+        std::sort(seconds + begin, seconds + end);
+        const uint64_t first = distinct;
+        for (uint64_t i = begin; i < end; ++i) {
+            if (distinct == first || seconds[distinct - 1] != seconds[i]) seconds[distinct++] = seconds[i];
         }
-        begin = next[a];
+        next[a] = static_cast<uint32_t>(distinct - first);
+        begin = end;
     }
     return distinct;
 }
@@ -405,25 +430,21 @@ bool CreateEdgeList(HostGeometry* geometry) {
     FreeField(geometry->edges);
     geometry->edgeCount = 0;
     const int64_t polygons = PolygonsHeld(geometry);
-    // Room for quads, grown when the polygons have more corners.
-    ScratchArray<uint64_t> pairs(static_cast<uint64_t>(polygons) * kEdgesPerPolygonGuess + 1);
-    if (!pairs.data()) return false;
-    uint64_t count = 0;
-    bool room = true;
-    WalkPolygons(geometry, polygons, [&](int64_t, const Corners& corners) {
-        const auto most = static_cast<uint64_t>(RingEdges(corners.count));
-        if (count + most > pairs.size()) room = room && pairs.Grow(2 * (count + most));
-        if (room) count = static_cast<uint64_t>(CollectEdges(corners, pairs.data() + count) - pairs.data());
-    });
-    ScratchArray<uint64_t> sorted(count);
-    if (!room || !sorted.data()) return false;
-    const int64_t distinct = SortDistinctPairs(pairs.data(), static_cast<int64_t>(count), sorted.data());
-    if (distinct <= 0) return distinct == 0;
-    geometry->edges = static_cast<HostEdge*>(Alloc(static_cast<uint64_t>(distinct), sizeof(HostEdge)));
+    // Room for quads and for the points the geometry counts, grown when needed.
+    EdgePairs edges(static_cast<uint64_t>(polygons) * kEdgesPerPolygonGuess + 1,
+                    static_cast<uint64_t>(std::max(geometry->pointCount, 0)));
+    if (!edges.pairs.data() || !edges.counts.data()) return false;
+    WalkPolygons(geometry, polygons, [&](int64_t, const Corners& corners) { CollectEdges(corners, edges); });
+    ScratchArray<uint32_t> seconds(edges.count);
+    if (!edges.room || !seconds.data()) return false;
+    const uint64_t distinct = DistinctEdges(edges, seconds.data());
+    if (distinct == 0) return true;
+    geometry->edges = static_cast<HostEdge*>(Alloc(distinct, sizeof(HostEdge)));
     if (!geometry->edges) return false;
-    for (int64_t i = 0; i < distinct; ++i) {
-        const uint64_t edge = sorted.data()[i];
-        geometry->edges[i] = {static_cast<int32_t>(edge >> 32), static_cast<int32_t>(edge & 0xFFFFFFFFu)};
+    HostEdge* edge = geometry->edges;
+    const uint32_t* second = seconds.data();
+    for (uint64_t a = 0; a <= edges.maxA; ++a) {
+        for (uint32_t k = 0; k < edges.counts.data()[a]; ++k) *edge++ = {static_cast<int32_t>(a), static_cast<int32_t>(*second++)};
     }
     geometry->edgeCount = static_cast<int32_t>(distinct);
     return true;
