@@ -288,10 +288,15 @@ int32_t SceneCompactSurfaces() {
     });
     const int32_t n = std::clamp(g_Scene.SurfaceCount, 0, kSurfaceSlots);
     g_Scene.SurfaceCount = PackUsedSurfaces(n, used, map);
-    SceneForEachElement(noIndex, [&](uint32_t& word) {
-        const int32_t slot = SurfaceSlotOfWord(word);
-        if (slot >= 0) word = map[slot] + 1u;
-    });
+    // When no slot moved (the common case: every surface is used) the elements keep their numbers.
+    bool moved = false;
+    for (int32_t i = 0; i < n && !moved; ++i) moved = map[i] != i;
+    if (moved) {
+        SceneForEachElement(noIndex, [&](uint32_t& word) {
+            const int32_t slot = SurfaceSlotOfWord(word);
+            if (slot >= 0) word = map[slot] + 1u;
+        });
+    }
     ModuleFree(used);
     ModuleFree(map);
     return 1;

@@ -29,27 +29,28 @@ struct ObjReaderStore {
 struct ObjWalk {
     int32_t block;
     const char* line;
-    const char* lineEnd;  // its LF, or the end of the block's text
-    const char* textEnd;
+    const char* lineEnd;  // its LF, or the NUL that ends the block's text
 };
 
 void WalkTo(ObjWalk& walk, const char* line) {
     walk.line = line;
-    const void* lf = std::memchr(line, '\n', static_cast<size_t>(walk.textEnd - line));
-    walk.lineEnd = lf ? static_cast<const char*>(lf) : walk.textEnd;
+    const char* lf = std::strchr(line, '\n');
+    walk.lineEnd = lf ? lf : line + std::strlen(line);
 }
 
 ObjWalk WalkBlock(int32_t block) {
     const char* text = reinterpret_cast<const char*>(g_Scene.TextBlocks[block]);
-    ObjWalk walk{block, text, text, text + std::strlen(text)};
+    ObjWalk walk{block, text, text};
     WalkTo(walk, text);
     return walk;
 }
 
+bool HasLineEnd(const ObjWalk& walk) { return *walk.lineEnd == '\n'; }
+
 // The next line in the same block, else the first line of the next block;
 // false after the last line of the text.
 bool WalkNext(ObjWalk& walk) {
-    const char* next = walk.lineEnd < walk.textEnd ? TextNextLine(walk.lineEnd) : nullptr;
+    const char* next = HasLineEnd(walk) ? TextNextLine(walk.lineEnd) : nullptr;
     if (next) {
         WalkTo(walk, next);
         return true;
@@ -58,8 +59,6 @@ bool WalkNext(ObjWalk& walk) {
     walk = WalkBlock(walk.block + 1);
     return true;
 }
-
-bool HasLineEnd(const ObjWalk& walk) { return walk.lineEnd < walk.textEnd; }
 
 // Whether the line, as TextCopyLine gives it, holds a backslash. The whole
 // line decides, also past what the line buffer keeps of it.
