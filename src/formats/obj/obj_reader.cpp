@@ -231,19 +231,16 @@ int32_t ReadCorners(const char* begin, const char* end, bool textures) {
         if (p[0] != ' ' || !IsDigit(p[1])) continue;
         const char* q = p + 1;
         const int64_t point = ObjParseReference(q, end);
-        const char* slash = nullptr;
-        const char* tokenEnd = q;
-        for (; tokenEnd < end && *tokenEnd != ' '; ++tokenEnd)
-            if (*tokenEnd == '/' && !slash) slash = tokenEnd;
+        // The texture reference follows the token's first slash (none: no texture).
+        while (q < end && *q != ' ' && *q != '/') ++q;
+        const int64_t texture = q < end && *q == '/' ? ObjParseReference(++q, end) : 0;
+        while (q < end && *q != ' ') ++q;
         if (corner < kMaxCorners) {
             g_Scene.FaceIndexScratch[corner] = PointIndex(point);
-            if (textures) {
-                const char* after = slash ? slash + 1 : tokenEnd;
-                g_Scene.FaceUVScratch[corner] = TextureIndex(ObjParseReference(after, tokenEnd));
-            }
+            if (textures) g_Scene.FaceUVScratch[corner] = TextureIndex(texture);
         }
         ++corner;
-        p = tokenEnd - 1;
+        p = q - 1;
     }
     return corner;
 }
