@@ -56,6 +56,28 @@ void CornerUV(const uint32_t* uvs, int32_t uvCount, int32_t c, const float* uvPo
     *v = known ? uvPoints[ref * 3ull + 1] : 0.0f;
 }
 
+// Whether `adding` entries fit a list of `count` entries without growing it:
+// it grows before an entry is appended at a multiple of kUVEntryStep.
+bool FitsWithoutGrowth(int32_t count, int32_t adding) {
+    return count % kUVEntryStep != 0 && count % kUVEntryStep + adding <= kUVEntryStep;
+}
+
+// Appends a polygon's point and polygon entries to lists that have room for them.
+void AppendEntries(HostUVMap* map, const uint32_t* points, int32_t pointCount, const uint32_t* uvs, int32_t uvCount,
+                   const float* uvPoints, HostPoint* const* hostPoints, HostPolygon* polygon) {
+    UVMapPointEntry* pointEntry = map->pointEntries + map->pointEntryCount;
+    UVMapPolygonEntry* polygonEntry = map->polygonEntries + map->polygonEntryCount;
+    for (int32_t c = 0; c < pointCount; ++c) {
+        float u, v;
+        CornerUV(uvs, uvCount, c, uvPoints, &u, &v);
+        HostPoint* point = hostPoints[points[c]];
+        pointEntry[c] = {u, v, point};
+        polygonEntry[c] = {u, v, point, polygon};
+    }
+    map->pointEntryCount += pointCount;
+    map->polygonEntryCount += pointCount;
+}
+
 bool AllPointsMade(const HostGeometry* geometry, const uint32_t* points, int32_t count) {
     return std::all_of(points, points + count, [&](uint32_t ref) { return BuildPointMade(geometry, ref); });
 }
@@ -225,6 +247,10 @@ int32_t UVMapAddPolygon(HostObject* object, HostUVMap* map, const uint32_t* poin
     const bool made = geometry->polygons && polygonIndex >= 0 && polygonIndex < geometry->polygonCount;
     if (!made || !AllPointsMade(geometry, points, pointCount)) return 1;
     HostPolygon* polygon = geometry->polygons[polygonIndex];
+    if (FitsWithoutGrowth(map->pointEntryCount, pointCount) && FitsWithoutGrowth(map->polygonEntryCount, pointCount)) {
+        AppendEntries(map, points, pointCount, uvs, uvCount, uvPoints, geometry->points, polygon);
+        return 1;
+    }
     for (int32_t c = 0; c < pointCount; ++c) {
         DropPointIndexBeforeGrowth(map);
         if (!ReserveEntry(&map->pointEntries, map->pointEntryCount)) return 0;
