@@ -238,15 +238,17 @@ void* RemapPages(void*, uint64_t, uint64_t) { return nullptr; }
 
 uint64_t RoundUp(uint64_t value, uint64_t step) { return (value + step - 1) / step * step; }
 
-// ---- Size classes: steps of 8 bytes up to 128, then four classes per doubling ---------
+// ---- Size classes: steps of 8 bytes up to 128, of 16 up to 256 (a 176-byte
+// point takes 176 bytes), then four classes per doubling ----------------------------------
 
-constexpr int kClassCount = 16 + 4 * 3;
+constexpr int kClassCount = 16 + 8 + 4 * 2;
 
 constexpr std::array<uint32_t, kClassCount> MakeClassSizes() {
     std::array<uint32_t, kClassCount> sizes{};
     int i = 0;
     for (uint32_t size = 8; size <= 128; size += 8) sizes[i++] = size;
-    for (uint32_t base = 128; base < kLargestClassBytes; base *= 2) {
+    for (uint32_t size = 144; size <= 256; size += 16) sizes[i++] = size;
+    for (uint32_t base = 256; base < kLargestClassBytes; base *= 2) {
         for (uint32_t quarter = 1; quarter <= 4; ++quarter) sizes[i++] = base + quarter * base / 4;
     }
     return sizes;
