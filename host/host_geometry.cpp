@@ -444,7 +444,9 @@ bool CreateEdgeList(HostGeometry* geometry) {
     HostEdge* edge = geometry->edges;
     const uint32_t* second = seconds.data();
     for (uint64_t a = 0; a <= edges.maxA; ++a) {
-        for (uint32_t k = 0; k < edges.counts.data()[a]; ++k) *edge++ = {static_cast<int32_t>(a), static_cast<int32_t>(*second++)};
+        for (uint32_t k = 0; k < edges.counts.data()[a]; ++k) {
+            *edge++ = {static_cast<int32_t>(a), static_cast<int32_t>(*second++)};
+        }
     }
     geometry->edgeCount = static_cast<int32_t>(distinct);
     return true;
