@@ -96,8 +96,11 @@ bool FinishMap(HostObject* object, HostUVMap* map) {
         return false;
     }
     for (int32_t j = 0; j < map->pointEntryCount; ++j) {
-        // Each entry's point is a load from far away: it is started some entries ahead.
-        if (j + kPointLoadAhead < map->pointEntryCount) __builtin_prefetch(map->pointEntries[j + kPointLoadAhead].point);
+        // Each entry's point is a load from far away: it is started some entries
+        // ahead, at the field read (a 176-byte record's index may lie in its second line).
+        if (j + kPointLoadAhead < map->pointEntryCount) {
+            __builtin_prefetch(&map->pointEntries[j + kPointLoadAhead].point->index);
+        }
         UVMapPointEntry& entry = map->pointEntries[j];
         const uint32_t i = static_cast<uint32_t>(entry.point->index);
         if (i < static_cast<uint32_t>(pointCount)) map->pointIndex[i] = &entry;
