@@ -489,28 +489,32 @@ bool CreateUVPolygons(HostGeometry* geometry, int32_t mapIndex) {
         map->polygonUV = static_cast<HostUVCorner**>(Alloc(polygons, sizeof(HostUVCorner*)));
         if (!map->polygonUV) return false;
     }
-    // A polygon's entries come one after another: its corners are looked up once.
+    // A polygon's entries come one after another: the polygon is checked, its
+    // corners looked up and its UV data found once for the run of them.
     const HostPolygon* last = nullptr;
     Corners corners{};
+    HostUVCorner* uv = nullptr;
     for (int64_t j = std::max(0, map->uvEntriesDone); j < entries; ++j) {
         const UVMapPolygonEntry& entry = map->polygonEntries[j];
-        const HostPolygon* polygon = entry.polygon;
-        // An entry whose polygon is not the one at its own index is ignored.
-        if (!polygon || polygon->index < 0 || polygon->index >= held) continue;
-        if (geometry->polygons[polygon->index] != polygon) continue;
-        if (polygon != last) corners = CornersOf(polygon);
-        last = polygon;
-        if (corners.count == 0) continue;
-        HostUVCorner*& uv = map->polygonUV[polygon->index];
-        if (!uv) {
-            uv = static_cast<HostUVCorner*>(Alloc(corners.count, sizeof(HostUVCorner)));
-            if (!uv) {
+        if (entry.polygon != last) {
+            last = nullptr;
+            uv = nullptr;
+            const HostPolygon* polygon = entry.polygon;
+            // An entry whose polygon is not the one at its own index is ignored.
+            if (!polygon || polygon->index < 0 || polygon->index >= held) continue;
+            if (geometry->polygons[polygon->index] != polygon) continue;
+            last = polygon;
+            corners = CornersOf(polygon);
+            if (corners.count == 0) continue;
+            HostUVCorner*& data = map->polygonUV[polygon->index];
+            if (!data && !(data = static_cast<HostUVCorner*>(Alloc(corners.count, sizeof(HostUVCorner))))) {
                 FreeUVPolygons(map);
                 map->uvEntriesDone = 0;
                 return false;
             }
+            uv = data;
         }
-        AssignCornerUV(corners, entry, uv);
+        if (uv) AssignCornerUV(corners, entry, uv);
     }
     map->uvEntriesDone = static_cast<int32_t>(entries);
     return true;
