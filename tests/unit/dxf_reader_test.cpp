@@ -83,9 +83,7 @@ Counts SceneCounts() { return {g_Scene.PointCount, g_Scene.PolygonCount, g_Scene
 // Every element's corners: polygons, then lines, then dots.
 Elements SceneElements() {
     Elements out;
-    for (const auto& part : {unit::ScenePolygons(), unit::SceneLines(), unit::SceneDots()}) {
-        for (const Element& e : part) out.push_back(unit::Corners(e));
-    }
+    for (const Element& e : unit::SceneElements()) out.push_back(unit::Corners(e));
     return out;
 }
 std::vector<Refs> PolygonRefs() { return unit::RefsOf(unit::ScenePolygons()); }
@@ -359,9 +357,7 @@ TEST_F(DxfReader, LayersBecomeSurfacesCutTo127Characters) {
                             Groups{{8, "A"}} + Path(0, {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}}, 0) + kSeqEnd;
     ASSERT_EQ(ReadText(Drawing(entities)), 1);
     std::vector<std::string> names;
-    for (const auto& part : {unit::ScenePolygons(), unit::SceneLines(), unit::SceneDots()}) {
-        for (const Element& e : part) names.push_back(SurfaceName(e.surface));
-    }
+    for (const Element& e : unit::SceneElements()) names.push_back(SurfaceName(e.surface));
     const std::string cut(kSurfaceNameBytes - 1, 'L');
     EXPECT_EQ(names, (std::vector<std::string>{"PL", "A", "default", "WALLS", "WALLS", "WALLS", "ROOF", cut}));
     EXPECT_EQ(unit::SurfaceNames(), (std::vector<std::string>{"default", "WALLS", "ROOF", cut, "A", "PL"}));

@@ -15,9 +15,11 @@
 
 namespace {
 
+using unit::AddPoints;
 using unit::Element;
 using unit::Point;
 using unit::Refs;
+using unit::SceneElements;
 
 // Points compare like their 12 bytes in memory order.
 struct ByteOrder {
@@ -53,22 +55,11 @@ Reference ReferenceWeld(const std::vector<Point>& input) {
     return r;
 }
 
-// Every polygon, line and dot record as stored.
-std::vector<Element> SceneElements() {
-    std::vector<Element> all = unit::ScenePolygons();
-    for (const auto& part : {unit::SceneLines(), unit::SceneDots()}) all.insert(all.end(), part.begin(), part.end());
-    return all;
-}
-
 std::vector<Element> Remapped(std::vector<Element> elements, const Refs& remap) {
     for (Element& e : elements) {
         for (uint32_t& ref : e.refs) ref = remap[ref];
     }
     return elements;
-}
-
-void AddPoints(const std::vector<Point>& points) {
-    for (const Point& p : points) ASSERT_EQ(SceneAddPoint(p[0], p[1], p[2]), 1);
 }
 
 // Polygons of 3 to 7 corners, lines and dots over random points, on surfaces 1 to 9.
