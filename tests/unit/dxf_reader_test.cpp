@@ -202,86 +202,79 @@ TEST_F(DxfReader, DrawingsReadToTheirCounts) {
         for (int k = 0; k < 6; ++k) g = g + Vertex(k, 0, 0, 64);
         return Drawing(g + kSeqEnd);
     };
+    const Counts kFails = {-1}, kDot = {1, 0, 0, 1};
     struct Case {
         const char* what;
         std::string text;
-        int32_t read;
-        Counts counts = {};             // when it loads
+        Counts counts;                   // kFails when the read fails
         std::vector<Point> points = {};  // when given
     };
     const Case cases[] = {
         {"trailing blanks and comments are no obstacle",
          "999\nwritten by hand\n  0  \nSECTION   \n  2\nENTITIES  \n  0\nPOINT \n 10\n 1.5  \n 20\n2\n 30\n3\n  0\n"
          "ENDSEC   \n  0\nEOF\n",
-         1, {1, 0, 0, 1}, {P(1.5f, 2, 3)}},
-        {"a drawing", point, 1, {1, 0, 0, 1}, {P(1, 2, 3)}},
-        {"a line's two equal ends are welded", Drawing(Line({4, 5, 6}, {4, 5, 6})), 1, {1, 0, 1, 0}},
+         kDot, {P(1.5f, 2, 3)}},
         {"equal points of different entities are welded, but -0 is not 0",
-         Drawing(Line({0, 0, 0}, {1, 0, 0}) + Line({1, 0, 0}, {1, 1, 0}) + Line({1, 1, 0}, {-0.0f, 0, 0})), 1,
-         {4, 0, 3, 0}},
-        {"the final EOF needs a line end", point.substr(0, point.size() - 1), 0},
-        {"after the end of the drawing nothing is read", point + "junk\nmore junk\n", 1, {1, 0, 0, 1}},
-        {"no EOF in the last 100 bytes", point + "999\n" + std::string(100, 'x') + "\n", 0},
-        {"EOF within the last 100 bytes", point + "999\n" + std::string(80, 'x') + "\n", 1, {1, 0, 0, 1}},
-        {"empty file", "", 0},
-        {"a code line with a letter is a read error", replaced(" 10\n", "1O\n"), 0},
-        {"a code line with sign and blanks", replaced(" 10\n", "+10 \n"), 1, {1, 0, 0, 1}},
-        {"a code line's digits, signs and blanks after its integer are passed over", replaced(" 10\n", "10 -2\n"), 1,
-         {1, 0, 0, 1}},
-        {"no code check after EOF", Text(Section("ENTITIES", PointEntity(1, 2, 3) + Groups{{0, "X"}}) + kEndOfFile) +
-                                        "x10\n1\n", 1, {1, 0, 0, 1}},
-        {"an empty code line", replaced("  0\nENDSEC", "\n  0\nENDSEC"), 0},
-        {"unclosed ENTITIES", Text(Groups{{0, "SECTION"}, {2, "ENTITIES"}} + PointEntity(1, 2, 3) + kEndOfFile), 0},
-        {"unclosed TABLES", Text(Groups{{0, "SECTION"}, {2, "TABLES"}, {0, "TABLE"}} + kEndOfFile), 0},
+         Drawing(Line({0, 0, 0}, {1, 0, 0}) + Line({1, 0, 0}, {1, 1, 0}) + Line({1, 1, 0}, {-0.0f, 0, 0})), {4, 0, 3, 0}},
+        {"the final EOF needs a line end", point.substr(0, point.size() - 1), kFails},
+        {"after the end of the drawing nothing is read", point + "junk\nmore junk\n", kDot},
+        {"no EOF in the last 100 bytes", point + "999\n" + std::string(100, 'x') + "\n", kFails},
+        {"EOF within the last 100 bytes", point + "999\n" + std::string(80, 'x') + "\n", kDot},
+        {"empty file", "", kFails},
+        {"a code line with a letter is a read error", replaced(" 10\n", "1O\n"), kFails},
+        {"a code line with sign and blanks", replaced(" 10\n", "+10 \n"), kDot},
+        {"a code line's digits, signs and blanks after its integer are passed over", replaced(" 10\n", "10 -2\n"), kDot},
+        {"no code check after EOF",
+         Text(Section("ENTITIES", PointEntity(1, 2, 3) + Groups{{0, "X"}}) + kEndOfFile) + "x10\n1\n", kDot},
+        {"an empty code line", replaced("  0\nENDSEC", "\n  0\nENDSEC"), kFails},
+        {"unclosed ENTITIES", Text(Groups{{0, "SECTION"}, {2, "ENTITIES"}} + PointEntity(1, 2, 3) + kEndOfFile), kFails},
+        {"unclosed TABLES", Text(Groups{{0, "SECTION"}, {2, "TABLES"}, {0, "TABLE"}} + kEndOfFile), kFails},
         {"only sections that are passed over: no point",
-         Text(Section("HEADER", header) + Section("TABLES", tables) + kEndOfFile), 0},
+         Text(Section("HEADER", header) + Section("TABLES", tables) + kEndOfFile), kFails},
         {"sections other than BLOCKS and ENTITIES are passed over",
          Text(Section("HEADER", header) + Section("TABLES", tables) + Section("OBJECTS", PointEntity(7, 7, 7)) +
               Section("ENTITIES", PointEntity(1, 2, 3)) + kEndOfFile),
-         1, {1, 0, 0, 1}, {P(1, 2, 3)}},
+         kDot, {P(1, 2, 3)}},
         {"blocks are read where they stand, references add nothing",
-         Text(Section("BLOCKS", block) + Section("ENTITIES", Groups{{0, "INSERT"}, {2, "B"}} + Xyz(10, 10, 10) +
-                                                                 PointEntity(4, 5, 6)) +
-              kEndOfFile),
-         1, {2, 0, 0, 2}, {P(1, 2, 3), P(4, 5, 6)}},
-        {"circle of radius 0", Drawing(Groups{{0, "CIRCLE"}, {40, "0"}} + PointEntity(1, 2, 3)), 1, {1, 0, 0, 1}},
-        {"circle of radius -1", Drawing(Groups{{0, "CIRCLE"}, {40, "-1"}} + PointEntity(1, 2, 3)), 1, {1, 0, 0, 1}},
-        {"circle of radius NaN", Drawing(Groups{{0, "CIRCLE"}, {40, "nan"}} + PointEntity(1, 2, 3)), 1, {1, 0, 0, 1}},
-        {"an arc from 10 to 370 sweeps 0: twelve equal points", Drawing(Arc("10", "370")), 1, {1, 0, 11, 0}},
-        // Equal angles, and angles whose whole turns cannot be taken off (infinite, NaN), store nothing.
-        {"arc of equal angles", Drawing(Arc("30", "30") + PointEntity(5, 5, 5)), 1, {1, 0, 0, 1}},
-        {"arc from inf", Drawing(Arc("inf", "10") + PointEntity(5, 5, 5)), 1, {1, 0, 0, 1}},
-        {"arc to NaN", Drawing(Arc("10", "nan") + PointEntity(5, 5, 5)), 1, {1, 0, 0, 1}},
-        {"arc from -3e38 to 3e38", Drawing(Arc("-3e38", "3e38") + PointEntity(5, 5, 5)), 1, {1, 0, 0, 1}},
+         Text(Section("BLOCKS", block) +
+              Section("ENTITIES", Groups{{0, "INSERT"}, {2, "B"}} + Xyz(10, 10, 10) + PointEntity(4, 5, 6)) + kEndOfFile),
+         {2, 0, 0, 2}, {P(1, 2, 3), P(4, 5, 6)}},
+        {"an arc from 10 to 370 sweeps 0: twelve equal points", Drawing(Arc("10", "370")), {1, 0, 11, 0}},
         {"a face without any z group has no corner: an element of no points fails the file",
-         Drawing({{0, "3DFACE"}, {10, "1"}, {20, "2"}}), 0},
-        {"a vertex list ended by another entity", Drawing(threeVertices + PointEntity(5, 5, 5)), 1, {4, 1, 0, 1}},
-        {"a vertex list ended by ENDSEC", Drawing(threeVertices), 1, {3, 1, 0, 0}},
+         Drawing({{0, "3DFACE"}, {10, "1"}, {20, "2"}}), kFails},
+        {"a vertex list ended by another entity", Drawing(threeVertices + PointEntity(5, 5, 5)), {4, 1, 0, 1}},
+        {"a vertex list ended by ENDSEC", Drawing(threeVertices), {3, 1, 0, 0}},
         {"a path longer than an element keeps its points and stores no element",
-         Drawing(tooLong + kSeqEnd + Path(8, {{0, 1, 0}, {0, 2, 0}}, 32) + kSeqEnd), 1, {kMaxCorners + 3, 0, 1, 0}},
-        {"polylines without vertex flag, or curve-fit only, are passed over",
-         Drawing(Groups{{0, "POLYLINE"}, {70, "8"}} + Vertex(0, 0, 0, 32) + Vertex(1, 1, 1, 32) + kSeqEnd +
-                 Path(4, {{0, 0, 0}, {1, 1, 1}}, 0) + kSeqEnd + PointEntity(9, 9, 9)),
-         1, {1, 0, 0, 1}},
-        {"a face record without indices", Drawing(fivePoints + FaceRecord({}) + kSeqEnd), 0},
-        {"a face record index beyond the points", Drawing(fivePoints + FaceRecord({"1", "2", "9"}) + kSeqEnd), 0},
-        {"a face record index 0", Drawing(fivePoints + FaceRecord({"0", "1", "2"}) + kSeqEnd), 0},
-        {"the most negative face record index", Drawing(fivePoints + FaceRecord({"1", "2", "-2147483648"}) + kSeqEnd),
-         0},
-        {"an overflowing face record index", Drawing(fivePoints + FaceRecord({"1", "2", "99999999999999"}) + kSeqEnd),
-         0},
-        {"a mesh closed both ways wraps in N only", Drawing(Mesh(49)), 1, {12, 8, 0, 0}},
-        {"mesh vertices past the M x N grid are kept as points", Drawing(Mesh(16, false, false, 13)), 1,
-         {25, 6, 0, 0}},
+         Drawing(tooLong + kSeqEnd + Path(8, {{0, 1, 0}, {0, 2, 0}}, 32) + kSeqEnd), {kMaxCorners + 3, 0, 1, 0}},
+        {"a face record without indices", Drawing(fivePoints + FaceRecord({}) + kSeqEnd), kFails},
+        {"a face record index beyond the points", Drawing(fivePoints + FaceRecord({"1", "2", "9"}) + kSeqEnd), kFails},
+        {"a face record index 0", Drawing(fivePoints + FaceRecord({"0", "1", "2"}) + kSeqEnd), kFails},
+        {"the most negative face record index",
+         Drawing(fivePoints + FaceRecord({"1", "2", "-2147483648"}) + kSeqEnd), kFails},
+        {"an overflowing face record index",
+         Drawing(fivePoints + FaceRecord({"1", "2", "99999999999999"}) + kSeqEnd), kFails},
+        {"a mesh closed both ways wraps in N only", Drawing(Mesh(49)), {12, 8, 0, 0}},
+        {"mesh vertices past the M x N grid are kept as points", Drawing(Mesh(16, false, false, 13)), {25, 6, 0, 0}},
         // Sizes whose product overflows 32 bits, or that are negative, make no faces.
-        {"mesh sizes overflowing their product", meshOfSizes("2147483647", "2147483647"), 1, {6, 0, 0, 0}},
-        {"negative mesh sizes", meshOfSizes("-2", "-2"), 1, {6, 0, 0, 0}},
-        {"mesh size 0", meshOfSizes("0", "4"), 1, {6, 0, 0, 0}},
+        {"mesh sizes overflowing their product", meshOfSizes("2147483647", "2147483647"), {6, 0, 0, 0}},
+        {"negative mesh sizes", meshOfSizes("-2", "-2"), {6, 0, 0, 0}},
+        {"mesh size 0", meshOfSizes("0", "4"), {6, 0, 0, 0}},
     };
+    // Entities that store nothing, each before a point: circles of radius 0, -1 or NaN; arcs of equal angles or
+    // whose whole turns cannot be taken off (infinite, NaN); polylines without vertex flag, or curve-fit only.
+    const Groups storeNothing[] = {
+        {{0, "CIRCLE"}, {40, "0"}}, {{0, "CIRCLE"}, {40, "-1"}}, {{0, "CIRCLE"}, {40, "nan"}}, Arc("30", "30"),
+        Arc("inf", "10"), Arc("10", "nan"), Arc("-3e38", "3e38"),
+        Groups{{0, "POLYLINE"}, {70, "8"}} + Vertex(0, 0, 0, 32) + Vertex(1, 1, 1, 32) + kSeqEnd +
+            Path(4, {{0, 0, 0}, {1, 1, 1}}, 0) + kSeqEnd};
+    for (const Groups& nothing : storeNothing) {
+        ASSERT_EQ(ReadText(Drawing(nothing + PointEntity(5, 5, 5))), 1) << Text(nothing);
+        EXPECT_EQ(SceneCounts(), kDot) << Text(nothing);
+    }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        ASSERT_EQ(ReadText(c.text), c.read);
-        if (c.read != 1) continue;
+        ASSERT_EQ(ReadText(c.text), c.counts == kFails ? 0 : 1);
+        if (c.counts == kFails) continue;
         EXPECT_EQ(SceneCounts(), c.counts);
         if (!c.points.empty()) {
             EXPECT_EQ(unit::ScenePoints(), c.points);
