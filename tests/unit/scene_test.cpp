@@ -62,19 +62,6 @@ TEST_F(Scene, ResetGivesTheStartValuesAndTouchesNoMemory) {
     s.LineEndStyle = kLineEndLF;
 }
 
-// A full chunk opens the next one empty; positions and the walk run on across it.
-TEST_F(Scene, PointsRunOnIntoTheNextChunk) {
-    for (int32_t i = 0; i <= kPointsPerChunk; ++i) ASSERT_EQ(SceneAddPoint(float(i), float(-i), 0.5f), 1);
-    EXPECT_EQ(g_Scene.PointStream.last, 1);
-    StreamWalker w = WalkerBegin(g_Scene.PointStream);
-    for (int32_t i = 0; i <= kPointsPerChunk; ++i) {
-        const auto* walked = reinterpret_cast<const float*>(WalkerRecord(w, kPointRecordBytes));
-        ASSERT_EQ(walked, ScenePointAt(i));
-        ASSERT_EQ(walked[1], float(-i));
-    }
-    EXPECT_EQ(reinterpret_cast<uint8_t*>(ScenePointAt(kPointsPerChunk)), g_Scene.PointStream.chunks[1]);
-}
-
 // Polygons of 8 x 4000 and 739 corners take 32757 words, so the next count
 // word ends exactly at the threshold and its indices go to chunk 1.
 TEST_F(Scene, ACountWordEndingAtTheThresholdHasItsIndicesInTheNextChunk) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <functional>
 #include <map>
 #include <random>
@@ -27,10 +28,7 @@ struct ByteOrder {
 };
 
 Point Bits(uint32_t x, uint32_t y, uint32_t z) {
-    Point p;
-    const uint32_t bits[3] = {x, y, z};
-    std::memcpy(p.data(), bits, sizeof bits);
-    return p;
+    return {std::bit_cast<float>(x), std::bit_cast<float>(y), std::bit_cast<float>(z)};
 }
 
 // Points are compared bit for bit: NaN equals NaN, -0 differs from 0.
