@@ -244,7 +244,8 @@ TEST_F(BuildTest, OneMapPerSurfaceRunWithEntriesInHostCornerOrder) {
                   std::tuple(point, geometry()->polygons[0], geometry()->polygons[1]));
     }
     // Point 2 is in both wood faces: its index slot holds the later entry.
-    EXPECT_EQ(std::tuple(woodMap->pointIndex[2], woodMap->pointIndex[5]), std::tuple(&woodMap->pointEntries[5], nullptr));
+    EXPECT_EQ(std::tuple(woodMap->pointIndex[2], woodMap->pointIndex[5]),
+              std::tuple(&woodMap->pointEntries[5], nullptr));
     std::vector<std::string> finished;
     for (const auto& call : standin::CallsOf("CreateDCUVPolys")) finished.push_back(call.args[1]);
     EXPECT_EQ(finished, (std::vector<std::string>{"0", "1"}));
@@ -256,7 +257,8 @@ TEST_F(BuildTest, CornersWithoutTextureReferenceGetZeroUV) {
     AddElement({0, 1, 2}, Surface("wood"), {1, kNoTexture, 0});
     ASSERT_EQ(Build(kFormatDXF), (Results{3, 1, 1}));
     const HostUVMap* map = geometry()->uvMaps[0];  // DXF keeps the scene's corner order
-    EXPECT_EQ(std::tuple(map->pointEntries[0].u, map->pointEntries[1].u, map->pointEntries[1].v, map->polygonEntries[2].v),
+    EXPECT_EQ(std::tuple(map->pointEntries[0].u, map->pointEntries[1].u, map->pointEntries[1].v,
+                         map->polygonEntries[2].v),
               std::tuple(1.5f, 0.0f, 0.0f, 10.0f));
 
     // Fewer references than corners: the corners past them get 0, 0 too.

@@ -26,7 +26,9 @@ struct Comparison {
     void Check(double value) {
         ++compared;
         const std::string ours = Ours(value), glibc = reference::Fixed6(value);
-        if (ours != glibc && ++differing <= 5) ADD_FAILURE() << std::hexfloat << value << ": " << ours << " vs " << glibc;
+        if (ours != glibc && ++differing <= 5) {
+            ADD_FAILURE() << std::hexfloat << value << ": " << ours << " vs " << glibc;
+        }
     }
 };
 

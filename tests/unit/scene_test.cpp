@@ -305,7 +305,8 @@ TEST_F(Scene, AFullStreamAnswersZeroAndWritesNothingMore) {
     const int64_t allocations = ModuleHeapAllocCount();
     EXPECT_EQ(SceneAddPoint(2, 2, 2), 0);
     const auto state = [&] {
-        return std::tuple(ModuleHeapAllocCount(), points.full, points.last, g_Scene.PointCount, points.used[kMaxChunks - 1]);
+        return std::tuple(ModuleHeapAllocCount(), points.full, points.last, g_Scene.PointCount,
+                          points.used[kMaxChunks - 1]);
     };
     const auto full = std::tuple(allocations, true, kMaxChunks - 1, 2 * kPointsPerChunk - 1,
                                  kPointsPerChunk * kPointRecordBytes);
