@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "builder/builder.h"
@@ -100,18 +101,14 @@ TEST_F(BuildTest, PointsOnlySceneGetsPointsWithOwnBlocksAndNoPolygons) {
     Surface("unused");
     EXPECT_EQ(Build(kFormatOBJ, 16), (Results{3, 0, 0}));
     const HostPoint* p = geometry()->points[2];
-    EXPECT_EQ(p->index, 2);
     for (const double* position : {p->position0, p->position1, p->position2})
         EXPECT_EQ(std::vector<double>(position, position + 3), (std::vector<double>{2, 4, 6}));
-    EXPECT_EQ(p->weight, 1.0f);
-    ASSERT_NE(p->extra, nullptr);
+    EXPECT_EQ(std::tuple(p->index, p->weight, standin::detail::BlockSize(p->extra)), std::tuple(2, 1.0f, 16u));
     EXPECT_NE(p->extra, geometry()->points[1]->extra);
-    EXPECT_EQ(standin::detail::BlockSize(p->extra), 16u);
     EXPECT_EQ(std::memcmp(p->extra, std::vector<char>(16, 0).data(), 16), 0);
-    EXPECT_EQ(geometry()->polygons, nullptr);
-    EXPECT_EQ(geometry()->polygonCount + geometry()->polygonCount2, 0);
-    EXPECT_EQ(geometry()->surfaceList, nullptr);
-    EXPECT_TRUE(standin::Messages().empty());
+    EXPECT_EQ(std::tuple(geometry()->polygons, geometry()->polygonCount + geometry()->polygonCount2,
+                         geometry()->surfaceList, standin::Messages().size()),
+              std::tuple(nullptr, 0, nullptr, 0u));
 }
 
 // (Which formats' corners are reversed the converter's summaries show, end to end.)
@@ -124,18 +121,15 @@ TEST_F(BuildTest, FacesThenLinesThenDotsShareOneRunningIndex) {
     AddElement({2, 3}, stone);
     AddElement({4}, wood);
     ASSERT_EQ(Build(kFormatDXF), (Results{6, 8, 0}));
-    EXPECT_EQ(geometry()->points[0]->extra, nullptr);
-    EXPECT_EQ(geometry()->polygonCount, 8);
-    EXPECT_EQ(geometry()->polygonCount2, 8);
-    const int corners[8] = {3, 3, 3, 3, 3, 2, 2, 1};
-    const int surfaces[8] = {1, 1, 1, 1, 1, 2, 2, 1};
+    EXPECT_EQ(std::tuple(geometry()->points[0]->extra, geometry()->polygonCount, geometry()->polygonCount2),
+              std::tuple(nullptr, 8, 8));
+    std::vector<std::tuple<int32_t, int32_t, int32_t, void*>> polygons;  // index, corners, surface, extra
     for (int i = 0; i < 8; ++i) {
-        const HostPolygon* polygon = geometry()->polygons[i];
-        EXPECT_EQ(polygon->index, i);
-        EXPECT_EQ(polygon->cornerCount, corners[i]);
-        EXPECT_EQ(polygon->surface, surfaces[i]);
-        EXPECT_EQ(polygon->extra, nullptr);
+        const HostPolygon* p = geometry()->polygons[i];
+        polygons.emplace_back(p->index, p->cornerCount, p->surface, p->extra);
     }
+    const int corners[8] = {3, 3, 3, 3, 3, 2, 2, 1}, surfaces[8] = {1, 1, 1, 1, 1, 2, 2, 1};
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(polygons[i], std::tuple(i, corners[i], surfaces[i], nullptr));
     EXPECT_EQ(CornerPoints(6), Refs({2, 3}));
     EXPECT_EQ(CornerPoints(7), Refs({4}));
     EXPECT_EQ(standin::CallsOf("FX_GeometrySetType").size(), 8u);
@@ -156,9 +150,8 @@ TEST_F(BuildTest, PolygonArrayIsTrimmedAndAFailedGrowthKeepsWhatWasMade) {
     ASSERT_EQ(Points(), 1);
     standin::FailAllocationAt(1 + 10000 * 3 + 1);
     EXPECT_EQ(Polygons(kFormatDXF), 0);
-    EXPECT_EQ(geometry()->polygonCount, 10000);
-    EXPECT_EQ(geometry()->polygonCount2, 10000);
-    EXPECT_EQ(standin::Messages().size(), 1u);
+    EXPECT_EQ(std::tuple(geometry()->polygonCount, geometry()->polygonCount2, standin::Messages().size()),
+              std::tuple(10000, 10000, 1u));
 }
 
 // ---- Surfaces -------------------------------------------------------------------------
@@ -173,15 +166,11 @@ TEST_F(BuildTest, SurfacesTakeLegalNamesColoursAndLevelsInSceneOrder) {
     ASSERT_EQ(Build(kFormatOBJ), (Results{3, 2, 0}));
     ASSERT_EQ(SurfaceNames(), (std::vector<std::string>{"plain", "red_brick"}));
     EXPECT_EQ(geometry()->surfaceCount, 2);
-    const HostSurface* plain = geometry()->surfaceList;
-    const HostSurface* brick = plain->next;
-    EXPECT_EQ(plain->colour[0], 200);
+    const HostSurface *plain = geometry()->surfaceList, *brick = plain->next;
+    EXPECT_EQ(std::tuple(plain->colour[0], plain->level, brick->colour[2], brick->colourF[0], brick->level),
+              std::tuple(200, 1.0f, 0x33, 1.0f, 0.0f));
     EXPECT_NEAR(plain->colourF[1], 0.784f, 0.001f);
-    EXPECT_FLOAT_EQ(plain->level, 1.0f);
-    EXPECT_EQ(brick->colour[2], 0x33);
-    EXPECT_FLOAT_EQ(brick->colourF[0], 1.0f);
     EXPECT_FLOAT_EQ(brick->colourF[2], 0.2f);
-    EXPECT_FLOAT_EQ(brick->level, 0.0f);
 }
 
 TEST_F(BuildTest, KeptSurfacesAreNotMadeAgain) {
@@ -211,10 +200,9 @@ TEST_F(BuildTest, CornerlessRecordEndsTheBuildWithEveryPolygonCounted) {
     AppendRawPolygon({3, 0, 1, 2, s});
     AppendRawPolygon({0, s});
     ASSERT_EQ(Build(kFormatOBJ), (Results{3, 0, 0}));
-    EXPECT_EQ(geometry()->polygonCount, 2);
-    EXPECT_EQ(geometry()->polygons[1]->cornerCount, 0);
-    EXPECT_EQ(geometry()->surfaceList, nullptr);
-    EXPECT_TRUE(standin::Messages().empty());
+    EXPECT_EQ(std::tuple(geometry()->polygonCount, geometry()->polygons[1]->cornerCount, geometry()->surfaceList,
+                         standin::Messages().size()),
+              std::tuple(2, 0, nullptr, 0u));
 }
 
 TEST_F(BuildTest, RecordBeyondTheScratchIsNotMade) {
@@ -225,8 +213,7 @@ TEST_F(BuildTest, RecordBeyondTheScratchIsNotMade) {
     AppendRawPolygon(words);
     AddUVPoints(1);
     EXPECT_EQ(Build(kFormatOBJ), (Results{3, 0, 0}));
-    EXPECT_EQ(geometry()->polygons, nullptr);
-    EXPECT_EQ(geometry()->uvMapCount, 0);
+    EXPECT_EQ(std::tuple(geometry()->polygons, geometry()->uvMapCount), std::tuple(nullptr, 0));
 }
 
 // ---- UV maps ------------------------------------------------------------------------------
@@ -243,30 +230,25 @@ TEST_F(BuildTest, OneMapPerSurfaceRunWithEntriesInHostCornerOrder) {
     ASSERT_EQ(Build(kFormatOBJ), (Results{6, 4, 3}));
 
     ASSERT_EQ(geometry()->uvMapCount, 2);
-    const HostUVMap* woodMap = geometry()->uvMaps[0];
-    EXPECT_STREQ(woodMap->name, "wood");
-    EXPECT_STREQ(geometry()->uvMaps[1]->name, "stone");
-    ASSERT_EQ(woodMap->pointEntryCount, 6);
-    EXPECT_EQ(woodMap->polygonEntryCount, 6);
-    EXPECT_EQ(geometry()->uvMaps[1]->pointEntryCount, 3);
+    const HostUVMap *woodMap = geometry()->uvMaps[0], *stoneMap = geometry()->uvMaps[1];
+    ASSERT_EQ(std::tuple(std::string(woodMap->name), std::string(stoneMap->name), woodMap->pointEntryCount,
+                         woodMap->polygonEntryCount, stoneMap->pointEntryCount),
+              std::tuple("wood", "stone", 6, 6, 3));
     // The first face (a, b, c) = (0, 1, 2) with (ta, tb, tc) = (3, 4, 5) is entered as (tc, c), (tb, b), (ta, a).
-    const float expectU[3] = {5.5f, 4.5f, 3.5f};
-    const int32_t expectPoint[3] = {2, 1, 0};
     for (int c = 0; c < 3; ++c) {
-        EXPECT_EQ(woodMap->pointEntries[c].u, expectU[c]);
-        EXPECT_EQ(woodMap->pointEntries[c].v, expectU[c] + 9.5f);
-        EXPECT_EQ(woodMap->pointEntries[c].point->index, expectPoint[c]);
-        EXPECT_EQ(woodMap->polygonEntries[c].point, geometry()->points[expectPoint[c]]);
-        EXPECT_EQ(woodMap->polygonEntries[c].polygon, geometry()->polygons[0]);
-        EXPECT_EQ(woodMap->polygonEntries[3 + c].polygon, geometry()->polygons[1]);
+        const UVMapPointEntry& entry = woodMap->pointEntries[c];
+        const HostPoint* point = geometry()->points[2 - c];
+        EXPECT_EQ(std::tuple(entry.u, entry.v, entry.point), std::tuple(5.5f - c, 15.0f - c, point));
+        EXPECT_EQ(std::tuple(woodMap->polygonEntries[c].point, woodMap->polygonEntries[c].polygon,
+                             woodMap->polygonEntries[3 + c].polygon),
+                  std::tuple(point, geometry()->polygons[0], geometry()->polygons[1]));
     }
     // Point 2 is in both wood faces: its index slot holds the later entry.
-    EXPECT_EQ(woodMap->pointIndex[2], &woodMap->pointEntries[5]);
-    EXPECT_EQ(woodMap->pointIndex[5], nullptr);
-    const auto finishes = standin::CallsOf("CreateDCUVPolys");
-    ASSERT_EQ(finishes.size(), 2u);
-    EXPECT_EQ(finishes[0].args[1], "0");
-    EXPECT_EQ(finishes[1].args[1], "1");
+    EXPECT_EQ(std::tuple(woodMap->pointIndex[2], woodMap->pointIndex[5]),
+              std::tuple(&woodMap->pointEntries[5], nullptr));
+    std::vector<std::string> finished;
+    for (const auto& call : standin::CallsOf("CreateDCUVPolys")) finished.push_back(call.args[1]);
+    EXPECT_EQ(finished, (std::vector<std::string>{"0", "1"}));
 }
 
 TEST_F(BuildTest, CornersWithoutTextureReferenceGetZeroUV) {
@@ -274,11 +256,10 @@ TEST_F(BuildTest, CornersWithoutTextureReferenceGetZeroUV) {
     AddUVPoints(2);
     AddElement({0, 1, 2}, Surface("wood"), {1, kNoTexture, 0});
     ASSERT_EQ(Build(kFormatDXF), (Results{3, 1, 1}));
-    const HostUVMap* map = geometry()->uvMaps[0];
-    EXPECT_EQ(map->pointEntries[0].u, 1.5f);  // DXF keeps the scene's corner order
-    EXPECT_EQ(map->pointEntries[1].u, 0.0f);
-    EXPECT_EQ(map->pointEntries[1].v, 0.0f);
-    EXPECT_EQ(map->polygonEntries[2].v, 10.0f);
+    const HostUVMap* map = geometry()->uvMaps[0];  // DXF keeps the scene's corner order
+    EXPECT_EQ(std::tuple(map->pointEntries[0].u, map->pointEntries[1].u, map->pointEntries[1].v,
+                         map->polygonEntries[2].v),
+              std::tuple(1.5f, 0.0f, 0.0f, 10.0f));
 
     // Fewer references than corners: the corners past them get 0, 0 too.
     const uint32_t points[3] = {0, 1, 2};
@@ -286,9 +267,8 @@ TEST_F(BuildTest, CornersWithoutTextureReferenceGetZeroUV) {
     const float uvPoints[6] = {0.5f, 10.0f, 0.0f, 1.5f, 11.0f, 0.0f};
     HostUVMap* extra = UVMapFindOrCreate(object_, "extra");
     ASSERT_EQ(UVMapAddPolygon(object_, extra, points, 3, uvs, 1, uvPoints, 0), 1);
-    EXPECT_EQ(extra->pointEntries[0].u, 1.5f);
-    EXPECT_EQ(extra->pointEntries[2].u, 0.0f);
-    EXPECT_EQ(extra->polygonEntries[1].v, 0.0f);
+    EXPECT_EQ(std::tuple(extra->pointEntries[0].u, extra->pointEntries[2].u, extra->polygonEntries[1].v),
+              std::tuple(1.5f, 0.0f, 0.0f));
     // A polygon that was never made gets no entries, and that is no failure.
     EXPECT_EQ(UVMapAddPolygon(object_, extra, points, 3, uvs, 1, uvPoints, 1), 1);
     EXPECT_EQ(extra->pointEntryCount, 3);
@@ -342,23 +322,10 @@ TEST_F(BuildTest, FacesFeedTheMapOfTheirSurface) {
     }
 }
 
-// After the entry lists grew, the point index points at the latest entry of each point.
-TEST_F(BuildTest, PointIndexFollowsTheEntriesAsTheyGrow) {
-    AddPoints(3);
-    AddUVPoints(3);
-    const uint16_t wood = Surface("wood");
-    for (int f = 0; f < 40; ++f) AddElement({0, 1, 2}, wood, {0, 1, 2});
-    ASSERT_EQ(Build(kFormatOBJ), (Results{3, 40, 40}));
-    const HostUVMap* map = geometry()->uvMaps[0];
-    EXPECT_EQ(map->pointEntryCount, 120);
-    EXPECT_EQ(map->pointIndex[0], &map->pointEntries[119]);
-    EXPECT_EQ(map->pointIndex[2], &map->pointEntries[117]);
-}
-
 // ---- Running out of memory ------------------------------------------------------------------
 
 // Every made record is reachable and every count matches what its array holds.
-void ExpectConsistent(const HostGeometry* g) {
+void ExpectConsistent(const HostGeometry* g, bool whole) {
     for (int i = 0; i < g->pointCount && g->points; ++i) ASSERT_NE(g->points[i], nullptr) << "point " << i;
     for (int i = 0; i < g->polygonCount; ++i) {
         const HostPolygon* polygon = g->polygons[i];
@@ -370,12 +337,20 @@ void ExpectConsistent(const HostGeometry* g) {
     EXPECT_EQ(surfaces, g->surfaceCount);
     for (int m = 0; m < g->uvMapCount; ++m) {
         const HostUVMap* map = g->uvMaps[m];
-        for (int j = 0; j < map->pointEntryCount; ++j) ASSERT_NE(map->pointEntries[j].point, nullptr);
-        // A point index, when there is one, points into the current entries.
+        std::vector<const UVMapPointEntry*> latest(size_t(g->pointCount), nullptr);
+        for (int j = 0; j < map->pointEntryCount; ++j) {
+            ASSERT_NE(map->pointEntries[j].point, nullptr);
+            latest[size_t(map->pointEntries[j].point->index)] = &map->pointEntries[j];
+        }
+        // A point index, when there is one, points into the current entries; after a whole build, at the
+        // latest entry of each point, also after the entries grew.
         for (int i = 0; map->pointIndex && i < g->pointCount; ++i) {
-            if (!map->pointIndex[i]) continue;
-            EXPECT_GE(map->pointIndex[i], map->pointEntries);
-            EXPECT_LT(map->pointIndex[i], map->pointEntries + map->pointEntryCount);
+            if (whole) {
+                EXPECT_EQ(map->pointIndex[i], latest[size_t(i)]) << "point " << i;
+            } else if (map->pointIndex[i]) {
+                EXPECT_GE(map->pointIndex[i], map->pointEntries);
+                EXPECT_LT(map->pointIndex[i], map->pointEntries + map->pointEntryCount);
+            }
         }
     }
 }
@@ -405,7 +380,7 @@ TEST_F(BuildTest, AllocationFailureAtEveryStepLeavesNoBlockBehind) {
         // A build that ran short says so once and answers less than the whole.
         EXPECT_EQ(standin::Messages().size(), results == (Results{4, 37, 35}) ? 0u : 1u);
         EXPECT_TRUE(failed || results == (Results{4, 37, 35}));
-        ExpectConsistent(geometry());
+        ExpectConsistent(geometry(), !failed);
         ASSERT_EQ(g_HostApi.FX_FreeObjectGeometryOnly(&object_), 1);
         standin::DestroyObject(object_);
         object_ = nullptr;
@@ -424,8 +399,7 @@ TEST_F(BuildTest, NoScratchIsOutOfMemory) {
     ASSERT_EQ(Polygons(kFormatOBJ), 1);
     ModuleHeapFailAt(2);  // the UV point copy is made, the scratch is not
     EXPECT_EQ(UVMaps(kFormatOBJ), 0);
-    EXPECT_EQ(geometry()->uvMapCount, 0);
-    EXPECT_EQ(standin::Messages().size(), 2u);
+    EXPECT_EQ(std::tuple(geometry()->uvMapCount, standin::Messages().size()), std::tuple(0, 2u));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <tuple>
 
 #include "formats/3ds/tds.h"
 #include "unit/unit_support.h"
@@ -168,22 +169,14 @@ TEST_F(Read3DSTest, FilesReadToTheirFaces) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ASSERT_EQ(Read(c.file), c.read);
-        if (c.points >= 0) {
-            EXPECT_EQ(g_Scene.PointCount, c.points);
-        }
+        EXPECT_TRUE(c.points < 0 || g_Scene.PointCount == c.points) << g_Scene.PointCount;
         if (c.read != 1) continue;
         EXPECT_EQ(FaceSurfaceNames(), c.names);
         std::vector<int> smooth;
         for (const unit::Element& f : unit::ScenePolygons()) smooth.push_back(g_Scene.SurfaceSmooth[f.surface - 1]);
-        if (!c.refs.empty()) {
-            EXPECT_EQ(unit::RefsOf(unit::ScenePolygons()), c.refs);
-        }
-        if (!c.smooth.empty()) {
-            EXPECT_EQ(smooth, c.smooth);
-        }
-        if (c.surfaces >= 0) {
-            EXPECT_EQ(g_Scene.SurfaceCount, c.surfaces);
-        }
+        EXPECT_TRUE(c.refs.empty() || unit::RefsOf(unit::ScenePolygons()) == c.refs);
+        EXPECT_TRUE(c.smooth.empty() || smooth == c.smooth);
+        EXPECT_TRUE(c.surfaces < 0 || g_Scene.SurfaceCount == c.surfaces) << g_Scene.SurfaceCount;
     }
 }
 
@@ -199,13 +192,12 @@ TEST_F(Read3DSTest, GroupSurfacesLookLikeTheirMaterialElseLikeTheObject) {
     ASSERT_EQ(Read(File(Editor(red + box01 + box))), 1);
     EXPECT_EQ(FaceSurfaceNames(), (std::vector<std::string>{"Box01 Red", "Box01 Green", "Box01 Red", "Box01"}));
     const std::vector<unit::Element> faces = unit::ScenePolygons();
-    const int32_t redGroup = int32_t(faces[0].surface) - 1;
-    EXPECT_EQ(Colour(redGroup), (std::vector<uint8_t>{255, 0, 0}));
-    EXPECT_EQ(g_Scene.SurfaceShininess[redGroup], 127);
-    EXPECT_EQ(g_Scene.SurfaceTransparency[redGroup], 127);
-    EXPECT_EQ(g_Scene.SurfaceSmooth[redGroup], 1);
-    EXPECT_EQ(g_Scene.SurfaceColourLevel[redGroup], 255);
-    EXPECT_EQ(g_Scene.SurfaceShininessStrength[redGroup], 0) << "strength is not part of a group's look";
+    const int32_t group = int32_t(faces[0].surface) - 1;
+    // The shininess strength is not part of a group's look.
+    EXPECT_EQ(std::tuple(Colour(group), g_Scene.SurfaceShininess[group], g_Scene.SurfaceTransparency[group],
+                         g_Scene.SurfaceSmooth[group], g_Scene.SurfaceColourLevel[group],
+                         g_Scene.SurfaceShininessStrength[group]),
+              std::tuple(std::vector<uint8_t>{255, 0, 0}, 127, 127, 1, 255, 0));
     // No material "Green": the group looks like the object's surface, which is the material "Box01".
     EXPECT_EQ(Colour(int32_t(faces[1].surface) - 1), (std::vector<uint8_t>{1, 2, 3}));
     // "Box01 Red" names itself: the surface it just got is the one it copies from.
@@ -236,15 +228,13 @@ TEST_F(Read3DSTest, MaterialAttributesFollowTheirName) {
         Material(Diffuse(1, 2, 3) + Shading(3) + IntPercent(0xA050, 50) + MaterialName("Red") + IntPercent(0xA040, 50));
     EXPECT_EQ(OnChunk(early, Read3DSMaterial), 1);
     const int32_t red = SlotNamed("Red");
-    EXPECT_EQ(Colour(red), (std::vector<uint8_t>{200, 200, 200}));
-    EXPECT_EQ(g_Scene.SurfaceSmooth[red], 0);
-    EXPECT_EQ(g_Scene.SurfaceTransparency[red], 0);
-    EXPECT_EQ(g_Scene.SurfaceShininess[red], 127);
+    EXPECT_EQ(std::tuple(Colour(red), g_Scene.SurfaceSmooth[red], g_Scene.SurfaceTransparency[red],
+                         g_Scene.SurfaceShininess[red]),
+              std::tuple(std::vector<uint8_t>{200, 200, 200}, 0, 0, 127));
     // A name that meets the end of the file without its NUL ends there.
     EXPECT_EQ(OnChunk(Chunk(0x4000, "Box01"), Read3DSNamedObject), 1);
-    EXPECT_GE(SlotNamed("Box01"), 0);
     EXPECT_EQ(OnChunk(Material(Chunk(0xA000, "Blue")), Read3DSMaterial), 1);
-    EXPECT_GE(SlotNamed("Blue"), 0);
+    EXPECT_TRUE(SlotNamed("Box01") >= 0 && SlotNamed("Blue") >= 0);
     EXPECT_EQ(g_Scene.SurfaceSlotCount, 5 + 1 + 2);
 }
 
@@ -264,22 +254,16 @@ TEST_F(Read3DSTest, DiffuseColourIsTheLast24BitSubChunk) {
 // them; NaN and products past the i32 range are the reader's choice.
 TEST_F(Read3DSTest, PercentagesFollowTheFormatsArithmetic) {
     constexpr float kInfinity = std::numeric_limits<float>::infinity();
+    // Integer percentages, float ones, then chunks of several or cut short.
     const std::pair<std::string, uint16_t> cases[] = {
-        {IntPercent(0xA040, 50), 127},
-        {IntPercent(0xA040, 100), 254},
-        {IntPercent(0xA040, 0), 0},
-        {IntPercent(0xA040, 101), 257},
-        {IntPercent(0xA040, 25700), 65534},  // 65534.99...
-        {IntPercent(0xA040, 25701), 1},      // 65537.55 wraps
-        {IntPercent(0xA040, 65535), 36042},  // 167114 - 2 x 65536
-        {FloatPercent(0xA040, 1.0f), 255},
-        {FloatPercent(0xA040, 0.5f), 127},
-        {FloatPercent(0xA040, 2.0f), 510},
+        {IntPercent(0xA040, 50), 127}, {IntPercent(0xA040, 100), 254}, {IntPercent(0xA040, 0), 0},
+        {IntPercent(0xA040, 101), 257}, {IntPercent(0xA040, 25700), 65534},  // 65534.99...
+        {IntPercent(0xA040, 25701), 1},                                      // 65537.55 wraps
+        {IntPercent(0xA040, 65535), 36042},                                  // 167114 - 2 x 65536
+        {FloatPercent(0xA040, 1.0f), 255}, {FloatPercent(0xA040, 0.5f), 127}, {FloatPercent(0xA040, 2.0f), 510},
         {FloatPercent(0xA040, -0.5f), 65409},  // -127
-        {FloatPercent(0xA040, 1e30f), 65535},
-        {FloatPercent(0xA040, kInfinity), 65535},
-        {FloatPercent(0xA040, -1e30f), 0},
-        {FloatPercent(0xA040, -kInfinity), 0},
+        {FloatPercent(0xA040, 1e30f), 65535}, {FloatPercent(0xA040, kInfinity), 65535},
+        {FloatPercent(0xA040, -1e30f), 0}, {FloatPercent(0xA040, -kInfinity), 0},
         {FloatPercent(0xA040, std::numeric_limits<float>::quiet_NaN()), 0},
         {Chunk(0xA040, Chunk(0x0030, U16(50)) + Chunk(0x0031, F32(1.0f))), 255},
         {Chunk(0xA040, Chunk(0x0030, U16(50)) + Chunk(0x0030, "\x9")), 127},  // cut by the end of the file

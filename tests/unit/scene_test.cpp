@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "frame/module_heap.h"
@@ -53,27 +54,12 @@ TEST_F(Scene, ResetGivesTheStartValuesAndTouchesNoMemory) {
     SceneReset();
     EXPECT_EQ(ModuleHeapAllocCount(), allocations);
     EXPECT_EQ(std::vector<int>(s.SurfaceColours[last], s.SurfaceColours[last] + 3), std::vector<int>(3, 200));
-    EXPECT_EQ(s.SurfaceColourLevel[last], 255);
-    EXPECT_EQ(s.SurfaceShininess[last] + s.SurfaceTransparency[last] + s.SurfaceSmooth[last], 0);
-    EXPECT_EQ(s.GroupUseCount[last] + uint32_t(s.SkippedFaceCount), 0u);
-    EXPECT_FALSE(s.TextBlocksOwned || s.BinaryDxfSeen);
-    EXPECT_EQ(s.LineEndStyle, kLineEndCR);
-    EXPECT_EQ(s.DetectedFormat, kFormatDXF);
+    EXPECT_EQ(std::tuple(s.SurfaceColourLevel[last], s.SurfaceShininess[last], s.SurfaceTransparency[last],
+                         s.SurfaceSmooth[last], s.GroupUseCount[last], s.SkippedFaceCount, s.TextBlocksOwned,
+                         s.BinaryDxfSeen, s.LineEndStyle, s.DetectedFormat),
+              std::tuple(255, 0, 0, 0, 0u, 0, false, false, kLineEndCR, kFormatDXF));
     s.DetectedFormat = kFormatNeverDetected;
     s.LineEndStyle = kLineEndLF;
-}
-
-// A full chunk opens the next one empty; positions and the walk run on across it.
-TEST_F(Scene, PointsRunOnIntoTheNextChunk) {
-    for (int32_t i = 0; i <= kPointsPerChunk; ++i) ASSERT_EQ(SceneAddPoint(float(i), float(-i), 0.5f), 1);
-    EXPECT_EQ(g_Scene.PointStream.last, 1);
-    StreamWalker w = WalkerBegin(g_Scene.PointStream);
-    for (int32_t i = 0; i <= kPointsPerChunk; ++i) {
-        const auto* walked = reinterpret_cast<const float*>(WalkerRecord(w, kPointRecordBytes));
-        ASSERT_EQ(walked, ScenePointAt(i));
-        ASSERT_EQ(walked[1], float(-i));
-    }
-    EXPECT_EQ(reinterpret_cast<uint8_t*>(ScenePointAt(kPointsPerChunk)), g_Scene.PointStream.chunks[1]);
 }
 
 // Polygons of 8 x 4000 and 739 corners take 32757 words, so the next count
@@ -88,12 +74,10 @@ TEST_F(Scene, ACountWordEndingAtTheThresholdHasItsIndicesInTheNextChunk) {
         first += n;
     }
     const ChunkStream& polygons = g_Scene.PolygonStream;
-    ASSERT_EQ(polygons.last, 1);
-    EXPECT_EQ(polygons.used[0], kChunkThreshold);
-    EXPECT_EQ(polygons.used[1], 13 * 4);
-    EXPECT_EQ(g_Scene.PolygonWordTotal, 8 * 4001 + 740 + 13);
     // The texture records (no surface word) cross after the ninth index of the last one.
-    EXPECT_EQ(g_Scene.PolygonUVStream.used[1], 3 * 4);
+    ASSERT_EQ(std::tuple(polygons.last, polygons.used[0], polygons.used[1], g_Scene.PolygonWordTotal,
+                         g_Scene.PolygonUVStream.used[1]),
+              std::tuple(1, kChunkThreshold, 13 * 4, 8 * 4001 + 740 + 13, 3 * 4));
 
     std::vector<uint32_t*> words;
     StreamWalker w = WalkerBegin(g_Scene.PolygonStream);
@@ -149,10 +133,9 @@ TEST_F(Scene, LinesAndDotsAreWholeRecordsAndTheWalkCrossesTheirChunks) {
     }
     indices.push_back(dotPoint);
     surfaces.push_back(6);
-    EXPECT_EQ(g_Scene.LineStream.last, 1);
-    EXPECT_EQ(g_Scene.PolygonUVStream.used[0] + g_Scene.PolygonWordTotal, 0);
-    EXPECT_EQ(g_Scene.LineCount, int32_t(kLines));
-    EXPECT_EQ(g_Scene.DotCount, 1);
+    EXPECT_EQ(std::tuple(g_Scene.LineStream.last, g_Scene.PolygonUVStream.used[0], g_Scene.PolygonWordTotal,
+                         g_Scene.LineCount, g_Scene.DotCount),
+              std::tuple(1, 0, 0, int32_t(kLines), 1));
     Refs walkedIndices, walkedSurfaces;
     SceneForEachElement([&](uint32_t& index) { walkedIndices.push_back(index); },
                         [&](uint32_t& surface) { walkedSurfaces.push_back(surface); });
@@ -193,10 +176,8 @@ TEST_F(Scene, SurfacesAreFoundExactlyAndEmptyNamesBecomeDefault) {
     uint16_t surface = 0;
     SceneFindOrAddSurface(empty, sizeof empty, &surface);
     EXPECT_STREQ(empty, "default");
-    EXPECT_EQ(surface, 5);
-    EXPECT_EQ(Surface("default"), 5);
-    EXPECT_EQ(g_Scene.SurfaceCount, 5);
-    EXPECT_EQ(g_Scene.SurfaceSlotCount, 5);
+    EXPECT_EQ(std::tuple(surface, Surface("default"), g_Scene.SurfaceCount, g_Scene.SurfaceSlotCount),
+              std::tuple(5, 5, 5, 5));
 }
 
 TEST_F(Scene, NamesBeyond127CharactersAreCutAndShortBuffersAreNeverOverrun) {
@@ -234,17 +215,15 @@ TEST_F(Scene, From2046SlotsOnEveryNameIsDefaultStoredOnce) {
     uint16_t surface = 0;
     SceneFindOrAddSurface(fresh, sizeof fresh, &surface);
     EXPECT_STREQ(fresh, "default");
-    EXPECT_EQ(surface, kSurfaceNameLimit + 1);
     for (const char* name : {"another", "", "s5"}) EXPECT_EQ(Surface(name), kSurfaceNameLimit + 1) << name;
-    EXPECT_EQ(g_Scene.SurfaceSlotCount, kSurfaceNameLimit + 1);
-    EXPECT_EQ(g_Scene.SurfaceCount, kSurfaceNameLimit + 1);
+    EXPECT_EQ(std::tuple(surface, g_Scene.SurfaceSlotCount, g_Scene.SurfaceCount),
+              std::tuple(kSurfaceNameLimit + 1, kSurfaceNameLimit + 1, kSurfaceNameLimit + 1));
 }
 
 TEST_F(Scene, ATableWithNoSlotLeftGivesTheFirstSurface) {
     g_Scene.SurfaceSlotCount = kSurfaceSlots;
     EXPECT_EQ(Surface("late"), 1);
-    EXPECT_EQ(g_Scene.SurfaceSlotCount, kSurfaceSlots);
-    EXPECT_EQ(g_Scene.SurfaceCount, 0);
+    EXPECT_EQ(std::tuple(g_Scene.SurfaceSlotCount, g_Scene.SurfaceCount), std::tuple(kSurfaceSlots, 0));
 }
 
 // Gives slot `slot` a name and attributes all derived from `tint`; with `check`, expects them instead.
@@ -279,8 +258,7 @@ TEST_F(Scene, CompactionMovesEachUsedSurfaceToTheFirstFreeSlotInOrder) {
     const uint32_t surfaces[] = {4, 2, 4, 5, 4};
     for (int k = 0; k < 5; ++k) ASSERT_EQ(SceneAddElement(corners[k], surfaces[k], indices, nullptr), 1);
     ASSERT_EQ(SceneCompactSurfaces(), 1);
-    EXPECT_EQ(g_Scene.SurfaceCount, 3);
-    EXPECT_EQ(g_Scene.SurfaceSlotCount, 5);
+    EXPECT_EQ(std::tuple(g_Scene.SurfaceCount, g_Scene.SurfaceSlotCount), std::tuple(3, 5));
     SurfaceAttributes(0, "b", 50, true);
     SurfaceAttributes(1, "d", 70, true);
     SurfaceAttributes(2, "e", 80, true);
@@ -326,19 +304,18 @@ TEST_F(Scene, AFullStreamAnswersZeroAndWritesNothingMore) {
     // The record reaching the threshold of the last chunk is written, not counted.
     const int64_t allocations = ModuleHeapAllocCount();
     EXPECT_EQ(SceneAddPoint(2, 2, 2), 0);
-    EXPECT_EQ(ModuleHeapAllocCount(), allocations);
-    EXPECT_TRUE(points.full);
-    EXPECT_EQ(points.last, kMaxChunks - 1);
-    EXPECT_EQ(g_Scene.PointCount, 2 * kPointsPerChunk - 1);
-    const int32_t used = points.used[kMaxChunks - 1];
-    EXPECT_EQ(used, kPointsPerChunk * kPointRecordBytes);
-
+    const auto state = [&] {
+        return std::tuple(ModuleHeapAllocCount(), points.full, points.last, g_Scene.PointCount,
+                          points.used[kMaxChunks - 1]);
+    };
+    const auto full = std::tuple(allocations, true, kMaxChunks - 1, 2 * kPointsPerChunk - 1,
+                                 kPointsPerChunk * kPointRecordBytes);
+    EXPECT_EQ(state(), full);
     const uint8_t* cursor = points.cursor;
     EXPECT_EQ(SceneAddPoint(3, 3, 3), 0);
     EXPECT_EQ(StreamReserve(points, 0), 0);
     EXPECT_EQ(points.cursor, cursor);
-    EXPECT_EQ(points.used[kMaxChunks - 1], used);
-    EXPECT_EQ(g_Scene.PointCount, 2 * kPointsPerChunk - 1);
+    EXPECT_EQ(state(), full);
 }
 
 // A polygon whose record, or whose texture record, breaks off in the last chunk
@@ -351,18 +328,14 @@ TEST_F(Scene, APolygonBrokenOffInTheLastChunkIsNotCounted) {
         JumpToChunk(*last, kMaxChunks - 1);
         int32_t added = 0;
         while (AddPolygon(kMaxCorners, 0, 1, withUV) == 1) ++added;
-        EXPECT_EQ(added, kChunkThreshold / ((kMaxCorners + 2) * 4));
-        EXPECT_EQ(g_Scene.PolygonCount, added);
-        EXPECT_EQ(g_Scene.PolygonUVCount, withUV ? added : 0);
-        EXPECT_EQ(g_Scene.PolygonWordTotal, added * (kMaxCorners + 1));
-        EXPECT_TRUE(last->full);
-        EXPECT_TRUE(g_Scene.PolygonStream.full);
+        EXPECT_EQ(std::tuple(added, g_Scene.PolygonCount, g_Scene.PolygonUVCount, g_Scene.PolygonWordTotal,
+                             last->full, g_Scene.PolygonStream.full),
+                  std::tuple(kChunkThreshold / ((kMaxCorners + 2) * 4), added, withUV ? added : 0,
+                             added * (kMaxCorners + 1), true, true));
         const int32_t used = last->used[kMaxChunks - 1];
         EXPECT_LE(used, kChunkBytes);
-
         EXPECT_EQ(AddPolygon(3, 0, 1), 0);
-        EXPECT_EQ(last->used[kMaxChunks - 1], used);
-        EXPECT_EQ(g_Scene.PolygonCount, added);
+        EXPECT_EQ(std::tuple(last->used[kMaxChunks - 1], g_Scene.PolygonCount), std::tuple(used, added));
         std::vector<uint32_t*> words;
         StreamWalker w{&g_Scene.PolygonStream, withUV ? 0 : kMaxChunks - 1, 0};
         for (int32_t k = 0; k < added; ++k) {
@@ -397,9 +370,8 @@ TEST_F(Scene, ANewChunkThatCannotBeHadFailsTheAppendAndLeaksNothing) {
     for (int32_t i = 0; i < kPointsPerChunk - 1; ++i) ASSERT_EQ(SceneAddPoint(0, 0, 0), 1);
     ModuleHeapFailAt(1);
     EXPECT_EQ(SceneAddPoint(0, 0, 0), 0);
-    EXPECT_EQ(g_Scene.PointCount, kPointsPerChunk - 1);
-    EXPECT_EQ(g_Scene.PointStream.last, 0);
-    EXPECT_TRUE(g_Scene.PointStream.full);
+    EXPECT_EQ(std::tuple(g_Scene.PointCount, g_Scene.PointStream.last, g_Scene.PointStream.full),
+              std::tuple(kPointsPerChunk - 1, 0, true));
     EXPECT_EQ(SceneAddPoint(0, 0, 0), 0);
 }
 

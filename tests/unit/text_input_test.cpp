@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,16 @@ protected:
         cursor_.line = reinterpret_cast<const char*>(blocks_[0].data());
     }
 
+    // The next group: its code and value, each read as it should be.
+    std::pair<int32_t, std::string> Next() {
+        EXPECT_EQ(DxfReadCode(cursor_), kDxfOk);
+        const int32_t code = cursor_.code;
+        EXPECT_EQ(DxfReadValue(cursor_), kDxfValueRead);
+        EXPECT_EQ(cursor_.valueLength, int32_t(std::strlen(cursor_.value)));
+        return {code, cursor_.value};
+    }
+    using Group = std::pair<int32_t, std::string>;
+
     void TearDown() override {
         g_Scene.TextBlocks[0] = g_Scene.TextBlocks[1] = nullptr;
         g_Scene.DxfInputFile = nullptr;
@@ -67,24 +78,16 @@ protected:
     DxfCursor cursor_{};
 };
 
+// Trailing blanks go, leading ones stay, a line of blanks keeps one; the code 7 is cut before its 'x', and
+// the last code's digit stands past the cut: blanks alone read as 0.
 TEST_F(DxfLines, CodesAndValuesAreReadAsTheirCopiesCutTo511Characters) {
-    const std::string cutCode = "7" + std::string(kDxfLineBytes - 2, ' ') + "x";  // the 'x' is cut off
+    const std::string cutCode = "7" + std::string(kDxfLineBytes - 2, ' ') + "x";
     Load(" 10\n  1.5   \n-5\n   \n" + cutCode + "\n" + std::string(700, 'v') + "\n" +
          std::string(kDxfLineBytes, ' ') + "8\nlast\n");
+    for (const Group& group : {Group{10, "  1.5"}, Group{-5, " "}, Group{7, std::string(kDxfLineBytes - 1, 'v')}})
+        EXPECT_EQ(Next(), group);
     ASSERT_EQ(DxfReadCode(cursor_), kDxfOk);
-    EXPECT_EQ(cursor_.code, 10);
-    ASSERT_EQ(DxfReadValue(cursor_), kDxfValueRead);
-    EXPECT_STREQ(cursor_.value, "  1.5");  // trailing blanks go, leading ones stay
-    ASSERT_EQ(DxfReadCode(cursor_), kDxfOk);
-    EXPECT_EQ(cursor_.code, -5);
-    ASSERT_EQ(DxfReadValue(cursor_), kDxfValueRead);
-    EXPECT_STREQ(cursor_.value, " ");  // a line of blanks keeps one
-    ASSERT_EQ(DxfReadCode(cursor_), kDxfOk);
-    EXPECT_EQ(cursor_.code, 7);
-    ASSERT_EQ(DxfReadValue(cursor_), kDxfValueRead);
-    EXPECT_EQ(std::string(cursor_.value), std::string(kDxfLineBytes - 1, 'v'));
-    ASSERT_EQ(DxfReadCode(cursor_), kDxfOk);
-    EXPECT_EQ(cursor_.code, 0);  // its digit stands past the cut: blanks alone read as 0
+    EXPECT_EQ(cursor_.code, 0);
 }
 
 // A line that the end of a piece cuts and that runs on for longer than the
@@ -100,50 +103,24 @@ TEST_F(DxfLines, ALineRunningPastTheBlocksRoomIsCutThere) {
     }
     ASSERT_EQ(text.size(), kLineStart);
     Load(text + "1\n" + std::string(3 * (kTextBlockBytes - kTextPieceBytes), 'x') + "\n2\nafter\n");
-    for (int32_t k = 0; k < fillers; ++k) {
-        ASSERT_EQ(DxfReadCode(cursor_), kDxfOk);
-        ASSERT_EQ(DxfReadValue(cursor_), kDxfValueRead);
-    }
-    ASSERT_EQ(DxfReadCode(cursor_), kDxfOk);
-    EXPECT_EQ(cursor_.code, 1);
-    ASSERT_EQ(DxfReadValue(cursor_), kDxfValueRead);
-    EXPECT_EQ(std::string(cursor_.value), std::string(kDxfLineBytes - 1, 'x'));
+    for (int32_t k = 0; k < fillers; ++k) Next();
+    EXPECT_EQ(Next(), Group(1, std::string(kDxfLineBytes - 1, 'x')));
     EXPECT_EQ(blocks_[0][kTextBlockBytes - 2], '\n');  // the cut line's LF, then the block's NUL
     EXPECT_EQ(blocks_[0][kTextBlockBytes - 1], 0);
-    ASSERT_EQ(DxfReadCode(cursor_), kDxfOk);
-    EXPECT_EQ(cursor_.code, 2);
-    ASSERT_EQ(DxfReadValue(cursor_), kDxfValueRead);
-    EXPECT_STREQ(cursor_.value, "after");
+    EXPECT_EQ(Next(), Group(2, "after"));
 }
 
-TEST_F(DxfLines, ValuesOfEveryLengthAroundTheWordsTheyAreCopiedIn) {
-    const auto valueOf = [](int32_t length) { return std::string(length, static_cast<char>('a' + length)); };
-    std::string text;
-    for (int32_t length = 0; length <= 17; ++length) text += "1\n" + valueOf(length) + "\n";
-    Load(text);
-    for (int32_t length = 0; length <= 17; ++length) {
-        ASSERT_EQ(DxfReadCode(cursor_), kDxfOk);
-        ASSERT_EQ(DxfReadValue(cursor_), kDxfValueRead);
-        EXPECT_EQ(std::string(cursor_.value), valueOf(length));
-        EXPECT_EQ(cursor_.valueLength, length);
-    }
-}
-
+// Values of every length around the words they are copied in, across the blocks; a last line without its LF
+// reads as empty, and past the end every value line is empty.
 TEST_F(DxfLines, GroupsRunOnAcrossBlocksAndPastTheEndEveryLineIsEmpty) {
+    const auto group = [](int32_t k) { return Group(k % 1000, std::string(k % 18, char('a' + k % 18))); };
     std::string text;
     int32_t groups = 0;
     for (; text.size() < 3 * static_cast<size_t>(kTextPieceBytes); ++groups)
-        text += std::to_string(groups % 1000) + "\nvalue " + std::to_string(groups) + "\n";
-    Load(text + "0\nlast");  // a last line without its LF reads as empty
-    for (int32_t k = 0; k < groups; ++k) {
-        ASSERT_EQ(DxfReadCode(cursor_), kDxfOk) << k;
-        ASSERT_EQ(cursor_.code, k % 1000);
-        ASSERT_EQ(DxfReadValue(cursor_), kDxfValueRead);
-        ASSERT_EQ(std::string(cursor_.value), "value " + std::to_string(k));
-    }
-    ASSERT_EQ(DxfReadCode(cursor_), kDxfOk);
-    ASSERT_EQ(DxfReadValue(cursor_), kDxfValueRead);
-    EXPECT_STREQ(cursor_.value, "");
+        text += std::to_string(group(groups).first) + "\n" + group(groups).second + "\n";
+    Load(text + "0\nlast");
+    for (int32_t k = 0; k < groups; ++k) ASSERT_EQ(Next(), group(k)) << k;
+    EXPECT_EQ(Next(), Group(0, ""));
     EXPECT_EQ(DxfReadCode(cursor_), kDxfReadError);
     for (int32_t k = 0; k < 3; ++k) {
         ASSERT_EQ(DxfReadValue(cursor_), kDxfValueRead);

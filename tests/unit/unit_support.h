@@ -103,6 +103,12 @@ inline std::vector<Element> ReadElements(ChunkStream& stream, int32_t records) {
 inline std::vector<Element> ScenePolygons() { return ReadElements(g_Scene.PolygonStream, g_Scene.PolygonCount); }
 inline std::vector<Element> SceneLines() { return ReadElements(g_Scene.LineStream, g_Scene.LineCount); }
 inline std::vector<Element> SceneDots() { return ReadElements(g_Scene.DotStream, g_Scene.DotCount); }
+// Every element: polygons, then lines, then dots.
+inline std::vector<Element> SceneElements() {
+    std::vector<Element> all = ScenePolygons();
+    for (const auto& part : {SceneLines(), SceneDots()}) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
 
 // The point references of each element.
 inline std::vector<Refs> RefsOf(const std::vector<Element>& elements) {
@@ -128,6 +134,9 @@ inline std::vector<Point> StreamPoints(ChunkStream& stream, int32_t count) {
     StreamWalker w = WalkerBegin(stream);
     for (Point& p : out) std::memcpy(p.data(), WalkerRecord(w, kPointRecordBytes), sizeof p);
     return out;
+}
+inline void AddPoints(const std::vector<Point>& points) {
+    for (const Point& p : points) ASSERT_EQ(SceneAddPoint(p[0], p[1], p[2]), 1);
 }
 inline std::vector<Point> ScenePoints() { return StreamPoints(g_Scene.PointStream, g_Scene.PointCount); }
 inline Point ScenePoint(uint32_t i) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <functional>
 #include <map>
 #include <random>
@@ -15,9 +16,11 @@
 
 namespace {
 
+using unit::AddPoints;
 using unit::Element;
 using unit::Point;
 using unit::Refs;
+using unit::SceneElements;
 
 // Points compare like their 12 bytes in memory order.
 struct ByteOrder {
@@ -25,10 +28,7 @@ struct ByteOrder {
 };
 
 Point Bits(uint32_t x, uint32_t y, uint32_t z) {
-    Point p;
-    const uint32_t bits[3] = {x, y, z};
-    std::memcpy(p.data(), bits, sizeof bits);
-    return p;
+    return {std::bit_cast<float>(x), std::bit_cast<float>(y), std::bit_cast<float>(z)};
 }
 
 // Points are compared bit for bit: NaN equals NaN, -0 differs from 0.
@@ -53,22 +53,11 @@ Reference ReferenceWeld(const std::vector<Point>& input) {
     return r;
 }
 
-// Every polygon, line and dot record as stored.
-std::vector<Element> SceneElements() {
-    std::vector<Element> all = unit::ScenePolygons();
-    for (const auto& part : {unit::SceneLines(), unit::SceneDots()}) all.insert(all.end(), part.begin(), part.end());
-    return all;
-}
-
 std::vector<Element> Remapped(std::vector<Element> elements, const Refs& remap) {
     for (Element& e : elements) {
         for (uint32_t& ref : e.refs) ref = remap[ref];
     }
     return elements;
-}
-
-void AddPoints(const std::vector<Point>& points) {
-    for (const Point& p : points) ASSERT_EQ(SceneAddPoint(p[0], p[1], p[2]), 1);
 }
 
 // Polygons of 3 to 7 corners, lines and dots over random points, on surfaces 1 to 9.
