@@ -2,16 +2,12 @@
 // as a person or an outside scheduler runs it: folders walked, failures passed
 // over, outputs named and placed, the report, the progress bar.
 #include <map>
-#include <string>
-#include <vector>
 
 #include "host_support.h"
 
 namespace {
 
 using namespace host_support;
-
-const char* const kTriangle = "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
 
 // The files below `root` and their bytes; an OBJ's first line (its date) left out.
 std::map<std::string, std::string> FilesBelow(const fs::path& root) {
@@ -46,11 +42,11 @@ protected:
 // folders below -o, and exits with the highest code it met.
 TEST_F(ConvertBatch, GoesOnPastRefusedFiles) {
     fs::create_directories(dir_ / "in" / "sub");
-    Write("in/a.obj", kTriangle);
-    Write("in/sub/b.OBJ", kTriangle);
+    Write("in/a.obj", kTriangleObj);
+    Write("in/sub/b.OBJ", kTriangleObj);
     Write("in/sub/notes.txt", "not looked at");
     Write("in/bad.obj", "this is no model\n");
-    Write("in/kept.obj", kTriangle);
+    Write("in/kept.obj", kTriangleObj);
     fs::create_directories(dir_ / "out");
     Write("out/kept.dxf", "an earlier output");
     const RunResult run = Convert({"--to", "dxf", "-o", (dir_ / "out").string(), "--report",
@@ -79,8 +75,8 @@ TEST_F(ConvertBatch, GoesOnPastRefusedFiles) {
 // Outputs never go onto an input, nor two inputs onto one output.
 TEST_F(ConvertBatch, RefusesToWriteOntoInputsOrTwice) {
     fs::create_directories(dir_ / "other");
-    const fs::path obj = Write("a.obj", kTriangle);
-    const fs::path other = Write("other/a.obj", kTriangle);
+    const fs::path obj = Write("a.obj", kTriangleObj);
+    const fs::path other = Write("other/a.obj", kTriangleObj);
     const RunResult twice = Convert({"--to", "dxf", "--quiet", "-o", (dir_ / "out").string(), obj.string(), other.string()});
     EXPECT_EQ(twice.exitCode, 5);
     EXPECT_EQ(twice.err, "tamlorn-convert: " + (dir_ / "out" / "a.dxf").string() + ": is also the output of " +
@@ -88,7 +84,7 @@ TEST_F(ConvertBatch, RefusesToWriteOntoInputsOrTwice) {
     const RunResult onto = Convert({"--to", "obj", "--quiet", obj.string()});
     EXPECT_EQ(onto.exitCode, 5);
     EXPECT_NE(onto.err.find(": is the input " + obj.string() + ", which is never written"), std::string::npos) << onto.err;
-    EXPECT_EQ(ReadFile(obj), kTriangle);
+    EXPECT_EQ(ReadFile(obj), kTriangleObj);
 }
 
 // Workers in parallel give the same bytes as one at a time (the OBJ date aside).
@@ -110,8 +106,8 @@ TEST_F(ConvertBatch, TwoWorkersWriteWhatOneWrites) {
 
 // --files-from - takes the list from standard input; outputs go beside the inputs.
 TEST_F(ConvertBatch, FilesFromStandardInput) {
-    const fs::path a = Write("a.obj", kTriangle);
-    const fs::path b = Write("b.obj", kTriangle);
+    const fs::path a = Write("a.obj", kTriangleObj);
+    const fs::path b = Write("b.obj", kTriangleObj);
     const fs::path list = Write("list.txt", a.string() + "\n\n" + b.string() + "\r\n");
     const RunResult run = Convert({"--to", "3ds", "--files-from", "-"}, list);
     EXPECT_EQ(run.exitCode, 0) << run.err;
@@ -122,8 +118,8 @@ TEST_F(ConvertBatch, FilesFromStandardInput) {
 // and never when standard error is a file.
 TEST_F(ConvertBatch, ProgressBarOnlyOnATerminal) {
     fs::create_directories(dir_ / "in");
-    Write("in/a.obj", kTriangle);
-    Write("in/b.obj", kTriangle);
+    Write("in/a.obj", kTriangleObj);
+    Write("in/b.obj", kTriangleObj);
     const std::string command = std::string(kConverter) + " --to dxf -o " + (dir_ / "out").string() + " " +
                                 (dir_ / "in").string();
     if (RunProgram({"sh", "-c", "command -v script"}, dir_).exitCode != 0) GTEST_SKIP() << "script(1) is not installed";
