@@ -22,8 +22,7 @@ using namespace host_support;
 using Position = std::array<double, 3>;
 using Triangle = std::array<Position, 3>;
 
-// What a load gave the host: point positions by index, each polygon's corner
-// positions and surface name.
+// Point positions by index, each triangle's corner positions and surface name.
 struct Shape {
     std::vector<Position> points;
     std::vector<Triangle> triangles;
@@ -35,8 +34,6 @@ std::vector<fs::path> TdsFiles() { return CorpusFiles("3ds", ".txt"); }  // all 
 // The files damaged at every place a sweep can reach, the others sampled.
 constexpr size_t kSmallFile = 8 * 1024;
 
-Position PositionOf(const HostPoint& p) { return {p.position0[0], p.position0[1], p.position0[2]}; }
-
 // The loaded object is whole (the host's rules), every polygon a triangle.
 void ExpectConsistent(const HostObject& object) {
     ASSERT_EQ(standin::ObjectProblem(object), "");
@@ -45,15 +42,10 @@ void ExpectConsistent(const HostObject& object) {
 }
 
 Shape ShapeOf(const HostObject& object) {
-    const HostGeometry& g = *object.geometry;
-    Shape shape;
-    for (int32_t i = 0; i < g.pointCount; ++i) shape.points.push_back(PositionOf(*g.points[i]));
-    for (int32_t i = 0; i < g.polygonCount; ++i) {
-        HostPolygonVertex** corners = g.polygons[i]->corners;
-        shape.triangles.push_back(
-            {PositionOf(*corners[0]->point), PositionOf(*corners[1]->point), PositionOf(*corners[2]->point)});
-        shape.surfaces.push_back(g.surfaceArray[g.polygons[i]->surface - 1]->name);
-    }
+    const ObjectShape loaded = ShapeOfObject(object);
+    Shape shape{loaded.points, {}, loaded.surfaces};
+    for (const std::vector<int32_t>& c : loaded.polygons)
+        if (c.size() == 3) shape.triangles.push_back({loaded.points[c[0]], loaded.points[c[1]], loaded.points[c[2]]});
     return shape;
 }
 
