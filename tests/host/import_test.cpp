@@ -255,19 +255,4 @@ TEST_F(ImportTest, EveryHostAllocationFailureEndsCleanly) {
     }
 }
 
-// Every allocation of the module's own heap is failed in turn: the load ends
-// in 0 without an object, or succeeds, and the module heap is empty afterwards.
-TEST_F(ImportTest, EveryModuleHeapFailureEndsCleanly) {
-    const fs::path path = Write("m.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nvt 0 0\ng body\nusemtl w\nf 1/1 2/1 3/1\n");
-    for (int64_t n = 1;; ++n) {
-        ASSERT_TRUE(standin::ModuleHeapFailAt(n));
-        const int32_t result = Load(path);
-        ASSERT_TRUE(standin::ModuleHeapFailAt(0));
-        EXPECT_EQ(object_ != nullptr, result == 1) << "n=" << n;
-        ASSERT_TRUE(DestroyLoaded()) << "n=" << n;
-        if (result == 1) break;
-        ASSERT_LT(n, 100) << "the load never succeeds";
-    }
-}
-
 }  // namespace
