@@ -15,34 +15,12 @@ namespace {
 using namespace host_support;
 using namespace std::string_literals;
 
-// ---- Test files ---------------------------------------------------------------------------
-
 // Groups and materials, a face before any of them, relative texture references,
 // a mirrored third coordinate, a line pair joined across statements, and dots.
 const std::string kObjText =
-    "# hand-made test object\n"
-    "mtllib handmade.mtl\n"
-    "v 0 0 0\n"
-    "v 2 0 0\n"
-    "v 2 1 0.5\n"
-    "v 0 1 -1.25\n"
-    "v 1 3 0.1\n"
-    "vt 0 0\n"
-    "vt 1 0\n"
-    "vt 1 1\n"
-    "vt 0 1\n"
-    "f 5 4 1\n"
-    "g shared left\n"
-    "usemtl wood\n"
-    "f 1/1 2/2 3/3\n"
-    "f 1/1 3/3 4/4\n"
-    "g shared right\n"
-    "f 1/-4 2/-3 3/-2 4/-1\n"
-    "usemtl stone\n"
-    "l 1 2\n"
-    "l 3 3\n"
-    "l 4 4\n"
-    "p 5 1\n";
+    "# hand-made test object\nmtllib handmade.mtl\nv 0 0 0\nv 2 0 0\nv 2 1 0.5\nv 0 1 -1.25\nv 1 3 0.1\n"
+    "vt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\nf 5 4 1\ng shared left\nusemtl wood\nf 1/1 2/2 3/3\nf 1/1 3/3 4/4\n"
+    "g shared right\nf 1/-4 2/-3 3/-2 4/-1\nusemtl stone\nl 1 2\nl 3 3\nl 4 4\np 5 1\n";
 
 // Worked out by hand: z is mirrored; every element's corners are reversed; the
 // face before "g"/"usemtl" carries surface 1, which the first name then takes;
@@ -110,8 +88,6 @@ const std::string kDxfSummary = R"({"format": "dxf", "name": "plan",
   "polygon_list": [{"corners": [0, 1, 2], "surface": 1}, {"corners": [0, 3], "surface": 2},
                    {"corners": [2], "surface": 1}]})";
 
-// ---- The tests ---------------------------------------------------------------------------------
-
 // Python's JSON reader, an independent one, lists the leaves of a document:
 // a "path<TAB>value" line each, in document order, numbers as floats so that
 // -0 keeps its sign, texts and null as JSON writes them. What is not JSON fails.
@@ -124,28 +100,23 @@ def leaves(path, value):
 def refuse(constant): raise ValueError(constant)
 leaves("", json.load(open(sys.argv[1], encoding="utf-8"), parse_int=float, parse_constant=refuse)))";
 
-// The lines of `leaves` whose path starts with one of `prefixes`, or, when
-// `keep` is false, all others.
-std::string Leaves(const std::string& leaves, std::vector<std::string_view> prefixes, bool keep) {
+// The lines of `leaves` whose path starts with one of `prefixes`.
+std::string Leaves(const std::string& leaves, std::vector<std::string_view> prefixes) {
     std::string kept;
-    for (const std::string& line : SplitLines(leaves)) {
-        const bool match = std::any_of(prefixes.begin(), prefixes.end(), [&](auto p) { return line.starts_with(p); });
-        if (match == keep) kept += line + "\n";
-    }
+    for (const std::string& line : SplitLines(leaves))
+        if (std::any_of(prefixes.begin(), prefixes.end(), [&](auto p) { return line.starts_with(p); })) kept += line + "\n";
     return kept;
 }
 
 class ConvertInfo : public TempDirTest {
 protected:
     RunResult Convert(const std::vector<std::string>& args) { return RunConverter(args, dir_); }
-
     std::string JsonLeaves(const std::string& document) {
         const fs::path file = WriteFile(dir_ / "leaves.json", document);
         const RunResult run = RunProgram({"python3", "-c", kJsonLeaves, file.string()}, dir_);
         EXPECT_EQ(run.exitCode, 0) << run.err << "in\n" << document;
         return run.out;
     }
-
     // The converter's summary of `file` leads with the file, then has the leaves
     // `want`; without --full it has no positions, polygon list or UV map entries.
     void ExpectSummary(const std::string& output, const fs::path& file, const std::string& want, bool full) {
@@ -309,7 +280,7 @@ TEST_F(ConvertInfo, NonFiniteCoordinatesPrintAsNull) {
     const fs::path file = Write("odd.obj", "v nan 0 0\nv 1 inf 0\nv 0 0 -inf\nf 1 2 3\n");
     const RunResult run = Convert({"--info", "--json", "--full", file.string()});
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(Leaves(JsonLeaves(run.out), {"/positions"}, true),
+    EXPECT_EQ(Leaves(JsonLeaves(run.out), {"/positions"}),
               JsonLeaves(R"({"positions": [[null, 0, -0], [1, null, -0], [0, 0, null]]})"));
 }
 
@@ -321,7 +292,7 @@ TEST_F(ConvertInfo, JsonStringsAreEscaped) {
     EXPECT_NE(run.out.find("\\u0001\\u0009"), std::string::npos) << run.out;
     // The byte 0xE9 is not UTF-8 and reads back as U+00E9 (as Python writes the
     // text again); the object is named after what follows the last backslash, made legal.
-    EXPECT_EQ(Leaves(JsonLeaves(run.out), {"/file", "/name"}, true),
+    EXPECT_EQ(Leaves(JsonLeaves(run.out), {"/file", "/name"}),
               "/file\t\"" + dir_.string() + "/we\\\"ird\\\\ \\u0001\\tname\\u00e9.obj\"\n/name\t\"___name_\"\n");
 }
 
