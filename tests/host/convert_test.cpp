@@ -1,18 +1,12 @@
 // tamlorn-convert INPUT OUTPUT: every corpus file converted into each format
-// (with --verify) and loaded again, compared with what the formats' rules make of it;
-// independent readers (assimp, lib3ds, ezdxf) reading what we write; and the
-// converter's own promises (the output's name, long paths, its input and an
-// existing output never harmed, exit 5 with a reason).
-#include <array>
+// (with --verify), loaded again and compared with what the formats' rules make
+// of it; assimp, lib3ds and ezdxf reading what we write; the converter's own promises.
+#include <bit>
 #include <cmath>
-#include <cstdio>
-#include <cstring>
 #include <functional>
 #include <map>
 #include <optional>
 #include <set>
-#include <string>
-#include <vector>
 
 #ifdef TAMLORN_HAVE_LIB3DS
 #include <lib3ds/file.h>
@@ -26,8 +20,6 @@ namespace {
 using namespace host_support;
 using Position = std::array<double, 3>;
 using UV = std::array<float, 2>;
-
-// ---- The host object as the comparisons see it ------------------------------------------
 
 struct Element {
     std::vector<Position> corners;
@@ -83,17 +75,10 @@ Model ModelOf(const HostObject& object) {
     return model;
 }
 
-// ---- What the formats make of names, numbers and faces -------------------------------------------
-
+// The host's legal name (which turns spaces to underscores too).
 std::string Legal(std::string name) {
-    for (char& c : name) {
-        const bool keep = std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' || c == '.';
-        if (!keep) c = '_';
-    }
-    return name;
-}
-std::string Underscored(std::string name) {
-    for (char& c : name) c = c == ' ' ? '_' : c;
+    for (char& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-' && c != '.') c = '_';
     return name;
 }
 
@@ -109,9 +94,8 @@ bool Near(const Position& a, const Position& b) { return Near(a[0], b[0]) && Nea
 int64_t TrianglesOf(const Element& face) {
     float n[3] = {0, 0, 0};
     const auto v = [&](size_t k, int axis) { return static_cast<float>(face.corners[k][axis]); };
-    for (const Position& p : face.corners) {
-        for (double c : p) if (!std::isfinite(c)) return 0;
-    }
+    for (const Position& p : face.corners)
+        if (!std::all_of(p.begin(), p.end(), [](double c) { return std::isfinite(c); })) return 0;
     for (size_t m = 1; m + 1 < face.corners.size(); ++m) {
         const float e1[3] = {v(m, 0) - v(0, 0), v(m, 1) - v(0, 1), v(m, 2) - v(0, 2)};
         const float e2[3] = {v(m + 1, 0) - v(0, 0), v(m + 1, 1) - v(0, 1), v(m + 1, 2) - v(0, 2)};
@@ -152,9 +136,8 @@ void ExpectTrianglesOnFaces(const Model& original, const Model& back, SurfaceOf 
         return std::string(text);
     };
     std::map<std::string, std::vector<const Element*>> facesAt;
-    for (const Element& f : original.faces) {
+    for (const Element& f : original.faces)
         for (const Position& p : f.corners) facesAt[key(p)].push_back(&f);
-    }
     for (const Element& t : back.faces) {
         ASSERT_EQ(t.corners.size(), 3u);
         const auto& candidates = facesAt[key(t.corners[0])];
@@ -173,9 +156,8 @@ void ExpectSameElements(const std::vector<Element>& a, const std::vector<Element
     ASSERT_EQ(a.size(), b.size());
     for (size_t i = 0; i < a.size(); ++i) {
         ASSERT_EQ(a[i].corners.size(), b[i].corners.size()) << "element " << i;
-        for (size_t k = 0; k < a[i].corners.size(); ++k) {
+        for (size_t k = 0; k < a[i].corners.size(); ++k)
             if (!Near(a[i].corners[k], b[i].corners[k])) FAIL() << "element " << i << " corner " << k;
-        }
         ASSERT_EQ(name(a[i].surface), b[i].surface) << "element " << i;
     }
 }
@@ -205,8 +187,6 @@ std::vector<std::vector<UV>> WrittenUVs(const HostObject& object) {
     return out;
 }
 
-// ---- The conversions --------------------------------------------------------------------------------
-
 class Convert : public ModuleTest {
 protected:
     RunResult Run(const std::vector<std::string>& args) { return RunConverter(args, dir_); }
@@ -218,15 +198,17 @@ protected:
         if (!Load(path, kLoadNewObject, format.c_str()) || !object_) return std::nullopt;
         return ModelOf(*object_);
     }
+    std::vector<std::string> SurfaceNames() const {
+        std::vector<std::string> names;
+        for (const HostSurface* s = object_->geometry->surfaceList; s; s = s->next) names.push_back(s->name);
+        return names;
+    }
     // Saves the loaded object in every format, in process, and checks that its surface names stay.
     void ExpectSavesKeepSurfaceNames() {
-        std::vector<std::string> before;
-        for (const HostSurface* s = object_->geometry->surfaceList; s; s = s->next) before.push_back(s->name);
+        const std::vector<std::string> before = SurfaceNames();
         for (const char* extension : {"obj", "3ds", "dxf"}) {
             standin::SaveObject(*standin::FindServer(false, extension), object_, (dir_ / "scratch").string(), 0);
-            std::vector<std::string> after;
-            for (const HostSurface* s = object_->geometry->surfaceList; s; s = s->next) after.push_back(s->name);
-            EXPECT_EQ(after, before) << extension;
+            EXPECT_EQ(SurfaceNames(), before) << extension;
         }
     }
     void RoundTrips(const std::string& extension);
@@ -235,20 +217,17 @@ protected:
 
 std::vector<fs::path> CorpusInputs() {
     std::vector<fs::path> files;
-    for (const char* format : {"obj", "3ds", "dxf"}) {
-        for (const fs::path& f : CorpusFiles(format, ".mtl")) {
+    for (const char* format : {"obj", "3ds", "dxf"})
+        for (const fs::path& f : CorpusFiles(format, ".mtl"))
             if (f.extension() != ".txt") files.push_back(f);
-        }
-    }
     return files;
 }
 
 void CheckObj(const HostObject& original, const Model& a, const Model& b) {
-    const auto name = [](const std::string& s) { return Legal(Underscored(s) + " rt"); };
+    const auto name = [](const std::string& s) { return Legal(s + " rt"); };
     ASSERT_EQ(a.points.size(), b.points.size());
-    for (size_t i = 0; i < a.points.size(); ++i) {
+    for (size_t i = 0; i < a.points.size(); ++i)
         if (!Near(a.points[i], b.points[i])) FAIL() << "point " << i;
-    }
     ExpectSameElements(a.faces, b.faces, name);
     ExpectSameElements(a.lines, b.lines, name);
     ExpectSameElements(a.dots, b.dots, name);
@@ -256,10 +235,9 @@ void CheckObj(const HostObject& original, const Model& a, const Model& b) {
     if (written.empty()) return;
     for (size_t k = 0; k < b.faces.size(); ++k) {
         ASSERT_EQ(b.faces[k].uv.size(), written[k].size()) << "face " << k;
-        for (size_t c = 0; c < written[k].size(); ++c) {
+        for (size_t c = 0; c < written[k].size(); ++c)
             if (!Near(b.faces[k].uv[c][0], written[k][c][0]) || !Near(b.faces[k].uv[c][1], written[k][c][1]))
                 FAIL() << "face " << k << " corner " << c;
-        }
     }
 }
 
@@ -276,11 +254,7 @@ bool Keeps3DSName(const std::string& from, const std::string& to) {
 void ExpectWeldedAndUsed(const Model& model) {
     EXPECT_EQ(model.used.size(), model.points.size()) << "unused points";
     std::set<std::array<uint64_t, 3>> distinct;  // bit patterns: -0 and 0 are two points
-    for (const Position& p : model.points) {
-        std::array<uint64_t, 3> bits;
-        std::memcpy(bits.data(), p.data(), sizeof bits);
-        distinct.insert(bits);
-    }
+    for (const Position& p : model.points) distinct.insert(std::bit_cast<std::array<uint64_t, 3>>(p));
     EXPECT_EQ(distinct.size(), model.points.size()) << "points not welded";
 }
 
@@ -292,11 +266,10 @@ void Check3DS(const Model& a, const Model& b) {
 }
 
 void CheckDxf(const Model& a, const Model& b) {
-    const auto name = [](const std::string& s) { return Legal(Underscored(s)); };
     ExpectTriangleCount(a, b);
-    ExpectTrianglesOnFaces(a, b, [&](const std::string& from, const std::string& to) { return name(from) == to; });
-    ExpectSameElements(a.lines, b.lines, name);
-    ExpectSameElements(a.dots, b.dots, name);
+    ExpectTrianglesOnFaces(a, b, [](const std::string& from, const std::string& to) { return Legal(from) == to; });
+    ExpectSameElements(a.lines, b.lines, Legal);
+    ExpectSameElements(a.dots, b.dots, Legal);
     ExpectWeldedAndUsed(b);
 }
 
@@ -441,8 +414,6 @@ TEST_F(Convert, AssimpReadsOurFiles) {
         }
     }
 }
-
-// ---- The converter's own promises ------------------------------------------------------------------------
 
 const char* const kTriangle = "v 0 0 0\nv 1 0 0\nv 0 1 0\nusemtl wood\nf 1 2 3\n";
 
