@@ -29,7 +29,6 @@ constexpr int kWidth = 400, kHeight = 300;
 struct View {
     Vec toEye, right, up;
     double scale = 0;
-
     View() {
         const double azimuth = std::numbers::pi / 4, elevation = std::numbers::pi / 6;
         toEye = {std::sin(azimuth) * std::cos(elevation), std::sin(elevation), -std::cos(azimuth) * std::cos(elevation)};
@@ -122,7 +121,6 @@ TEST(ConvertPreview, CubeFallsWhereItsBoxSaysInItsColourShaded) {
         const unsigned char* p = &image[(static_cast<size_t>(y) * width + x) * 3];
         return Pixel{p[0], p[1], p[2]};
     };
-
     const View view;
     std::vector<Point2> projected;
     for (const Vec& c : View::Corners()) projected.push_back(view.At(c));
@@ -137,7 +135,6 @@ TEST(ConvertPreview, CubeFallsWhereItsBoxSaysInItsColourShaded) {
         }
     }
     EXPECT_EQ(wrong, 0) << "pixels on the wrong side of the cube's outline";
-
     // The middle of each face toward the eye is orange (240, 120, 0) times a
     // shade below 1, and the three faces' shades differ.
     std::vector<int> reds;
