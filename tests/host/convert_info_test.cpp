@@ -110,7 +110,6 @@ std::string Leaves(const std::string& leaves, std::vector<std::string_view> pref
 
 class ConvertInfo : public TempDirTest {
 protected:
-    RunResult Convert(const std::vector<std::string>& args) { return RunConverter(args, dir_); }
     std::string JsonLeaves(const std::string& document) {
         const fs::path file = WriteFile(dir_ / "leaves.json", document);
         const RunResult run = RunProgram({"python3", "-c", kJsonLeaves, file.string()}, dir_);
@@ -135,7 +134,7 @@ protected:
 // --help lists every option, each with an example of its use on the lines
 // below it; --version names the program.
 TEST_F(ConvertInfo, HelpShowsEveryOptionWithAnExample) {
-    const RunResult help = Convert({"--help"});
+    const RunResult help = Converter({"--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_EQ(help.err, "");
     const std::vector<std::string> lines = SplitLines(help.out);
@@ -154,7 +153,7 @@ TEST_F(ConvertInfo, HelpShowsEveryOptionWithAnExample) {
         });
         EXPECT_TRUE(example);
     }
-    const RunResult version = Convert({"--version"});
+    const RunResult version = Converter({"--version"});
     EXPECT_EQ(version.exitCode, 0);
     EXPECT_TRUE(version.out.starts_with("tamlorn-convert ")) << version.out;
 }
@@ -214,7 +213,7 @@ TEST_F(ConvertInfo, FailuresExitWithTheirCodeAndReason) {
         std::string command = "tamlorn-convert";
         for (const std::string& arg : row.args) command += " " + arg;
         SCOPED_TRACE(command);
-        const RunResult run = Convert(row.args);
+        const RunResult run = Converter(row.args);
         EXPECT_EQ(run.exitCode, row.exitCode) << run.err;
         EXPECT_EQ(run.out, "");
         EXPECT_NE(run.err.find(row.reason), std::string::npos) << run.err;
@@ -231,8 +230,8 @@ TEST_F(ConvertInfo, CheckAgreesWithInfoOnTheCorpus) {
         for (const fs::path& file : CorpusFiles(folder, ".mtl")) {
             if (file.extension() == ".txt") continue;
             SCOPED_TRACE(file.string());
-            const RunResult check = Convert({"--check", file.string()});
-            const RunResult info = Convert({"--info", file.string()});
+            const RunResult check = Converter({"--check", file.string()});
+            const RunResult info = Converter({"--info", file.string()});
             EXPECT_EQ(check.exitCode, info.exitCode);
             EXPECT_EQ(check.err, info.err);
             if (info.exitCode != 0) continue;
@@ -268,7 +267,7 @@ TEST_F(ConvertInfo, SummariesAreTheHandWorkedObjects) {
             SCOPED_TRACE(std::string(row.file) + (full ? " --full" : ""));
             std::vector<std::string> args = {"--info", "--json", file.string()};
             if (full) args.insert(args.begin() + 1, "--full");
-            const RunResult run = Convert(args);
+            const RunResult run = Converter(args);
             ASSERT_EQ(run.exitCode, 0) << run.err;
             EXPECT_EQ(run.err, "");
             ExpectSummary(run.out, file, want, full);
@@ -278,7 +277,7 @@ TEST_F(ConvertInfo, SummariesAreTheHandWorkedObjects) {
 
 TEST_F(ConvertInfo, NonFiniteCoordinatesPrintAsNull) {
     const fs::path file = Write("odd.obj", "v nan 0 0\nv 1 inf 0\nv 0 0 -inf\nf 1 2 3\n");
-    const RunResult run = Convert({"--info", "--json", "--full", file.string()});
+    const RunResult run = Converter({"--info", "--json", "--full", file.string()});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(Leaves(JsonLeaves(run.out), {"/positions"}),
               JsonLeaves(R"({"positions": [[null, 0, -0], [1, null, -0], [0, 0, null]]})"));
@@ -286,7 +285,7 @@ TEST_F(ConvertInfo, NonFiniteCoordinatesPrintAsNull) {
 
 TEST_F(ConvertInfo, JsonStringsAreEscaped) {
     const fs::path file = Write("we\"ird\\ \x01\tname\xE9.obj", kObjText);
-    const RunResult run = Convert({"--info", "--json", file.string()});
+    const RunResult run = Converter({"--info", "--json", file.string()});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out.find_first_of("\t\x01"), std::string::npos) << "raw control character in the output";
     EXPECT_NE(run.out.find("\\u0001\\u0009"), std::string::npos) << run.out;
@@ -298,7 +297,7 @@ TEST_F(ConvertInfo, JsonStringsAreEscaped) {
 
 TEST_F(ConvertInfo, HumanSummaryNamesFormatAndCounts) {
     const fs::path file = Write("box.3ds", k3DSBytes);
-    const RunResult run = Convert({"--info", file.string()});
+    const RunResult run = Converter({"--info", file.string()});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     for (const std::string line : {"format:       3D Studio\n", "name:         \"box\"\n", "points:       4\n",
                                    "polygons:     2 (2 faces, 0 lines, 0 dots)\n",

@@ -99,19 +99,16 @@ std::string OrangeCube() {
                                                          tds::FaceList(faces, tds::Group("Orange", {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11})))));
 }
 
-TEST(ConvertPreview, CubeFallsWhereItsBoxSaysInItsColourShaded) {
-    const fs::path dir = fs::temp_directory_path() / ("tamlorn_preview_" + std::to_string(ProcessId()));
-    fs::create_directories(dir);
-    const fs::path cube = WriteFile(dir / "cube.3ds", OrangeCube());
-    const fs::path png = dir / "cube.png";
-    const fs::path converted = dir / "cube.obj";  // a picture may come with a conversion
-    const RunResult run =
-        RunConverter({"--preview", png.string(), "--size", "400x300", cube.string(), converted.string()}, dir);
+using ConvertPreview = TempDirTest;
+
+TEST_F(ConvertPreview, CubeFallsWhereItsBoxSaysInItsColourShaded) {
+    const fs::path png = dir_ / "cube.png", converted = dir_ / "cube.obj";  // a picture may come with a conversion
+    const RunResult run = Converter(
+        {"--preview", png.string(), "--size", "400x300", Write("cube.3ds", OrangeCube()).string(), converted.string()});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_TRUE(fs::exists(converted));
     int width = 0, height = 0, channels = 0;
     unsigned char* data = stbi_load(png.string().c_str(), &width, &height, &channels, 3);
-    fs::remove_all(dir);
     ASSERT_NE(data, nullptr);
     std::vector<unsigned char> image(data, data + width * height * 3);
     stbi_image_free(data);

@@ -75,12 +75,6 @@ Model ModelOf(const HostObject& object) {
     return model;
 }
 
-// The host's legal name (which turns spaces to underscores too).
-std::string Legal(std::string name) {
-    for (char& c : name)
-        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-' && c != '.') c = '_';
-    return name;
-}
 
 // Text formats print six decimals.
 bool Near(double a, double b) {
@@ -189,7 +183,6 @@ std::vector<std::vector<UV>> WrittenUVs(const HostObject& object) {
 
 class Convert : public ModuleTest {
 protected:
-    RunResult Run(const std::vector<std::string>& args) { return RunConverter(args, dir_); }
     // Loads `path` through the import server of `format` into the slot (any
     // object there destroyed first): its model, or none.
     std::optional<Model> LoadModel(const fs::path& path, const std::string& format) {
@@ -224,7 +217,7 @@ std::vector<fs::path> CorpusInputs() {
 }
 
 void CheckObj(const HostObject& original, const Model& a, const Model& b) {
-    const auto name = [](const std::string& s) { return Legal(s + " rt"); };
+    const auto name = [](const std::string& s) { return LegalName(s + " rt"); };
     ASSERT_EQ(a.points.size(), b.points.size());
     for (size_t i = 0; i < a.points.size(); ++i)
         if (!Near(a.points[i], b.points[i])) FAIL() << "point " << i;
@@ -247,7 +240,7 @@ void CheckObj(const HostObject& original, const Model& a, const Model& b) {
 bool Keeps3DSName(const std::string& from, const std::string& to) {
     std::string upper = from;
     for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return upper.starts_with("OBJECT") || to.find(Legal(upper.substr(0, 11))) != std::string::npos;
+    return upper.starts_with("OBJECT") || to.find(LegalName(upper.substr(0, 11))) != std::string::npos;
 }
 
 // Every element of `model` on a distinct point, and every point used.
@@ -267,9 +260,9 @@ void Check3DS(const Model& a, const Model& b) {
 
 void CheckDxf(const Model& a, const Model& b) {
     ExpectTriangleCount(a, b);
-    ExpectTrianglesOnFaces(a, b, [](const std::string& from, const std::string& to) { return Legal(from) == to; });
-    ExpectSameElements(a.lines, b.lines, Legal);
-    ExpectSameElements(a.dots, b.dots, Legal);
+    ExpectTrianglesOnFaces(a, b, [](const std::string& from, const std::string& to) { return LegalName(from) == to; });
+    ExpectSameElements(a.lines, b.lines, LegalName);
+    ExpectSameElements(a.dots, b.dots, LegalName);
     ExpectWeldedAndUsed(b);
 }
 
@@ -309,7 +302,7 @@ void Convert::RoundTrips(const std::string& extension) {
         if (extension == "obj") ExpectSavesKeepSurfaceNames();
         const fs::path output = dir_ / ("rt." + extension);
         fs::remove(output);
-        const RunResult run = Run({"--verify", input.string(), output.string()});
+        const RunResult run = Converter({"--verify", input.string(), output.string()});
         const std::optional<std::string> refused = extension == "3ds" ? Refused3DS(*original) : std::nullopt;
         if (refused) {
             EXPECT_EQ(run.exitCode, 5) << run.err;
@@ -386,7 +379,7 @@ TEST_F(Convert, AssimpReadsOurFiles) {
         for (const std::string extension : {"obj", "3ds", "dxf"}) {
             SCOPED_TRACE(input + " to ." + extension);
             const fs::path output = dir_ / ("a." + extension);
-            ASSERT_EQ(Run({(fs::path(TAMLORN_CORPUS_DIR) / input).string(), output.string()}).exitCode, 0);
+            ASSERT_EQ(Converter({(fs::path(TAMLORN_CORPUS_DIR) / input).string(), output.string()}).exitCode, 0);
             const std::optional<Model> back = LoadModel(output, extension);
             ASSERT_TRUE(back.has_value());
             Position low = {INFINITY, INFINITY, INFINITY}, high = {-INFINITY, -INFINITY, -INFINITY};
@@ -432,13 +425,13 @@ TEST_F(Convert, OutputIsNamedAfterItselfAndPutInPlace) {
         outputs.push_back(deep / "chair.obj");
     }
     for (const fs::path& output : outputs) {
-        ASSERT_EQ(Run({input.string(), output.string()}).exitCode, 0);
+        ASSERT_EQ(Converter({input.string(), output.string()}).exitCode, 0);
         EXPECT_NE(ReadFile(output).find("\ng chair\n"), std::string::npos) << output;
         for (const fs::directory_entry& entry : fs::directory_iterator(output.parent_path()))
             EXPECT_FALSE(entry.path().filename().string().starts_with(".tamlorn-convert-")) << "a private folder is left";
     }
     if (kLongPaths) {
-        EXPECT_EQ(Run({(deep / "chair.obj").string(), (dir_ / "back.dxf").string()}).exitCode, 0);
+        EXPECT_EQ(Converter({(deep / "chair.obj").string(), (dir_ / "back.dxf").string()}).exitCode, 0);
     }
 }
 
@@ -462,7 +455,7 @@ TEST_F(Convert, FailedSavesExitFiveAndHarmNothing) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.args[0] + " " + row.args[1]);
-        const RunResult run = Run(row.args);
+        const RunResult run = Converter(row.args);
         EXPECT_EQ(run.exitCode, row.exitCode);
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
         EXPECT_NE(run.err.find(row.reason), std::string::npos) << run.err;
@@ -492,7 +485,7 @@ TEST_F(Convert, SamplesConvertIntoTheOtherFormats) {
     for (const auto& row : rows) {
         SCOPED_TRACE(std::string(row.sample) + " to " + row.to);
         const fs::path output = dir_ / (std::string("out.") + row.to);
-        const RunResult run = Run({"--verify", std::string(TAMLORN_SAMPLES_DIR) + "/" + row.sample, output.string()});
+        const RunResult run = Converter({"--verify", std::string(TAMLORN_SAMPLES_DIR) + "/" + row.sample, output.string()});
         EXPECT_EQ(run.exitCode, 0) << run.err;
         EXPECT_EQ(run.err, row.note.empty() ? "" : "tamlorn-convert: " + output.string() + ": " + row.note + "\n");
     }
@@ -505,10 +498,10 @@ TEST_F(Convert, VerifyFailsOnAChangedFile) {
     for (const std::string to : {"obj", "3ds", "dxf"}) {
         SCOPED_TRACE(to);
         const fs::path other = dir_ / ("cube." + to);
-        ASSERT_EQ(Run({std::string(TAMLORN_SAMPLES_DIR) + "/cube.obj", other.string()}).exitCode, 0);
+        ASSERT_EQ(Converter({std::string(TAMLORN_SAMPLES_DIR) + "/cube.obj", other.string()}).exitCode, 0);
         const fs::path output = dir_ / ("out." + to);
         const ScopedEnvironment swap("TAMLORN_CONVERT_TEST_SWAP_BEFORE_VERIFY", other.string());
-        const RunResult run = Run({"--verify", input.string(), output.string()});
+        const RunResult run = Converter({"--verify", input.string(), output.string()});
         EXPECT_EQ(run.exitCode, 6);
         EXPECT_NE(run.err.find(output.string() + ": verification failed: "), std::string::npos) << run.err;
         EXPECT_FALSE(fs::exists(output));
@@ -519,16 +512,16 @@ TEST_F(Convert, VerifyFailsOnAChangedFile) {
 // and --name; --info reads standard input too.
 TEST_F(Convert, StandardInputAndOutput) {
     const fs::path cube = fs::path(TAMLORN_SAMPLES_DIR) / "cube.obj";
-    ASSERT_EQ(Run({cube.string(), (dir_ / "box.dxf").string()}).exitCode, 0);
-    const RunResult piped = RunConverter({"--quiet", "--from", "obj", "--to", "dxf", "-", "-"}, dir_, cube);
+    ASSERT_EQ(Converter({cube.string(), (dir_ / "box.dxf").string()}).exitCode, 0);
+    const RunResult piped = Converter({"--quiet", "--from", "obj", "--to", "dxf", "-", "-"}, cube);
     EXPECT_EQ(piped.exitCode, 0) << piped.err;
     EXPECT_EQ(piped.out, ReadFile(dir_ / "box.dxf"));
-    const RunResult named = RunConverter({"--name", "box", "-", (dir_ / "in.obj").string()}, dir_, cube);
+    const RunResult named = Converter({"--name", "box", "-", (dir_ / "in.obj").string()}, cube);
     EXPECT_EQ(named.exitCode, 0) << named.err;
     EXPECT_NE(ReadFile(dir_ / "in.obj").find("\ng box\n"), std::string::npos);
-    const RunResult info = RunConverter({"--info", "--json", "-"}, dir_, cube);
+    const RunResult info = Converter({"--info", "--json", "-"}, cube);
     EXPECT_NE(info.out.find("\"name\": \"stdin\""), std::string::npos) << info.err;
-    const RunResult wrong = RunConverter({"--from", "3ds", "-", (dir_ / "x.obj").string()}, dir_, cube);
+    const RunResult wrong = Converter({"--from", "3ds", "-", (dir_ / "x.obj").string()}, cube);
     EXPECT_EQ(wrong.exitCode, 3);
     EXPECT_EQ(wrong.err, "tamlorn-convert: standard input: holds Wavefront OBJ, not 3D Studio as --from says\n");
 }

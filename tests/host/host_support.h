@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -70,6 +71,9 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir_); }
     fs::path Write(const std::string& name, std::string_view bytes) { return WriteFile(dir_ / name, bytes); }
+    RunResult Converter(const std::vector<std::string>& args, const fs::path& input = kNullDevice) {
+        return RunConverter(args, dir_, input);
+    }
     fs::path dir_;
 };
 
@@ -109,6 +113,13 @@ protected:
     HostObject* object_ = nullptr;
     int64_t blocksBefore_ = 0;
 };
+
+// The host's legal name: every character but letters, digits, '_', '-' and '.' becomes '_'.
+inline std::string LegalName(std::string name) {
+    for (char& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-' && c != '.') c = '_';
+    return name;
+}
 
 inline constexpr const char* kTriangleObj = "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
 

@@ -4,7 +4,6 @@
 // reversed, on the same surfaces. Copies cut short or with a chunk header byte
 // changed load what was readable or are refused, and leave no block behind
 // (random changes: corruption_sweep_test).
-#include <cctype>
 #include <map>
 
 #ifdef TAMLORN_HAVE_LIB3DS
@@ -59,15 +58,9 @@ Position HostAxes(const Lib3dsPoint& p) { return {p.pos[0], p.pos[2], p.pos[1]};
 
 // A face of a material group is on "object material", or the material alone
 // when both start with the same word; a face outside every group on the object.
-// The host makes the name legal: characters other than letters, digits, '_',
-// '-' and '.' become '_'.
 std::string SurfaceOf(const std::string& object, const std::string& material) {
-    std::string name = object + " " + material;
-    if (material.empty()) name = object;
-    if (object.substr(0, object.find(' ')) == material.substr(0, material.find(' '))) name = material;
-    for (char& c : name)
-        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-' && c != '.') c = '_';
-    return name;
+    const bool sameWord = object.substr(0, object.find(' ')) == material.substr(0, material.find(' '));
+    return LegalName(sameWord ? material : material.empty() ? object : object + " " + material);
 }
 
 // lib3ds's meshes put in file order (lib3ds keeps them sorted by name), the
