@@ -31,7 +31,6 @@ struct FileFaults {
     int64_t failAt = 0;    // 0: none fails
     bool onward = false;   // every operation after the failing one fails too
     Shortfall shortfall = Shortfall::kHalf;
-    bool openFailed = false;
 };
 FileFaults g_files;
 
@@ -57,7 +56,6 @@ FILE* fopen(const char* path, const char* mode) {
     static const auto real = Real<FILE* (*)(const char*, const char*)>("fopen");
     if (g_files.path.empty() || g_files.path != path) return real(path, mode);
     if (FailsNow()) {
-        g_files.openFailed = true;
         errno = EIO;
         return nullptr;
     }
@@ -151,20 +149,13 @@ bool g_moduleGotNull;
 int64_t g_moduleHostCalls;
 int64_t g_heapCountAtBuild;
 
-void Watch(const void* block) {
+void* Watched(void* block) {
     g_moduleGotNull = g_moduleGotNull || !block;
     if (++g_moduleHostCalls == 2) g_heapCountAtBuild = standin::ModuleHeapAllocationCount();
-}
-void* WatchedAlloc(uint64_t count, uint64_t size) {
-    void* block = g_hostAlloc(count, size);
-    Watch(block);
     return block;
 }
-void* WatchedRealloc(void* block, uint64_t newSize) {
-    void* moved = g_hostRealloc(block, newSize);
-    Watch(moved);
-    return moved;
-}
+void* WatchedAlloc(uint64_t count, uint64_t size) { return Watched(g_hostAlloc(count, size)); }
+void* WatchedRealloc(void* block, uint64_t newSize) { return Watched(g_hostRealloc(block, newSize)); }
 
 void StartWatching() {
     g_moduleGotNull = false;
@@ -203,7 +194,6 @@ void ArmFile(Failing failing, Shortfall shortfall, int64_t n) {
     g_files.failAt = n;
     g_files.onward = failing == Failing::kFromTheNthOn;
     g_files.shortfall = shortfall;
-    g_files.openFailed = false;
 }
 
 // The module's heap failing: the message is due when the building began and
