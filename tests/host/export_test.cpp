@@ -249,12 +249,11 @@ TEST_F(Export, ThreeDStudioLimitsLeaveNoFile) {
     EXPECT_FALSE(fs::exists(dir_ / "faces.3ds"));
 }
 
-// Whichever module allocation fails, the save answers 0 and leaves no file
-// (the fixture checks that no block is left), except the compaction's: it
-// leaves the scene as it was, which here changes nothing. The failing ones:
-// the scratch and six first chunks, for 3D Studio and DXF the triangle chunk
-// and its move, for 3D Studio the object name table and one renumbering
-// table per mesh.
+// Whichever module allocation fails, the save answers 0 and leaves no file,
+// except the compaction's, which leaves the scene as it was: here the same
+// bytes. The failing ones: the scratch and six first chunks; for 3D Studio and
+// DXF the triangle chunk and its move; for 3D Studio the name table and one
+// renumbering table per mesh.
 TEST_F(Export, EveryModuleAllocationFailureAnswersZero) {
     Build({"quad", {P(0, 0, 0), P(1, 0, 0), P(1, 1, 0), P(0, 1, 0)}, {{"a"}, {"b"}},
            {{{0, 1, 2, 3}, 1}, {{0, 2}, 2}, {{3}, 2}, {{1, 2, 3}, 2}}, {}});

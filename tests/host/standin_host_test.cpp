@@ -135,9 +135,8 @@ TEST(ObjectFunctionsTest, ObjectAddAndTheRenamesOwnTheirTextBlocks) {
         HostFunction<FxObjectTextFn>("FX_ObjectRenameFile")(object, "chair.final.obj");
         HostFunction<FxObjectTextFn>("FX_ObjectRename")(object, "chair.final");
     }
-    EXPECT_STREQ(object->path, "C:\\models\\chair.final.obj");
-    EXPECT_STREQ(object->fileName, "chair.final.obj");
-    EXPECT_STREQ(object->name, "chair.final");
+    EXPECT_EQ((std::array<std::string, 3>{object->path, object->fileName, object->name}),
+              (std::array<std::string, 3>{"C:\\models\\chair.final.obj", "chair.final.obj", "chair.final"}));
     standin::FailAllocationAt(1);
     EXPECT_EQ(HostFunction<FxObjectTextFn>("FX_ObjectRename")(object, "other"), 0);
     EXPECT_STREQ(object->name, "chair.final");
@@ -178,13 +177,12 @@ TEST_F(MixedObjectTest, BoundingBoxSpansTheDefaultPositionsAndIsZeroForNoPoints)
     g_->points[4]->position2[0] = 100.0;  // the third triple is not the box's
     HostBoundingBox box;
     const auto getBox = HostFunction<FxBoundingBoxGetFn>("FX_BoundingBoxGet");
+    using Corners = std::array<std::array<double, 3>, 2>;
     getBox(reinterpret_cast<void* const*>(g_->points), g_->pointCount, &box);
-    EXPECT_EQ(std::to_array(box.min), (std::array<double, 3>{0, 0, 0}));
-    EXPECT_EQ(std::to_array(box.max), (std::array<double, 3>{2, 1, 3}));
+    EXPECT_EQ((Corners{std::to_array(box.min), std::to_array(box.max)}), (Corners{{{0, 0, 0}, {2, 1, 3}}}));
     box.min[0] = box.max[2] = 7.0;
     getBox(reinterpret_cast<void* const*>(g_->points), 0, &box);
-    EXPECT_EQ(std::to_array(box.min), (std::array<double, 3>{}));
-    EXPECT_EQ(std::to_array(box.max), (std::array<double, 3>{}));
+    EXPECT_EQ((Corners{std::to_array(box.min), std::to_array(box.max)}), Corners{});
 }
 
 TEST_F(MixedObjectTest, EdgeListHoldsEachUndirectedEdgeOnce) {
