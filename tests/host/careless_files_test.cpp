@@ -17,30 +17,14 @@ using Positions = std::vector<Position>;
 using Polygons = std::vector<std::vector<int32_t>>;
 using Names = std::vector<std::string>;
 
-// What a load gave the host; all empty when the file was refused.
-struct Loaded {
-    Positions points;
-    Polygons polygons;  // the point index of each corner
-    Names surfaces;     // the surface name of each polygon
-};
+using Loaded = ObjectShape;
 
 class CarelessFilesTest : public ModuleTest {
 protected:
+    // What the load gave the host; all empty when the file was refused.
     Loaded LoadAs(const std::string& name, const std::string& bytes, const char* extension) {
-        Loaded loaded;
-        if (Load(Write(name, bytes), kLoadNewObject, extension) != 1) return loaded;
-        const HostGeometry& g = *object_->geometry;
-        for (int32_t i = 0; i < g.pointCount; ++i) {
-            const double* p = g.points[i]->position0;
-            loaded.points.push_back({p[0], p[1], p[2]});
-        }
-        for (int32_t i = 0; i < g.polygonCount; ++i) {
-            const HostPolygon& polygon = *g.polygons[i];
-            std::vector<int32_t> corners;
-            for (int32_t k = 0; k < polygon.cornerCount; ++k) corners.push_back(polygon.corners[k]->point->index);
-            loaded.polygons.push_back(corners);
-            loaded.surfaces.push_back(g.surfaceArray[polygon.surface - 1]->name);
-        }
+        if (Load(Write(name, bytes), kLoadNewObject, extension) != 1) return {};
+        const Loaded loaded = ShapeOfObject(*object_);
         DestroyLoaded();
         return loaded;
     }
@@ -50,8 +34,6 @@ const std::vector<Point> kTriangle = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
 std::string Triangle(const std::string& name) { return Object(name, PointList(kTriangle) + FaceList({{0, 1, 2}})); }
 // kTriangle in the host's axes (x, z, y); its face's corners come reversed.
 const Positions kHostTriangle = {{0, 0, 0}, {1, 0, 0}, {0, 0, 1}};
-
-// ---- 3D Studio ---------------------------------------------------------------------
 
 // The main length L bounds the top-level walk alone: an editor chunk that
 // starts before L is read to its own length E.
@@ -104,8 +86,6 @@ TEST_F(CarelessFilesTest, APointListIsReadByItsCountAndTheWalkGoesOnFromThere) {
     EXPECT_EQ(loaded.polygons, Polygons{});
 }
 
-// ---- DXF ----------------------------------------------------------------------------
-
 // A code line of blanks only, or a lone sign, reads as code 0: no digits give 0.
 TEST_F(CarelessFilesTest, ADxfCodeLineWithoutDigitsReadsAsCodeZero) {
     const std::string text =
@@ -116,8 +96,6 @@ TEST_F(CarelessFilesTest, ADxfCodeLineWithoutDigitsReadsAsCodeZero) {
     EXPECT_EQ(loaded.polygons, (Polygons{{0}, {1}}));
     EXPECT_EQ(loaded.surfaces, (Names{"default", "default"}));
 }
-
-// ---- OBJ ------------------------------------------------------------------------------
 
 // A group name's use count is a u16: its 65536th sighting brings it back to 0,
 // which makes it the rarest name on the picking line.

@@ -2,16 +2,12 @@
 // as a person or an outside scheduler runs it: folders walked, failures passed
 // over, outputs named and placed, the report, the progress bar.
 #include <map>
-#include <string>
-#include <vector>
 
 #include "host_support.h"
 
 namespace {
 
 using namespace host_support;
-
-const char* const kTriangle = "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
 
 // The files below `root` and their bytes; an OBJ's first line (its date) left out.
 std::map<std::string, std::string> FilesBelow(const fs::path& root) {
@@ -33,12 +29,7 @@ for r in sorted(rows, key=lambda r: r["path"].split("/")[-1]):
     assert set(r) == {"path", "format", "output", "result", "exit_code", "reason", "points", "polygons", "seconds"}
     print(r["path"].split("/")[-1], r["format"], r["result"], r["exit_code"], r["points"], r["reason"] is not None))";
 
-class ConvertBatch : public TempDirTest {
-protected:
-    RunResult Convert(const std::vector<std::string>& args, const fs::path& input = kNullDevice) {
-        return RunConverter(args, dir_, input);
-    }
-};
+using ConvertBatch = TempDirTest;
 
 // A folder with good files in any letter case, one that is not a model, one
 // whose output exists, and a file that is no model format at all: the batch
@@ -46,14 +37,14 @@ protected:
 // folders below -o, and exits with the highest code it met.
 TEST_F(ConvertBatch, GoesOnPastRefusedFiles) {
     fs::create_directories(dir_ / "in" / "sub");
-    Write("in/a.obj", kTriangle);
-    Write("in/sub/b.OBJ", kTriangle);
+    Write("in/a.obj", kTriangleObj);
+    Write("in/sub/b.OBJ", kTriangleObj);
     Write("in/sub/notes.txt", "not looked at");
     Write("in/bad.obj", "this is no model\n");
-    Write("in/kept.obj", kTriangle);
+    Write("in/kept.obj", kTriangleObj);
     fs::create_directories(dir_ / "out");
     Write("out/kept.dxf", "an earlier output");
-    const RunResult run = Convert({"--to", "dxf", "-o", (dir_ / "out").string(), "--report",
+    const RunResult run = Converter({"--to", "dxf", "-o", (dir_ / "out").string(), "--report",
                                    (dir_ / "r.jsonl").string(), (dir_ / "in").string()});
     EXPECT_EQ(run.exitCode, 5) << run.err;
     EXPECT_TRUE(fs::exists(dir_ / "out" / "a.dxf"));
@@ -72,23 +63,23 @@ TEST_F(ConvertBatch, GoesOnPastRefusedFiles) {
               "bad.obj None failed 3 None True\n"
               "kept.obj None skipped 5 None True\n");
     // --force overwrites; a failure that is the only one gives its own code.
-    EXPECT_EQ(Convert({"--to", "dxf", "--force", "--quiet", "-o", (dir_ / "out").string(), (dir_ / "in").string()}).exitCode, 3);
+    EXPECT_EQ(Converter({"--to", "dxf", "--force", "--quiet", "-o", (dir_ / "out").string(), (dir_ / "in").string()}).exitCode, 3);
     EXPECT_NE(ReadFile(dir_ / "out" / "kept.dxf"), "an earlier output");
 }
 
 // Outputs never go onto an input, nor two inputs onto one output.
 TEST_F(ConvertBatch, RefusesToWriteOntoInputsOrTwice) {
     fs::create_directories(dir_ / "other");
-    const fs::path obj = Write("a.obj", kTriangle);
-    const fs::path other = Write("other/a.obj", kTriangle);
-    const RunResult twice = Convert({"--to", "dxf", "--quiet", "-o", (dir_ / "out").string(), obj.string(), other.string()});
+    const fs::path obj = Write("a.obj", kTriangleObj);
+    const fs::path other = Write("other/a.obj", kTriangleObj);
+    const RunResult twice = Converter({"--to", "dxf", "--quiet", "-o", (dir_ / "out").string(), obj.string(), other.string()});
     EXPECT_EQ(twice.exitCode, 5);
     EXPECT_EQ(twice.err, "tamlorn-convert: " + (dir_ / "out" / "a.dxf").string() + ": is also the output of " +
                              obj.string() + "\n");
-    const RunResult onto = Convert({"--to", "obj", "--quiet", obj.string()});
+    const RunResult onto = Converter({"--to", "obj", "--quiet", obj.string()});
     EXPECT_EQ(onto.exitCode, 5);
     EXPECT_NE(onto.err.find(": is the input " + obj.string() + ", which is never written"), std::string::npos) << onto.err;
-    EXPECT_EQ(ReadFile(obj), kTriangle);
+    EXPECT_EQ(ReadFile(obj), kTriangleObj);
 }
 
 // Workers in parallel give the same bytes as one at a time (the OBJ date aside).
@@ -98,7 +89,7 @@ TEST_F(ConvertBatch, TwoWorkersWriteWhatOneWrites) {
         std::string messages[2];
         for (const std::string jobs : {"1", "2"}) {
             messages[jobs == "2"] =
-                Convert({"--to", to, "-j", jobs, "--quiet", "-o", (dir_ / ("j" + jobs)).string(), TAMLORN_CORPUS_DIR}).err;
+                Converter({"--to", to, "-j", jobs, "--quiet", "-o", (dir_ / ("j" + jobs)).string(), TAMLORN_CORPUS_DIR}).err;
         }
         const auto one = FilesBelow(dir_ / "j1");
         EXPECT_GT(one.size(), 30u);
@@ -110,10 +101,10 @@ TEST_F(ConvertBatch, TwoWorkersWriteWhatOneWrites) {
 
 // --files-from - takes the list from standard input; outputs go beside the inputs.
 TEST_F(ConvertBatch, FilesFromStandardInput) {
-    const fs::path a = Write("a.obj", kTriangle);
-    const fs::path b = Write("b.obj", kTriangle);
+    const fs::path a = Write("a.obj", kTriangleObj);
+    const fs::path b = Write("b.obj", kTriangleObj);
     const fs::path list = Write("list.txt", a.string() + "\n\n" + b.string() + "\r\n");
-    const RunResult run = Convert({"--to", "3ds", "--files-from", "-"}, list);
+    const RunResult run = Converter({"--to", "3ds", "--files-from", "-"}, list);
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_TRUE(fs::exists(dir_ / "a.3ds") && fs::exists(dir_ / "b.3ds"));
 }
@@ -122,8 +113,8 @@ TEST_F(ConvertBatch, FilesFromStandardInput) {
 // and never when standard error is a file.
 TEST_F(ConvertBatch, ProgressBarOnlyOnATerminal) {
     fs::create_directories(dir_ / "in");
-    Write("in/a.obj", kTriangle);
-    Write("in/b.obj", kTriangle);
+    Write("in/a.obj", kTriangleObj);
+    Write("in/b.obj", kTriangleObj);
     const std::string command = std::string(kConverter) + " --to dxf -o " + (dir_ / "out").string() + " " +
                                 (dir_ / "in").string();
     if (RunProgram({"sh", "-c", "command -v script"}, dir_).exitCode != 0) GTEST_SKIP() << "script(1) is not installed";
@@ -132,7 +123,7 @@ TEST_F(ConvertBatch, ProgressBarOnlyOnATerminal) {
     EXPECT_NE(terminal.out.find("\r[###"), std::string::npos) << terminal.out;
     EXPECT_NE(terminal.out.find("2/2  b.obj  "), std::string::npos) << terminal.out;
     EXPECT_NE(terminal.out.find(" MB/s  0:00 left"), std::string::npos) << terminal.out;
-    const RunResult file = Convert({"--to", "dxf", "--force", "-o", (dir_ / "out").string(), (dir_ / "in").string()});
+    const RunResult file = Converter({"--to", "dxf", "--force", "-o", (dir_ / "out").string(), (dir_ / "in").string()});
     EXPECT_EQ(file.exitCode, 0);
     EXPECT_EQ(file.err.find('\r'), std::string::npos) << file.err;
     EXPECT_NE(file.err.find("converted 2 of 2 files"), std::string::npos) << file.err;

@@ -29,7 +29,6 @@ constexpr int kWidth = 400, kHeight = 300;
 struct View {
     Vec toEye, right, up;
     double scale = 0;
-
     View() {
         const double azimuth = std::numbers::pi / 4, elevation = std::numbers::pi / 6;
         toEye = {std::sin(azimuth) * std::cos(elevation), std::sin(elevation), -std::cos(azimuth) * std::cos(elevation)};
@@ -100,19 +99,16 @@ std::string OrangeCube() {
                                                          tds::FaceList(faces, tds::Group("Orange", {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11})))));
 }
 
-TEST(ConvertPreview, CubeFallsWhereItsBoxSaysInItsColourShaded) {
-    const fs::path dir = fs::temp_directory_path() / ("tamlorn_preview_" + std::to_string(ProcessId()));
-    fs::create_directories(dir);
-    const fs::path cube = WriteFile(dir / "cube.3ds", OrangeCube());
-    const fs::path png = dir / "cube.png";
-    const fs::path converted = dir / "cube.obj";  // a picture may come with a conversion
-    const RunResult run =
-        RunConverter({"--preview", png.string(), "--size", "400x300", cube.string(), converted.string()}, dir);
+using ConvertPreview = TempDirTest;
+
+TEST_F(ConvertPreview, CubeFallsWhereItsBoxSaysInItsColourShaded) {
+    const fs::path png = dir_ / "cube.png", converted = dir_ / "cube.obj";  // a picture may come with a conversion
+    const RunResult run = Converter(
+        {"--preview", png.string(), "--size", "400x300", Write("cube.3ds", OrangeCube()).string(), converted.string()});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_TRUE(fs::exists(converted));
     int width = 0, height = 0, channels = 0;
     unsigned char* data = stbi_load(png.string().c_str(), &width, &height, &channels, 3);
-    fs::remove_all(dir);
     ASSERT_NE(data, nullptr);
     std::vector<unsigned char> image(data, data + width * height * 3);
     stbi_image_free(data);
@@ -122,7 +118,6 @@ TEST(ConvertPreview, CubeFallsWhereItsBoxSaysInItsColourShaded) {
         const unsigned char* p = &image[(static_cast<size_t>(y) * width + x) * 3];
         return Pixel{p[0], p[1], p[2]};
     };
-
     const View view;
     std::vector<Point2> projected;
     for (const Vec& c : View::Corners()) projected.push_back(view.At(c));
@@ -137,7 +132,6 @@ TEST(ConvertPreview, CubeFallsWhereItsBoxSaysInItsColourShaded) {
         }
     }
     EXPECT_EQ(wrong, 0) << "pixels on the wrong side of the cube's outline";
-
     // The middle of each face toward the eye is orange (240, 120, 0) times a
     // shade below 1, and the three faces' shades differ.
     std::vector<int> reds;

@@ -1,18 +1,12 @@
 // tamlorn-convert INPUT OUTPUT: every corpus file converted into each format
-// (with --verify) and loaded again, compared with what the formats' rules make of it;
-// independent readers (assimp, lib3ds, ezdxf) reading what we write; and the
-// converter's own promises (the output's name, long paths, its input and an
-// existing output never harmed, exit 5 with a reason).
-#include <array>
+// (with --verify), loaded again and compared with what the formats' rules make
+// of it; assimp, lib3ds and ezdxf reading what we write; the converter's own promises.
+#include <bit>
 #include <cmath>
-#include <cstdio>
-#include <cstring>
 #include <functional>
 #include <map>
 #include <optional>
 #include <set>
-#include <string>
-#include <vector>
 
 #ifdef TAMLORN_HAVE_LIB3DS
 #include <lib3ds/file.h>
@@ -26,8 +20,6 @@ namespace {
 using namespace host_support;
 using Position = std::array<double, 3>;
 using UV = std::array<float, 2>;
-
-// ---- The host object as the comparisons see it ------------------------------------------
 
 struct Element {
     std::vector<Position> corners;
@@ -83,19 +75,6 @@ Model ModelOf(const HostObject& object) {
     return model;
 }
 
-// ---- What the formats make of names, numbers and faces -------------------------------------------
-
-std::string Legal(std::string name) {
-    for (char& c : name) {
-        const bool keep = std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' || c == '.';
-        if (!keep) c = '_';
-    }
-    return name;
-}
-std::string Underscored(std::string name) {
-    for (char& c : name) c = c == ' ' ? '_' : c;
-    return name;
-}
 
 // Text formats print six decimals.
 bool Near(double a, double b) {
@@ -109,9 +88,8 @@ bool Near(const Position& a, const Position& b) { return Near(a[0], b[0]) && Nea
 int64_t TrianglesOf(const Element& face) {
     float n[3] = {0, 0, 0};
     const auto v = [&](size_t k, int axis) { return static_cast<float>(face.corners[k][axis]); };
-    for (const Position& p : face.corners) {
-        for (double c : p) if (!std::isfinite(c)) return 0;
-    }
+    for (const Position& p : face.corners)
+        if (!std::all_of(p.begin(), p.end(), [](double c) { return std::isfinite(c); })) return 0;
     for (size_t m = 1; m + 1 < face.corners.size(); ++m) {
         const float e1[3] = {v(m, 0) - v(0, 0), v(m, 1) - v(0, 1), v(m, 2) - v(0, 2)};
         const float e2[3] = {v(m + 1, 0) - v(0, 0), v(m + 1, 1) - v(0, 1), v(m + 1, 2) - v(0, 2)};
@@ -152,9 +130,8 @@ void ExpectTrianglesOnFaces(const Model& original, const Model& back, SurfaceOf 
         return std::string(text);
     };
     std::map<std::string, std::vector<const Element*>> facesAt;
-    for (const Element& f : original.faces) {
+    for (const Element& f : original.faces)
         for (const Position& p : f.corners) facesAt[key(p)].push_back(&f);
-    }
     for (const Element& t : back.faces) {
         ASSERT_EQ(t.corners.size(), 3u);
         const auto& candidates = facesAt[key(t.corners[0])];
@@ -173,9 +150,8 @@ void ExpectSameElements(const std::vector<Element>& a, const std::vector<Element
     ASSERT_EQ(a.size(), b.size());
     for (size_t i = 0; i < a.size(); ++i) {
         ASSERT_EQ(a[i].corners.size(), b[i].corners.size()) << "element " << i;
-        for (size_t k = 0; k < a[i].corners.size(); ++k) {
+        for (size_t k = 0; k < a[i].corners.size(); ++k)
             if (!Near(a[i].corners[k], b[i].corners[k])) FAIL() << "element " << i << " corner " << k;
-        }
         ASSERT_EQ(name(a[i].surface), b[i].surface) << "element " << i;
     }
 }
@@ -205,11 +181,8 @@ std::vector<std::vector<UV>> WrittenUVs(const HostObject& object) {
     return out;
 }
 
-// ---- The conversions --------------------------------------------------------------------------------
-
 class Convert : public ModuleTest {
 protected:
-    RunResult Run(const std::vector<std::string>& args) { return RunConverter(args, dir_); }
     // Loads `path` through the import server of `format` into the slot (any
     // object there destroyed first): its model, or none.
     std::optional<Model> LoadModel(const fs::path& path, const std::string& format) {
@@ -218,15 +191,17 @@ protected:
         if (!Load(path, kLoadNewObject, format.c_str()) || !object_) return std::nullopt;
         return ModelOf(*object_);
     }
+    std::vector<std::string> SurfaceNames() const {
+        std::vector<std::string> names;
+        for (const HostSurface* s = object_->geometry->surfaceList; s; s = s->next) names.push_back(s->name);
+        return names;
+    }
     // Saves the loaded object in every format, in process, and checks that its surface names stay.
     void ExpectSavesKeepSurfaceNames() {
-        std::vector<std::string> before;
-        for (const HostSurface* s = object_->geometry->surfaceList; s; s = s->next) before.push_back(s->name);
+        const std::vector<std::string> before = SurfaceNames();
         for (const char* extension : {"obj", "3ds", "dxf"}) {
             standin::SaveObject(*standin::FindServer(false, extension), object_, (dir_ / "scratch").string(), 0);
-            std::vector<std::string> after;
-            for (const HostSurface* s = object_->geometry->surfaceList; s; s = s->next) after.push_back(s->name);
-            EXPECT_EQ(after, before) << extension;
+            EXPECT_EQ(SurfaceNames(), before) << extension;
         }
     }
     void RoundTrips(const std::string& extension);
@@ -235,20 +210,17 @@ protected:
 
 std::vector<fs::path> CorpusInputs() {
     std::vector<fs::path> files;
-    for (const char* format : {"obj", "3ds", "dxf"}) {
-        for (const fs::path& f : CorpusFiles(format, ".mtl")) {
+    for (const char* format : {"obj", "3ds", "dxf"})
+        for (const fs::path& f : CorpusFiles(format, ".mtl"))
             if (f.extension() != ".txt") files.push_back(f);
-        }
-    }
     return files;
 }
 
 void CheckObj(const HostObject& original, const Model& a, const Model& b) {
-    const auto name = [](const std::string& s) { return Legal(Underscored(s) + " rt"); };
+    const auto name = [](const std::string& s) { return LegalName(s + " rt"); };
     ASSERT_EQ(a.points.size(), b.points.size());
-    for (size_t i = 0; i < a.points.size(); ++i) {
+    for (size_t i = 0; i < a.points.size(); ++i)
         if (!Near(a.points[i], b.points[i])) FAIL() << "point " << i;
-    }
     ExpectSameElements(a.faces, b.faces, name);
     ExpectSameElements(a.lines, b.lines, name);
     ExpectSameElements(a.dots, b.dots, name);
@@ -256,10 +228,9 @@ void CheckObj(const HostObject& original, const Model& a, const Model& b) {
     if (written.empty()) return;
     for (size_t k = 0; k < b.faces.size(); ++k) {
         ASSERT_EQ(b.faces[k].uv.size(), written[k].size()) << "face " << k;
-        for (size_t c = 0; c < written[k].size(); ++c) {
+        for (size_t c = 0; c < written[k].size(); ++c)
             if (!Near(b.faces[k].uv[c][0], written[k][c][0]) || !Near(b.faces[k].uv[c][1], written[k][c][1]))
                 FAIL() << "face " << k << " corner " << c;
-        }
     }
 }
 
@@ -269,18 +240,14 @@ void CheckObj(const HostObject& original, const Model& a, const Model& b) {
 bool Keeps3DSName(const std::string& from, const std::string& to) {
     std::string upper = from;
     for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return upper.starts_with("OBJECT") || to.find(Legal(upper.substr(0, 11))) != std::string::npos;
+    return upper.starts_with("OBJECT") || to.find(LegalName(upper.substr(0, 11))) != std::string::npos;
 }
 
 // Every element of `model` on a distinct point, and every point used.
 void ExpectWeldedAndUsed(const Model& model) {
     EXPECT_EQ(model.used.size(), model.points.size()) << "unused points";
     std::set<std::array<uint64_t, 3>> distinct;  // bit patterns: -0 and 0 are two points
-    for (const Position& p : model.points) {
-        std::array<uint64_t, 3> bits;
-        std::memcpy(bits.data(), p.data(), sizeof bits);
-        distinct.insert(bits);
-    }
+    for (const Position& p : model.points) distinct.insert(std::bit_cast<std::array<uint64_t, 3>>(p));
     EXPECT_EQ(distinct.size(), model.points.size()) << "points not welded";
 }
 
@@ -292,11 +259,10 @@ void Check3DS(const Model& a, const Model& b) {
 }
 
 void CheckDxf(const Model& a, const Model& b) {
-    const auto name = [](const std::string& s) { return Legal(Underscored(s)); };
     ExpectTriangleCount(a, b);
-    ExpectTrianglesOnFaces(a, b, [&](const std::string& from, const std::string& to) { return name(from) == to; });
-    ExpectSameElements(a.lines, b.lines, name);
-    ExpectSameElements(a.dots, b.dots, name);
+    ExpectTrianglesOnFaces(a, b, [](const std::string& from, const std::string& to) { return LegalName(from) == to; });
+    ExpectSameElements(a.lines, b.lines, LegalName);
+    ExpectSameElements(a.dots, b.dots, LegalName);
     ExpectWeldedAndUsed(b);
 }
 
@@ -336,7 +302,7 @@ void Convert::RoundTrips(const std::string& extension) {
         if (extension == "obj") ExpectSavesKeepSurfaceNames();
         const fs::path output = dir_ / ("rt." + extension);
         fs::remove(output);
-        const RunResult run = Run({"--verify", input.string(), output.string()});
+        const RunResult run = Converter({"--verify", input.string(), output.string()});
         const std::optional<std::string> refused = extension == "3ds" ? Refused3DS(*original) : std::nullopt;
         if (refused) {
             EXPECT_EQ(run.exitCode, 5) << run.err;
@@ -413,18 +379,16 @@ TEST_F(Convert, AssimpReadsOurFiles) {
         for (const std::string extension : {"obj", "3ds", "dxf"}) {
             SCOPED_TRACE(input + " to ." + extension);
             const fs::path output = dir_ / ("a." + extension);
-            ASSERT_EQ(Run({(fs::path(TAMLORN_CORPUS_DIR) / input).string(), output.string()}).exitCode, 0);
+            ASSERT_EQ(Converter({(fs::path(TAMLORN_CORPUS_DIR) / input).string(), output.string()}).exitCode, 0);
             const std::optional<Model> back = LoadModel(output, extension);
             ASSERT_TRUE(back.has_value());
             Position low = {INFINITY, INFINITY, INFINITY}, high = {-INFINITY, -INFINITY, -INFINITY};
-            for (const HostPoint* p : back->used) {
-                const Position at = PositionOf(p);
-                const Position file = {at[0], at[1], -at[2]};
+            for (const HostPoint* p : back->used)
                 for (int axis = 0; axis < 3; ++axis) {
-                    low[axis] = std::min(low[axis], file[axis]);
-                    high[axis] = std::max(high[axis], file[axis]);
+                    const double file = axis == 2 ? -p->position1[2] : p->position1[axis];
+                    low[axis] = std::min(low[axis], file);
+                    high[axis] = std::max(high[axis], file);
                 }
-            }
             const RunResult info = RunProgram({"assimp", "info", output.string(), "-r"}, dir_);
             ASSERT_EQ(info.exitCode, 0) << info.err;
             long faces = -1;
@@ -441,8 +405,6 @@ TEST_F(Convert, AssimpReadsOurFiles) {
         }
     }
 }
-
-// ---- The converter's own promises ------------------------------------------------------------------------
 
 const char* const kTriangle = "v 0 0 0\nv 1 0 0\nv 0 1 0\nusemtl wood\nf 1 2 3\n";
 
@@ -461,13 +423,13 @@ TEST_F(Convert, OutputIsNamedAfterItselfAndPutInPlace) {
         outputs.push_back(deep / "chair.obj");
     }
     for (const fs::path& output : outputs) {
-        ASSERT_EQ(Run({input.string(), output.string()}).exitCode, 0);
+        ASSERT_EQ(Converter({input.string(), output.string()}).exitCode, 0);
         EXPECT_NE(ReadFile(output).find("\ng chair\n"), std::string::npos) << output;
         for (const fs::directory_entry& entry : fs::directory_iterator(output.parent_path()))
             EXPECT_FALSE(entry.path().filename().string().starts_with(".tamlorn-convert-")) << "a private folder is left";
     }
     if (kLongPaths) {
-        EXPECT_EQ(Run({(deep / "chair.obj").string(), (dir_ / "back.dxf").string()}).exitCode, 0);
+        EXPECT_EQ(Converter({(deep / "chair.obj").string(), (dir_ / "back.dxf").string()}).exitCode, 0);
     }
 }
 
@@ -491,7 +453,7 @@ TEST_F(Convert, FailedSavesExitFiveAndHarmNothing) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.args[0] + " " + row.args[1]);
-        const RunResult run = Run(row.args);
+        const RunResult run = Converter(row.args);
         EXPECT_EQ(run.exitCode, row.exitCode);
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
         EXPECT_NE(run.err.find(row.reason), std::string::npos) << run.err;
@@ -521,7 +483,7 @@ TEST_F(Convert, SamplesConvertIntoTheOtherFormats) {
     for (const auto& row : rows) {
         SCOPED_TRACE(std::string(row.sample) + " to " + row.to);
         const fs::path output = dir_ / (std::string("out.") + row.to);
-        const RunResult run = Run({"--verify", std::string(TAMLORN_SAMPLES_DIR) + "/" + row.sample, output.string()});
+        const RunResult run = Converter({"--verify", std::string(TAMLORN_SAMPLES_DIR) + "/" + row.sample, output.string()});
         EXPECT_EQ(run.exitCode, 0) << run.err;
         EXPECT_EQ(run.err, row.note.empty() ? "" : "tamlorn-convert: " + output.string() + ": " + row.note + "\n");
     }
@@ -534,10 +496,10 @@ TEST_F(Convert, VerifyFailsOnAChangedFile) {
     for (const std::string to : {"obj", "3ds", "dxf"}) {
         SCOPED_TRACE(to);
         const fs::path other = dir_ / ("cube." + to);
-        ASSERT_EQ(Run({std::string(TAMLORN_SAMPLES_DIR) + "/cube.obj", other.string()}).exitCode, 0);
+        ASSERT_EQ(Converter({std::string(TAMLORN_SAMPLES_DIR) + "/cube.obj", other.string()}).exitCode, 0);
         const fs::path output = dir_ / ("out." + to);
         const ScopedEnvironment swap("TAMLORN_CONVERT_TEST_SWAP_BEFORE_VERIFY", other.string());
-        const RunResult run = Run({"--verify", input.string(), output.string()});
+        const RunResult run = Converter({"--verify", input.string(), output.string()});
         EXPECT_EQ(run.exitCode, 6);
         EXPECT_NE(run.err.find(output.string() + ": verification failed: "), std::string::npos) << run.err;
         EXPECT_FALSE(fs::exists(output));
@@ -548,16 +510,16 @@ TEST_F(Convert, VerifyFailsOnAChangedFile) {
 // and --name; --info reads standard input too.
 TEST_F(Convert, StandardInputAndOutput) {
     const fs::path cube = fs::path(TAMLORN_SAMPLES_DIR) / "cube.obj";
-    ASSERT_EQ(Run({cube.string(), (dir_ / "box.dxf").string()}).exitCode, 0);
-    const RunResult piped = RunConverter({"--quiet", "--from", "obj", "--to", "dxf", "-", "-"}, dir_, cube);
+    ASSERT_EQ(Converter({cube.string(), (dir_ / "box.dxf").string()}).exitCode, 0);
+    const RunResult piped = Converter({"--quiet", "--from", "obj", "--to", "dxf", "-", "-"}, cube);
     EXPECT_EQ(piped.exitCode, 0) << piped.err;
     EXPECT_EQ(piped.out, ReadFile(dir_ / "box.dxf"));
-    const RunResult named = RunConverter({"--name", "box", "-", (dir_ / "in.obj").string()}, dir_, cube);
+    const RunResult named = Converter({"--name", "box", "-", (dir_ / "in.obj").string()}, cube);
     EXPECT_EQ(named.exitCode, 0) << named.err;
     EXPECT_NE(ReadFile(dir_ / "in.obj").find("\ng box\n"), std::string::npos);
-    const RunResult info = RunConverter({"--info", "--json", "-"}, dir_, cube);
+    const RunResult info = Converter({"--info", "--json", "-"}, cube);
     EXPECT_NE(info.out.find("\"name\": \"stdin\""), std::string::npos) << info.err;
-    const RunResult wrong = RunConverter({"--from", "3ds", "-", (dir_ / "x.obj").string()}, dir_, cube);
+    const RunResult wrong = Converter({"--from", "3ds", "-", (dir_ / "x.obj").string()}, cube);
     EXPECT_EQ(wrong.exitCode, 3);
     EXPECT_EQ(wrong.err, "tamlorn-convert: standard input: holds Wavefront OBJ, not 3D Studio as --from says\n");
 }

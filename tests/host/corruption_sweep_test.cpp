@@ -1,5 +1,4 @@
-// Every OBJ and DXF file of the corpus with single bytes changed at random
-// places (the 3D Studio files are damaged by tds_corpus_test): each copy
+// Every corpus file with single bytes changed at random places: each copy
 // loads a whole object or is refused, shows no message and leaves no host or
 // module block behind. Under the sanitizers no read leaves its buffer.
 #include <random>
@@ -52,5 +51,6 @@ protected:
 
 TEST_F(CorruptionSweep, ObjFiles) { Sweep("obj", ".mtl"); }
 TEST_F(CorruptionSweep, DxfFiles) { Sweep("dxf", ""); }
+TEST_F(CorruptionSweep, TdsFiles) { Sweep("3ds", ".txt"); }
 
 }  // namespace

@@ -1,19 +1,11 @@
-// Every allocation of a load or a save failed in turn, for each corpus file,
-// for the files the export servers write from them, and for those saves:
-// through the host's allocator and through the module's own heap, once with
-// only the Nth allocation failing and once with every allocation from the
-// Nth on failing. Each load answers 0 with no object left (one the load made
-// is destroyed, its geometry with it) or 1 with a whole object; each save
-// answers 0 without a file or 1; nothing is leaked. The out-of-memory message
-// shows once exactly when one of the module's host allocations came back
-// null, or when the builder's working storage could not be had from the
-// module's heap; a failure of the module's heap while the file is read or
-// written is silent.
-//
-// The same for the file operations: every open, read, seek and write of the
-// file being loaded or saved failed in turn, or come up short. A load answers
-// as above; a save whose file cannot be opened answers 0 without a file, and
-// one whose writes fail answers 1 (the writers do not look at write errors).
+// Every allocation (host's or module heap's; only the Nth, or the Nth on) and
+// every file operation (failed or short) of each corpus file's load, of its
+// saves, and of the saved files' loads, failed in turn. A load answers 0 with
+// no object or 1 with a whole one; a save 0 without a file or 1 (a failed
+// open gives 0, failed writes 1: the writers do not look at them); nothing
+// leaks. The memory message shows once exactly when a module host allocation
+// came back null or the builder's storage could not be had from the module
+// heap; other module heap failures are silent.
 #include <dlfcn.h>
 
 #include <cerrno>
@@ -25,13 +17,10 @@
 
 namespace {
 
-// ---- File operations that fail -------------------------------------------------------
-// The program exports its own fopen, fclose, fread, fwrite, fgetc, fseek and
-// ftell (CMake: ENABLE_EXPORTS), so the module's calls come here. They pass
-// through to the C library, except that for the one file being swept the nth
-// operation on it (its opens counted) fails: an open or a seek fails, a read
-// or a write comes up short (half of what was asked, or nothing), a character
-// read meets the end of the file.
+// The program exports its own stdio functions (ENABLE_EXPORTS), so the
+// module's calls come here and pass through, except that the nth operation on
+// the swept file fails: an open or seek fails, a read or write comes up short
+// (by half or all), a character read meets the end of the file.
 
 enum class Shortfall { kHalf, kNothing };
 
@@ -42,7 +31,6 @@ struct FileFaults {
     int64_t failAt = 0;    // 0: none fails
     bool onward = false;   // every operation after the failing one fails too
     Shortfall shortfall = Shortfall::kHalf;
-    bool openFailed = false;
 };
 FileFaults g_files;
 
@@ -68,7 +56,6 @@ FILE* fopen(const char* path, const char* mode) {
     static const auto real = Real<FILE* (*)(const char*, const char*)>("fopen");
     if (g_files.path.empty() || g_files.path != path) return real(path, mode);
     if (FailsNow()) {
-        g_files.openFailed = true;
         errno = EIO;
         return nullptr;
     }
@@ -118,18 +105,14 @@ namespace {
 
 using namespace host_support;
 
-// A sweep of up to kEveryUpTo failure points fails each of them; a longer
-// one the first and the last kEdge and kDrawn more drawn with a fixed seed.
+// Up to kEveryUpTo failure points are all swept; more, the first and last kEdge and kDrawn drawn ones.
 constexpr int64_t kEveryUpTo = 2000;
 constexpr int64_t kEdge = 500;
 constexpr int64_t kDrawn = 500;
 constexpr uint64_t kSeed = 13;
-// The time cap, counted in work rather than time so that it does not depend
-// on the machine: a sweep takes no more failure points than its runs can
-// have with this many host allocations in all (the work of a load grows with
-// them), or for file operations with this many bytes of the file read. It
-// thins the samples of the large files and keeps the three sweeps to about
-// 29000 runs and two or three minutes of processor time under ASan + UBSan.
+// The time cap, counted in work (host allocations, or bytes read) so that it
+// does not depend on the machine: it thins the large files' samples and keeps
+// the sweeps to about 29000 runs, two or three minutes under ASan + UBSan.
 constexpr int64_t kAllocationBudget = 150'000;
 constexpr int64_t kFileByteBudget = 2'000'000;
 
@@ -150,38 +133,29 @@ std::vector<int64_t> FailurePoints(int64_t count, int64_t cost, int64_t budget) 
             chosen.insert(1 + static_cast<int64_t>(draw() % static_cast<uint64_t>(count)));
         points.assign(chosen.begin(), chosen.end());
     }
+    // Cut evenly to what the budget affords, the first and last kept.
     const auto affordable = static_cast<size_t>(std::max<int64_t>(budget / std::max<int64_t>(cost, 1), 2));
     if (points.size() <= affordable) return points;
-    // Cut to what the budget affords, evenly over the sorted points: the
-    // first and the last are always kept.
     std::vector<int64_t> kept;
     for (size_t i = 0; i < affordable; ++i) kept.push_back(points[i * (points.size() - 1) / (affordable - 1)]);
     return kept;
 }
 
-// The module's host allocations, watched through the HostCore table it calls:
-// whether one came back null, and the module heap's count when the second
-// came, the first after the check's buffer, which starts the building.
+// The module's host allocations, watched through its HostCore table: whether
+// one came back null, and the module heap's count at the second (the building's start).
 HostAllocFn g_hostAlloc;
 HostReallocFn g_hostRealloc;
 bool g_moduleGotNull;
 int64_t g_moduleHostCalls;
 int64_t g_heapCountAtBuild;
 
-void Watch(const void* block) {
+void* Watched(void* block) {
     g_moduleGotNull = g_moduleGotNull || !block;
     if (++g_moduleHostCalls == 2) g_heapCountAtBuild = standin::ModuleHeapAllocationCount();
-}
-void* WatchedAlloc(uint64_t count, uint64_t size) {
-    void* block = g_hostAlloc(count, size);
-    Watch(block);
     return block;
 }
-void* WatchedRealloc(void* block, uint64_t newSize) {
-    void* moved = g_hostRealloc(block, newSize);
-    Watch(moved);
-    return moved;
-}
+void* WatchedAlloc(uint64_t count, uint64_t size) { return Watched(g_hostAlloc(count, size)); }
+void* WatchedRealloc(void* block, uint64_t newSize) { return Watched(g_hostRealloc(block, newSize)); }
 
 void StartWatching() {
     g_moduleGotNull = false;
@@ -220,13 +194,10 @@ void ArmFile(Failing failing, Shortfall shortfall, int64_t n) {
     g_files.failAt = n;
     g_files.onward = failing == Failing::kFromTheNthOn;
     g_files.shortfall = shortfall;
-    g_files.openFailed = false;
 }
 
-// The module's heap failing: the message is due when the building began
-// (the module's second host allocation came) and one of its allocations
-// failed; the clean load made `beforeBuild` module allocations before
-// building and `count` in all.
+// The module's heap failing: the message is due when the building began and
+// one of its allocations failed (of `count`, `beforeBuild` came before it).
 size_t MessagesOfModuleHeap(Failing failing, int64_t n, int64_t beforeBuild, int64_t count) {
     const bool built = g_moduleHostCalls >= 2;
     return built && (failing == Failing::kOnlyTheNth ? n > beforeBuild : count > beforeBuild) ? 1 : 0;
@@ -258,11 +229,8 @@ protected:
         RecordProperty("runs", std::to_string(runs_));
         ModuleTest::TearDown();
     }
-
     int32_t LoadItem(const Item& item) { return Load(item.path, kLoadNewObject, item.extension.c_str()); }
-
-    // What is wrong with the outcome of one load that should have shown
-    // `messages` messages, "" when nothing is. The object is destroyed.
+    // What is wrong with one load that should show `messages` messages ("": nothing); the object is destroyed.
     std::string LoadProblem(int32_t result, size_t messages) {
         std::string problem;
         if (result != 0 && result != 1) problem = "answered " + std::to_string(result);
@@ -278,7 +246,6 @@ protected:
         if (!DestroyLoaded()) problem += " (blocks left)";
         return problem;
     }
-
     bool Report(const fs::path& path, const char* what, int64_t n, int64_t count, const std::string& problem) {
         if (problem.empty()) {
             ++runs_;
@@ -287,9 +254,7 @@ protected:
         ADD_FAILURE() << path.filename() << ": " << what << " " << n << " of " << count << " failing: " << problem;
         return false;
     }
-
-    // Sweeps the loads of one file under allocation failures; false after the
-    // first failure it reports.
+    // Sweeps one file's loads under allocation failures; false after the first failure reported.
     bool SweepLoads(const Item& item, Heap heap, Failing failing) {
         const int64_t before = Allocations(heap), hostBefore = Allocations(Heap::kHost);
         const int64_t heapBefore = Allocations(Heap::kModule);
@@ -309,7 +274,6 @@ protected:
         }
         return true;
     }
-
     // Sweeps the loads of one file under failing file operations.
     bool SweepFileLoads(const Item& item) {
         CountFileOperations(item.path);
@@ -329,10 +293,7 @@ protected:
                 }
         return true;
     }
-
-    // The host's allocations serve the building, which does not depend on
-    // where the scene came from: a saved file's loads are swept under
-    // failures of the module's heap and of the file operations only.
+    // A saved file's building is the corpus file's: its host allocations are not swept again.
     void SweepFiles(const std::vector<Item>& items) {
         for (const Item& item : items) {
             for (const Heap heap : {Heap::kHost, Heap::kModule})
@@ -342,9 +303,7 @@ protected:
         }
         EXPECT_GT(runs_, 0);
     }
-
-    // One save of the loaded object, checked: "" when it answered as it
-    // should, with `fileOpened` telling whether its file could be opened.
+    // One save of the loaded object, checked ("": as it should, given whether its file could be opened).
     std::string SaveProblem(const standin::Server& server, const fs::path& out, bool fileOpened) {
         fs::remove(out);
         standin::ClearMessages();
@@ -359,10 +318,8 @@ protected:
         if (!g_files.open.empty()) return "a stream left open";
         return "";
     }
-
-    // Sweeps one save of the loaded object into `out` under failures of the
-    // module's heap (a save makes no host allocation) and of its file
-    // operations; `loadWork` is what loading the object cost.
+    // Sweeps one save into `out` under module heap (a save makes no host
+    // allocation) and file failures; `loadWork` is what the load cost.
     bool SweepSave(const standin::Server& server, const fs::path& out, int64_t loadWork) {
         const int64_t hostBefore = Allocations(Heap::kHost), heapBefore = Allocations(Heap::kModule);
         CountFileOperations(out);
@@ -382,10 +339,7 @@ protected:
         g_files = FileFaults{};
         return SaveProblem(server, out, true).empty();
     }
-
-    // The object loaded from `source`, saved through each export server into
-    // the test's folder (each save swept when `sweep` is set): the files
-    // written, ready to be swept as loads.
+    // The files each export server writes from `source` (each save swept when `sweep` is set).
     std::vector<Item> Saves(const Item& source, bool sweep) {
         std::vector<Item> written;
         const int64_t hostBefore = Allocations(Heap::kHost);
@@ -401,8 +355,6 @@ protected:
         DestroyLoaded();
         return written;
     }
-
-    // The corpus files of `format` with their saves, or the files saved from them.
     void SweepCorpus(const std::string& format, bool savedFiles) {
         std::vector<Item> corpus, saved;
         for (const fs::path& path : CorpusFiles(format, ".txt")) corpus.push_back({path, format, false});
@@ -412,7 +364,6 @@ protected:
         }
         SweepFiles(savedFiles ? saved : corpus);
     }
-
     int64_t runs_ = 0;
 };
 

@@ -3,8 +3,7 @@
 // callbacks those records hold.
 #include <cctype>
 #include <set>
-#include <string>
-#include <vector>
+#include <tuple>
 
 #include "host_support.h"
 
@@ -34,6 +33,13 @@ const ExpectedServer kExpected[6] = {
 // editor chunk id at 16, little-endian.
 const std::string k3DSHead = Chunk(0x4D4D, Chunk(0x0002, U32(3)) + Chunk(0x3D3D, "")).substr(0, 18);
 
+// The arguments of each logged call of `function`.
+std::vector<std::vector<std::string>> ArgsOf(const char* function) {
+    std::vector<std::vector<std::string>> args;
+    for (const auto& call : standin::CallsOf(function)) args.push_back(call.args);
+    return args;
+}
+
 class FrameTest : public TempDirTest {
 protected:
     void SetUp() override {
@@ -48,7 +54,6 @@ protected:
         standin::UnloadModule();
         TempDirTest::TearDown();
     }
-
     const standin::Server& ServerAt(size_t i) { return standin::Servers().at(i); }
 };
 
@@ -59,24 +64,18 @@ TEST_F(FrameTest, EachInitFillsItsRecordRegistersItsExtensionAndLooksUpOnlyItsOw
     for (size_t i = 0; i < 6; ++i) {
         const ExpectedServer& want = kExpected[i];
         SCOPED_TRACE(want.initName);
-        const ServerRecord& record = *ServerAt(i).record;
-        EXPECT_EQ(ServerAt(i).initName, want.initName);  // run in list order
-        EXPECT_EQ(ServerAt(i).isImport, want.isImport);
-        EXPECT_EQ(ServerAt(i).initResult, want.initResult);
-        EXPECT_EQ(record.version, 1.0f);
-        EXPECT_EQ(record.kind, 7);
-        EXPECT_EQ(record.flags, want.isImport ? 2u : 0x20000u);
-        EXPECT_STREQ(record.description, want.description);
-        EXPECT_EQ(record.namingPrefs, &standin::NamingPrefs());
-        EXPECT_NE(record.load, nullptr);
-        EXPECT_NE(record.unregister, nullptr);
-        EXPECT_EQ(record.check != nullptr, want.isImport);
-        EXPECT_EQ(record.free != nullptr, want.isImport);
+        const standin::Server& server = ServerAt(i);  // the inits run in list order
+        const ServerRecord& record = *server.record;
+        EXPECT_EQ(std::tuple(server.initName, server.isImport, server.initResult, record.version, record.kind,
+                             record.flags, std::string(record.description), record.namingPrefs),
+                  std::tuple(std::string(want.initName), want.isImport, want.initResult, 1.0f, 7,
+                             want.isImport ? 2u : 0x20000u, std::string(want.description), &standin::NamingPrefs()));
+        EXPECT_EQ((std::array{record.load != nullptr, record.unregister != nullptr, record.check != nullptr,
+                              record.free != nullptr}),
+                  (std::array{true, true, want.isImport, want.isImport}));
         EXPECT_EQ(record.free, want.isImport ? ServerAt(0).record->free : nullptr);  // one free for all imports
-
         EXPECT_EQ(calls[i].args, (std::vector<std::string>{standin::PointerText(&record), want.extension,
                                                            want.description}));
-
         ASSERT_NE(record.lookup, nullptr);
         std::string lower = want.lookupName;
         for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -89,45 +88,36 @@ TEST_F(FrameTest, EachInitFillsItsRecordRegistersItsExtensionAndLooksUpOnlyItsOw
     }
     EXPECT_EQ(standin::FindServer(true, "3ds"), &ServerAt(1));
     EXPECT_EQ(standin::FindServer(false, "dxf"), &ServerAt(5));
-
     std::string error;  // loading again replaces the servers, it does not add to them
     ASSERT_TRUE(standin::LoadModule(TAMLORN_MODULE_PATH, &error)) << error;
     EXPECT_EQ(standin::RegisteredExtensions().size(), 6u);
 }
 
 // The 3D Studio check wants eighteen bytes with both chunk ids; a missing file
-// is no server's. No check leaves a block or a message.
+// is no server's. No check leaves a block; only one without memory shows the
+// message, and answers 0.
 TEST_F(FrameTest, ChecksAnswerOnTheFilesHead) {
     std::string wrongEditor = k3DSHead;
     wrongEditor[17] = 0x3C;
     const int64_t before = standin::LiveBlocks();
-    EXPECT_EQ(standin::CheckFile(ServerAt(1), Write("head.3ds", k3DSHead).string()), 1);
+    const std::string head = Write("head.3ds", k3DSHead).string();
+    EXPECT_EQ(standin::CheckFile(ServerAt(1), head), 1);
     EXPECT_EQ(standin::CheckFile(ServerAt(1), Write("short.3ds", k3DSHead.substr(0, 17)).string()), 0);
     EXPECT_EQ(standin::CheckFile(ServerAt(1), Write("wrong.3ds", wrongEditor).string()), 0);
-    EXPECT_EQ(standin::CheckFile(ServerAt(4), (dir_ / "head.3ds").string()), 0);  // export servers have no check
+    EXPECT_EQ(standin::CheckFile(ServerAt(4), head), 0);  // export servers have no check
     for (size_t i = 0; i < 3; ++i) EXPECT_EQ(standin::CheckFile(ServerAt(i), (dir_ / "missing").string()), 0) << i;
-    EXPECT_EQ(standin::LiveBlocks(), before);
     EXPECT_TRUE(standin::Messages().empty());
-}
-
-TEST_F(FrameTest, ACheckWithoutMemoryShowsTheMessageAndAnswersZero) {
-    const std::string path = Write("head.3ds", k3DSHead).string();
-    const int64_t before = standin::LiveBlocks();
     standin::FailAllocationAt(1);
-    EXPECT_EQ(standin::CheckFile(ServerAt(1), path), 0);
-    ASSERT_EQ(standin::Messages().size(), 1u);
-    EXPECT_EQ(standin::Messages()[0].first, "There isn't enough memory available");
-    EXPECT_EQ(standin::Messages()[0].second, "to perform this operation!");
+    EXPECT_EQ(standin::CheckFile(ServerAt(1), head), 0);
+    EXPECT_EQ(standin::Messages(), (std::vector<std::pair<std::string, std::string>>{
+                                       {"There isn't enough memory available", "to perform this operation!"}}));
     EXPECT_EQ(standin::LiveBlocks(), before);
-    EXPECT_EQ(standin::CheckFile(ServerAt(1), path), 1);  // the failure struck once
 }
 
 TEST_F(FrameTest, UnregisterWithdrawsOnlyThatServersExtension) {
     const ServerRecord* objImport = ServerAt(0).record;
     EXPECT_EQ(objImport->unregister(), 1);
-    const auto calls = standin::CallsOf("RemoveFileExtensions");
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].args, std::vector<std::string>{standin::PointerText(objImport)});
+    EXPECT_EQ(ArgsOf("RemoveFileExtensions"), (std::vector<std::vector<std::string>>{{standin::PointerText(objImport)}}));
     EXPECT_EQ(standin::FindServer(true, "obj"), nullptr);
     EXPECT_EQ(standin::FindServer(false, "obj"), &ServerAt(3));
     EXPECT_EQ(standin::RegisteredExtensions().size(), 5u);
@@ -136,33 +126,23 @@ TEST_F(FrameTest, UnregisterWithdrawsOnlyThatServersExtension) {
 
 TEST_F(FrameTest, TheFreeCallbackReleasesTheSurfacesAndTheirArray) {
     const int64_t before = standin::LiveBlocks();
-    standin::ObjectDesc desc;
-    desc.points = {{{0, 0, 0}, {}, false}, {{1, 0, 0}, {}, false}, {{0, 1, 0}, {}, false}};
-    desc.surfaces = {{"red"}, {"green"}, {"blue"}};
-    desc.polygons = {{{0, 1, 2}, 1}, {{0, 2}, 2}, {{1}, 3}};
+    const standin::ObjectDesc desc = {"rgb", {P(0, 0, 0), P(1, 0, 0), P(0, 1, 0)}, {{"red"}, {"green"}, {"blue"}},
+                                      {{{0, 1, 2}, 1}, {{0, 2}, 2}, {{1}, 3}}, {}};
     HostObject* object = standin::BuildObject(desc);
     ASSERT_NE(object, nullptr);
-    std::vector<std::string> surfaces, lists;
+    std::vector<std::vector<std::string>> surfaces, lists;
     for (HostSurface* surface = object->geometry->surfaceList; surface; surface = surface->next) {
-        surfaces.push_back(standin::PointerText(surface));
-        lists.push_back(standin::PointerText(&surface->dataList));
+        surfaces.push_back({standin::PointerText(surface)});
+        lists.push_back({standin::PointerText(&surface->dataList)});
     }
-
     ServerAt(0).record->free(object);
     EXPECT_EQ(object->geometry->surfaceArray, nullptr);
-    const auto instanceFrees = standin::CallsOf("fxDataInstanceFreeAll");
-    const auto listClears = standin::CallsOf("ClearList");
-    ASSERT_EQ(instanceFrees.size(), 3u);
-    ASSERT_EQ(listClears.size(), 3u);
-    for (size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(instanceFrees[i].args, std::vector<std::string>{surfaces[i]});
-        EXPECT_EQ(listClears[i].args, std::vector<std::string>{lists[i]});
-    }
+    EXPECT_EQ(ArgsOf("fxDataInstanceFreeAll"), surfaces);
+    EXPECT_EQ(ArgsOf("ClearList"), lists);
     object->geometry->surfaceList = nullptr;  // as the host does after the callback; what it missed is left over
     object->geometry->surfaceCount = 0;
     standin::DestroyObject(object);
     EXPECT_EQ(standin::LiveBlocks(), before);
-
     // The host's own destroy goes through the module's callback.
     standin::DestroyObject(standin::BuildObject(desc));
     EXPECT_EQ(standin::CallsOf("fxDataInstanceFreeAll").size(), 6u);
@@ -191,7 +171,6 @@ TEST_F(FrameTest, OnlyTheTestFlavourOffersTheHeapHooksAndNoOtherLibraryLoads) {
     EXPECT_EQ(standin::ModuleHeapLiveBlocks(), 0);  // nothing of the module's own is held between requests
     standin::UnloadModule();
     EXPECT_EQ(standin::ModuleHeapLiveBlocks(), -1);
-
     EXPECT_FALSE(standin::LoadModule("/nonexistent/libtamlorn_io.so", &error));
     EXPECT_NE(error.find("/nonexistent/libtamlorn_io.so"), std::string::npos) << error;
     EXPECT_TRUE(standin::Servers().empty());
@@ -213,7 +192,6 @@ TEST_F(FrameTest, TheServersToolListsTheSixOrFailsWithOneLine) {
                                                       : "callbacks=save,unregister,lookup";
         EXPECT_NE(line.find(callbacks), std::string::npos) << line;
     }
-
     const RunResult missing = RunProgram({tool, "/nonexistent/module.so"}, dir_);
     EXPECT_NE(missing.exitCode, 0);
     EXPECT_EQ(missing.out, "");

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdint>
@@ -27,8 +28,6 @@
 namespace host_support {
 
 namespace fs = std::filesystem;
-
-// ---- Files and text ------------------------------------------------------------------
 
 // A new file each time, never one rewritten in place.
 inline fs::path WriteFile(const fs::path& path, std::string_view bytes) {
@@ -50,8 +49,6 @@ inline std::vector<std::string> SplitLines(const std::string& text) {
     return lines;
 }
 
-// ---- Programs --------------------------------------------------------------------------
-
 inline const std::string kConverter = BuiltProgram("tamlorn-convert");
 
 // Runs the built tamlorn-convert with `args` (and `input` as standard input).
@@ -61,8 +58,6 @@ inline RunResult RunConverter(const std::vector<std::string>& args, const fs::pa
     argv.insert(argv.end(), args.begin(), args.end());
     return RunProgram(argv, dir, input);
 }
-
-// ---- Fixtures ----------------------------------------------------------------------------
 
 // A folder of the test's own, removed afterwards.
 class TempDirTest : public ::testing::Test {
@@ -75,9 +70,10 @@ protected:
         fs::create_directories(dir_);
     }
     void TearDown() override { fs::remove_all(dir_); }
-
     fs::path Write(const std::string& name, std::string_view bytes) { return WriteFile(dir_ / name, bytes); }
-
+    RunResult Converter(const std::vector<std::string>& args, const fs::path& input = kNullDevice) {
+        return RunConverter(args, dir_, input);
+    }
     fs::path dir_;
 };
 
@@ -91,7 +87,6 @@ protected:
         ASSERT_TRUE(standin::LoadModule(TAMLORN_TESTHOOKS_MODULE_PATH, &error)) << error;
     }
     static void TearDownTestSuite() { standin::UnloadModule(); }
-
     void SetUp() override {
         TempDirTest::SetUp();
         standin::NamingPrefs().legalNames = 1;
@@ -103,11 +98,9 @@ protected:
         DestroyLoaded();
         TempDirTest::TearDown();
     }
-
     int32_t Load(const fs::path& path, uint32_t flags = kLoadNewObject, const char* extension = "obj") {
         return standin::LoadFile(*standin::FindServer(true, extension), &object_, path.string(), flags);
     }
-
     // Destroys the object in the slot; true when every host block went with it
     // and the module's heap is empty.
     bool DestroyLoaded() {
@@ -117,12 +110,49 @@ protected:
         EXPECT_EQ(standin::ModuleHeapLiveBlocks(), 0) << "module blocks left behind";
         return standin::LiveBlocks() == blocksBefore_ && standin::ModuleHeapLiveBlocks() == 0;
     }
-
     HostObject* object_ = nullptr;
     int64_t blocksBefore_ = 0;
 };
 
-// ---- The corpus ----------------------------------------------------------------------------
+// The host's legal name: every character but letters, digits, '_', '-' and '.' becomes '_'.
+inline std::string LegalName(std::string name) {
+    for (char& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-' && c != '.') c = '_';
+    return name;
+}
+
+inline constexpr const char* kTriangleObj = "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
+
+inline standin::PointDesc P(double x, double y, double z) { return {{x, y, z}, {}, false}; }
+
+// A triangle on the one surface "s", as the host's modelling makes it.
+inline standin::ObjectDesc TriangleObject(const std::string& name) {
+    return {name, {P(0, 0, 0), P(1, 0, 0), P(0, 1, 0)}, {{"s"}}, {{{0, 1, 2}, 1}}, {}};
+}
+
+// What a load gave the host: the points' default positions, each polygon's
+// point indices and surface name.
+struct ObjectShape {
+    std::vector<std::array<double, 3>> points;
+    std::vector<std::vector<int32_t>> polygons;
+    std::vector<std::string> surfaces;
+};
+
+inline ObjectShape ShapeOfObject(const HostObject& object) {
+    const HostGeometry& g = *object.geometry;
+    ObjectShape shape;
+    for (int32_t i = 0; i < g.pointCount; ++i) {
+        const double* p = g.points[i]->position0;
+        shape.points.push_back({p[0], p[1], p[2]});
+    }
+    for (int32_t i = 0; i < g.polygonCount; ++i) {
+        const HostPolygon& polygon = *g.polygons[i];
+        shape.polygons.emplace_back();
+        for (int32_t k = 0; k < polygon.cornerCount; ++k) shape.polygons.back().push_back(polygon.corners[k]->point->index);
+        shape.surfaces.push_back(g.surfaceArray[polygon.surface - 1]->name);
+    }
+    return shape;
+}
 
 // The files of one format's corpus folder, sorted, leaving out those with the extension `skip`.
 inline std::vector<fs::path> CorpusFiles(const std::string& format, const std::string& skip) {
@@ -132,8 +162,6 @@ inline std::vector<fs::path> CorpusFiles(const std::string& format, const std::s
     std::sort(files.begin(), files.end());
     return files;
 }
-
-// ---- 3D Studio chunks ------------------------------------------------------------------------
 
 inline std::string U16(uint16_t v) { return {static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)}; }
 inline std::string U32(uint32_t v) { return U16(static_cast<uint16_t>(v)) + U16(static_cast<uint16_t>(v >> 16)); }
@@ -239,8 +267,6 @@ inline ChunkTree WalkChunks(std::string_view bytes) {
     WalkChunks(bytes, 0, bytes.size(), "", &tree);
     return tree;
 }
-
-// ---- DXF text ---------------------------------------------------------------------------------
 
 namespace dxf {
 

@@ -1,20 +1,13 @@
-// Every OBJ file of the third-party corpus through the OBJ import server, as
-// the host drives it. Each file either loads or is refused for a reason that
-// our OBJ rules give; a refused file must load once a repair removes exactly
-// that reason. The positions of what loads are the C library's strtod reading
-// of each "v" statement, bit for bit. What loads is counted (points; faces of
-// three or more corners, two-point lines and dots) and compared with
-// tinyobjloader, an independent reader: the counts are equal where the two
-// dialects agree and moved by a named rule where they do not.
-#include <algorithm>
-#include <array>
-#include <cstdint>
+// Every OBJ file of the third-party corpus through the OBJ import server. Each
+// loads, or is refused for a reason our rules give and loads once a repair
+// removes exactly that reason. Positions are strtod's reading of each "v"
+// statement, bit for bit; the counts of points, faces, lines and dots are
+// tinyobjloader's (an independent reader), moved by a named rule where the
+// two dialects part.
 #include <cstdlib>
 #include <ostream>
 #include <set>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #ifdef TAMLORN_HAVE_TINYOBJLOADER
 #include <tiny_obj_loader.h>
@@ -29,7 +22,6 @@ using namespace host_support;
 // Points; faces of three or more corners, lines of two and dots of one.
 struct Counts {
     int64_t points = 0, faces = 0, lines = 0, dots = 0;
-
     Counts& operator+=(const Counts& o) {
         return *this = {points + o.points, faces + o.faces, lines + o.lines, dots + o.dots};
     }
@@ -37,20 +29,14 @@ struct Counts {
     bool operator==(const Counts&) const = default;
 };
 
-// Unused in a build without tinyobjloader, which compares no counts.
 [[maybe_unused]] void PrintTo(const Counts& c, std::ostream* out) {
     *out << "{points " << c.points << ", faces " << c.faces << ", lines " << c.lines << ", dots " << c.dots << "}";
 }
 
-// ---- Where our dialect and tinyobj's part -------------------------------------------
 // Each rule turns tinyobj's counts into ours for the statements it concerns.
-// Both readers agree on the rest: "v" with blanks or tabs between its numbers
-// (a tab reads as a space), a "p" statement gives one dot per reference, faces
-// of three or more references, CR LF line ends, names, groups and materials.
-// Differences no corpus file shows ("fo"/"bzp" faces, faces over 4000 index
-// tokens, backslash continuation, two "l a a" statements joined into one
-// line, relative references mixed with plain ones) are not modelled: a file
-// with one fails the comparison.
+// Differences no corpus file shows ("fo"/"bzp" faces, over 4000 index tokens,
+// backslash continuation, "l a a" pairs joined, relative references mixed with
+// plain ones) are not modelled: a file with one fails the comparison.
 enum Rule : uint32_t {
     kNoRule = 0,
     kPolylineAsLines = 1u << 0,
@@ -78,8 +64,6 @@ constexpr RuleText kRuleTexts[] = {
         if (rules & r.rule) names += std::string(names.empty() ? "" : "; ") + r.text;
     return names.empty() ? "none" : names;
 }
-
-// ---- The corpus table -------------------------------------------------------------
 
 enum class Outcome { kLoads, kNotObjText, kReadFails };
 
@@ -134,8 +118,8 @@ std::string Utf16BigEndianToBytes(const std::string& text) {
 
 std::string AddPointFirst(const std::string& text) { return "v 0 0 0\n" + text; }
 
-// The host positions of the points: the first three words of each "v" statement not indented, as strtod
-// reads them (a missing one is 0), in floats, the third mirrored.
+// The host positions: the first three words of each unindented "v" as strtod reads them (missing: 0),
+// in floats, the third mirrored.
 std::vector<std::array<double, 3>> StrtodPositions(const std::string& text) {
     std::vector<std::array<double, 3>> positions;
     for (const std::string& line : SplitLines(text)) {
@@ -154,42 +138,26 @@ constexpr const char* kRelativeReferences =
     "relative point references: a face whose references are all negative has no index token, which fails the read";
 
 const CorpusCase kCorpus[] = {
-    {"WusonOBJ.obj"},
-    {"blub_thickened.obj"},
+    {"WusonOBJ.obj"}, {"blub_thickened.obj"}, {"box_mat_with_spaces.obj"}, {"cube_mtllib_after_g.obj"},
+    {"box_longline.obj"},  // one face of 936 corners, under the 4000 limit
+    {"issue-161-inconsistent-f.obj"}, {"issue-246-usemtl-whitespace.obj"}, {"issue-319-002.obj"},
+    {"multiple_spaces.obj"}, {"number_formats.obj"}, {"point_cloud.obj"}, {"points-prim.obj"}, {"regr01.obj"},
+    {"smoothing-group-two-squares.obj"}, {"spider.obj"}, {"spot_quadrangulated.obj"},
+    {"line-prim.obj", kPolylineAsLines}, {"testline.obj", kPolylineAsLines}, {"testmixed.obj", kPolylineAsLines},
+    {"box_without_lineending.obj", kUnterminatedLastLineIgnored}, {"regr_3429812.obj", kUnterminatedLastLineIgnored},
     {"box_UTF16BE.obj", kNoRule, Outcome::kNotObjText,
      "UTF-16 text: a zero byte among the first 50 bytes means no 8-bit OBJ text, the sniffer refuses it",
      Utf16BigEndianToBytes},
-    {"box_longline.obj"},  // one face of 936 corners, under the 4000 limit
-    {"box_mat_with_spaces.obj"},
-    {"box_without_lineending.obj", kUnterminatedLastLineIgnored},
-    {"cornell_box.obj", kNoRule, Outcome::kReadFails, kRelativeReferences, ResolveRelativePointReferences},
-    {"cornell_box_multimaterial.obj", kNoRule, Outcome::kReadFails, kRelativeReferences,
-     ResolveRelativePointReferences},
-    {"cube_mtllib_after_g.obj"},
     {"invalid-relative-texture-index.obj", kUnterminatedLastLineIgnored, Outcome::kNotObjText,
      "no line starts with \"v\", a space and a number: the sniffer finds no point, and the file holds none",
      AddPointFirst},
-    {"issue-161-inconsistent-f.obj"},
-    {"issue-246-usemtl-whitespace.obj"},
-    {"issue-319-002.obj"},
-    {"line-prim.obj", kPolylineAsLines},
-    {"multiple_spaces.obj"},
-    {"number_formats.obj"},
-    {"point_cloud.obj"},
-    {"points-prim.obj"},
-    {"regr01.obj"},
-    {"regr_3429812.obj", kUnterminatedLastLineIgnored},
-    {"smoothing-group-two-squares.obj"},
-    {"spider.obj"},
-    {"spot_quadrangulated.obj"},
+    {"cornell_box.obj", kNoRule, Outcome::kReadFails, kRelativeReferences, ResolveRelativePointReferences},
+    {"cornell_box_multimaterial.obj", kNoRule, Outcome::kReadFails, kRelativeReferences,
+     ResolveRelativePointReferences},
     {"test-nan.obj", kNoRule, Outcome::kReadFails, kRelativeReferences, ResolveRelativePointReferences},
-    {"testline.obj", kPolylineAsLines},
-    {"testmixed.obj", kPolylineAsLines},
 };
 
 #ifdef TAMLORN_HAVE_TINYOBJLOADER
-// ---- The statements of a file, as both readers see them -------------------------------
-
 struct Statement {
     std::string keyword;
     bool indented = false;
@@ -231,8 +199,6 @@ Counts OurReading(const Statement& s) {
     if (s.keyword == "p") c.dots = s.indexTokens;
     return c;
 }
-
-// ---- tinyobjloader's reading ---------------------------------------------------------
 
 struct TinyobjReading {
     Counts counts;  // its points, faces and dots, and one line per "l" statement
@@ -285,12 +251,9 @@ Counts RuleShift(Rule rule, const TinyobjReading& tiny, const std::vector<Statem
 }
 #endif
 
-// ---- The test ---------------------------------------------------------------------
-
 class ObjCorpusTest : public ModuleTest {
 protected:
     static const standin::Server& Server() { return *standin::FindServer(true, "obj"); }
-
     Counts Loaded() const {
         const HostGeometry& g = *object_->geometry;
         Counts c;
@@ -301,7 +264,6 @@ protected:
         }
         return c;
     }
-
     // Loads the file and compares its counts with tinyobj's moved by every
     // rule; the rules that move anything must be the ones the table names.
     void LoadAndCompare(const fs::path& path, uint32_t expectedRules) {
@@ -310,9 +272,8 @@ protected:
         ASSERT_NE(object_, nullptr);
         const std::vector<std::array<double, 3>> positions = StrtodPositions(ReadFile(path));
         ASSERT_EQ(positions.size(), size_t(object_->geometry->pointCount));
-        for (size_t i = 0; i < positions.size(); ++i) {
+        for (size_t i = 0; i < positions.size(); ++i)
             ASSERT_EQ(std::memcmp(object_->geometry->points[i]->position0, positions[i].data(), 24), 0) << "point " << i;
-        }
 #ifndef TAMLORN_HAVE_TINYOBJLOADER
         (void)expectedRules;
         GTEST_SKIP() << "tinyobjloader is not installed: counts not compared";
@@ -339,7 +300,6 @@ TEST_F(ObjCorpusTest, EachFileLoadsOrIsRefusedForItsReason) {
     for (const CorpusCase& c : kCorpus) inTable.insert(c.file);
     for (const fs::path& path : CorpusFiles("obj", ".mtl")) inCorpus.insert(path.filename().string());
     EXPECT_EQ(inCorpus, inTable);
-
     for (const CorpusCase& c : kCorpus) {
         SCOPED_TRACE(c.file);
         const fs::path path = fs::path(TAMLORN_CORPUS_DIR) / "obj" / c.file;

@@ -57,8 +57,7 @@ TEST_F(SpecialFilesTest, ChecksAndLoadsAnswerZeroAtOnce) {
 }
 
 TEST_F(SpecialFilesTest, SavesAnswerZeroAndLeaveThePathAlone) {
-    const standin::PointDesc a{{0, 0, 0}, {}, false}, b{{1, 0, 0}, {}, false}, c{{0, 1, 0}, {}, false};
-    object_ = standin::BuildObject({"tri", {a, b, c}, {{"s"}}, {{{0, 1, 2}, 1}}, {}});
+    object_ = standin::BuildObject(TriangleObject("tri"));
     ASSERT_NE(object_, nullptr);
     for (const fs::path& path : Paths()) {
         const auto kind = fs::symlink_status(path).type();
