@@ -185,18 +185,23 @@ TEST_F(MixedObjectTest, BoundingBoxSpansTheDefaultPositionsAndIsZeroForNoPoints)
     EXPECT_EQ((Corners{std::to_array(box.min), std::to_array(box.max)}), Corners{});
 }
 
-TEST_F(MixedObjectTest, EdgeListHoldsEachUndirectedEdgeOnce) {
+TEST_F(MixedObjectTest, EdgeListHoldsEachUndirectedEdgeOnceInOrder) {
+    using Edges = std::vector<std::pair<int32_t, int32_t>>;
+    const auto createEdges = HostFunction<FxObjectFn>("FX_EdgeListCreate");
+    const auto edges = [this] {
+        Edges list;
+        for (int i = 0; i < g_->edgeCount; ++i) list.emplace_back(g_->edges[i].a, g_->edges[i].b);
+        return list;
+    };
     const int64_t built = LiveBlocks();
-    ASSERT_EQ(HostFunction<FxObjectFn>("FX_EdgeListCreate")(object_), 1);  // a second time: replaces the list
+    ASSERT_EQ(createEdges(object_), 1);  // a second time: replaces the list
     EXPECT_EQ(LiveBlocks(), built);
-    std::set<std::pair<int32_t, int32_t>> edges;
-    for (int i = 0; i < g_->edgeCount; ++i) {
-        EXPECT_LT(g_->edges[i].a, g_->edges[i].b);
-        edges.insert({g_->edges[i].a, g_->edges[i].b});
-    }
-    const std::set<std::pair<int32_t, int32_t>> expected = {{0, 1}, {1, 2}, {2, 3}, {0, 3}, {1, 4}, {2, 4}, {3, 4}};
-    EXPECT_EQ(g_->edgeCount, 7);
-    EXPECT_EQ(edges, expected);
+    EXPECT_EQ(edges(), (Edges{{0, 1}, {0, 3}, {1, 2}, {1, 4}, {2, 3}, {2, 4}, {3, 4}}));
+    // The edges follow the points' own indices, also past the point count.
+    g_->points[3]->index = 5000;
+    g_->points[4]->index = 5001;
+    ASSERT_EQ(createEdges(object_), 1);
+    EXPECT_EQ(edges(), (Edges{{0, 1}, {0, 5000}, {1, 2}, {1, 5001}, {2, 5000}, {2, 5001}, {5000, 5001}}));
 }
 
 TEST_F(MixedObjectTest, UVPolygonsFollowTheEntriesPointsAndCanBeRebuilt) {
