@@ -43,8 +43,8 @@ public:
     ScratchBytes& operator=(const ScratchBytes&) = delete;
     void* data() const { return data_; }
     uint64_t size() const { return bytes_; }
-    // At least `bytes`, contents kept (the pages move where the platform can);
-    // false, the memory kept as it was, when there is no more.
+    // At least `bytes`, contents kept and the new bytes zero (the pages move
+    // where the platform can); false, the memory kept as it was, when there is no more.
     bool Grow(uint64_t bytes);
 
 private:

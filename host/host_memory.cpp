@@ -577,6 +577,7 @@ ScratchBytes::~ScratchBytes() { std::free(data_); }
 bool ScratchBytes::Grow(uint64_t bytes) {
     void* grown = bytes > bytes_ && data_ ? std::realloc(data_, bytes) : nullptr;
     if (!grown) return bytes <= bytes_;
+    std::memset(static_cast<uint8_t*>(grown) + bytes_, 0, bytes - bytes_);
     data_ = grown;
     bytes_ = bytes;
     return true;
