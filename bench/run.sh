@@ -141,7 +141,8 @@ machine="$(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //'), $(nproc) cores
 awk -F, -v runs="$runs" -v date="$(date -u +%Y-%m-%d)" -v machine="$machine" -v quick="$quick" -f bench/report.awk \
   "$csv" | tee "$results/table.md"
 
-awk -F, 'NR > 1 && $4 != "-" {
+# A time under the clock's resolution (0.00 s) has no rate and stays out of the chart.
+awk -F, 'NR > 1 && $4 != "-" && $4 > 0 {
     mbs = $2 / 1e6 / $4; key = $1; if (!(key in seen)) { seen[key] = 1; order[++n] = key }
     value[key, $3] = sprintf("%.1f", mbs)
   }
