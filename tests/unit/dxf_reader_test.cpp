@@ -229,6 +229,10 @@ TEST_F(DxfReader, DrawingsReadToTheirCounts) {
         {"no code check after EOF",
          Text(Section("ENTITIES", PointEntity(1, 2, 3) + Groups{{0, "X"}}) + kEndOfFile) + "x10\n1\n", kDot},
         {"an empty code line", replaced("  0\nENDSEC", "\n  0\nENDSEC"), kFails},
+        {"a code line of blanks only, or a lone sign, reads as code 0: no digits give 0",
+         "  0\nSECTION\n  2\nENTITIES\n   \nPOINT\n 10\n1\n 20\n2\n 30\n3\n-\nPOINT\n 10\n4\n 20\n5\n 30\n6\n"
+         "+\nENDSEC\n  0\nEOF\n",
+         {2, 0, 0, 2}, {P(1, 2, 3), P(4, 5, 6)}},
         {"unclosed ENTITIES", Text(Groups{{0, "SECTION"}, {2, "ENTITIES"}} + PointEntity(1, 2, 3) + kEndOfFile),
          kFails},
         {"unclosed TABLES", Text(Groups{{0, "SECTION"}, {2, "TABLES"}, {0, "TABLE"}} + kEndOfFile), kFails},
