@@ -1,8 +1,7 @@
 // What the tests that drive the built module through the stand-in host share:
 // files in a folder of each test's own, the module loaded once per suite with
 // every test ending on no host or module block left, programs run as
-// subprocesses, the corpus, 3D Studio chunks written and walked, and DXF text
-// written group by group.
+// subprocesses, the corpus, 3D Studio chunks and DXF text written.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -51,14 +50,6 @@ inline std::vector<std::string> SplitLines(const std::string& text) {
 
 inline const std::string kConverter = BuiltProgram("tamlorn-convert");
 
-// Runs the built tamlorn-convert with `args` (and `input` as standard input).
-inline RunResult RunConverter(const std::vector<std::string>& args, const fs::path& dir,
-                              const fs::path& input = kNullDevice) {
-    std::vector<std::string> argv = {kConverter};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return RunProgram(argv, dir, input);
-}
-
 // A folder of the test's own, removed afterwards.
 class TempDirTest : public ::testing::Test {
 protected:
@@ -71,8 +62,11 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir_); }
     fs::path Write(const std::string& name, std::string_view bytes) { return WriteFile(dir_ / name, bytes); }
+    // Runs the built tamlorn-convert with `args` (and `input` as standard input).
     RunResult Converter(const std::vector<std::string>& args, const fs::path& input = kNullDevice) {
-        return RunConverter(args, dir_, input);
+        std::vector<std::string> argv = {kConverter};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return RunProgram(argv, dir_, input);
     }
     fs::path dir_;
 };
@@ -198,17 +192,14 @@ inline std::string PointRecords(const std::vector<Point>& points) {
     for (const Point& p : points) records += F32(p[0]) + F32(p[1]) + F32(p[2]);
     return records;
 }
-inline std::string FaceRecords(const std::vector<Corners>& faces) {
-    std::string records;
-    for (const Corners& f : faces) records += U16(f[0]) + U16(f[1]) + U16(f[2]) + U16(7);
-    return records;
-}
 inline std::string PointList(const std::vector<Point>& points) {
     return Chunk(0x4110, U16(static_cast<uint16_t>(points.size())) + PointRecords(points));
 }
 // The face records, then `after` (material groups, smoothing) inside the list.
 inline std::string FaceList(const std::vector<Corners>& faces, const std::string& after = "") {
-    return Chunk(0x4120, U16(static_cast<uint16_t>(faces.size())) + FaceRecords(faces) + after);
+    std::string content = U16(static_cast<uint16_t>(faces.size()));
+    for (const Corners& f : faces) content += U16(f[0]) + U16(f[1]) + U16(f[2]) + U16(7);
+    return Chunk(0x4120, content + after);
 }
 inline std::string Group(const std::string& material, const std::vector<uint16_t>& faces) {
     std::string content = Name(material) + U16(static_cast<uint16_t>(faces.size()));
@@ -224,49 +215,6 @@ inline std::string Material(const std::string& chunks) { return Chunk(0xAFFF, ch
 inline std::string MaterialName(const std::string& name) { return Chunk(0xA000, Name(name)); }
 
 }  // namespace tds
-
-inline uint16_t U16At(std::string_view b, size_t at) {
-    return static_cast<uint16_t>(uint8_t(b[at]) | uint8_t(b[at + 1]) << 8);
-}
-inline uint32_t U32At(std::string_view b, size_t at) { return U16At(b, at) | uint32_t(U16At(b, at + 2)) << 16; }
-
-struct ChunkTree {
-    std::vector<size_t> headers;           // offset of every chunk header met
-    std::vector<std::string> meshObjects;  // the named objects holding a triangle mesh, in file order
-};
-
-inline bool HoldsChunks(uint16_t id) {
-    for (uint16_t parent : {0x4D4D, 0x3D3D, 0xB000, 0x4000, 0x4100, 0x4120, 0xAFFF, 0xA020, 0xA040, 0xA041, 0xA050})
-        if (id == parent) return true;
-    return false;
-}
-
-// Walks the chunks from `pos` to `end`; `object` names the named object around them.
-inline void WalkChunks(std::string_view b, size_t pos, size_t end, const std::string& object, ChunkTree* tree) {
-    while (pos + 6 <= end) {
-        const uint16_t id = U16At(b, pos);
-        const size_t length = U32At(b, pos + 2);
-        if (length < 6 || length > end - pos) return;
-        tree->headers.push_back(pos);
-        size_t content = pos + 6;
-        std::string owner = object;
-        if (id == 0x4000) {  // the object name and its NUL come before the sub-chunks
-            const size_t nul = std::min(b.find('\0', content), pos + length);
-            owner = b.substr(content, nul - content);
-            content = nul + 1;
-        }
-        if (id == 0x4100) tree->meshObjects.push_back(object);
-        if (id == 0x4120 && content + 2 <= pos + length) content += 2 + 8 * size_t(U16At(b, content));
-        if (HoldsChunks(id)) WalkChunks(b, content, pos + length, owner, tree);
-        pos += length;
-    }
-}
-
-inline ChunkTree WalkChunks(std::string_view bytes) {
-    ChunkTree tree;
-    WalkChunks(bytes, 0, bytes.size(), "", &tree);
-    return tree;
-}
 
 namespace dxf {
 

@@ -34,15 +34,14 @@ struct Counts {
 }
 
 // Each rule turns tinyobj's counts into ours for the statements it concerns.
-// Differences no corpus file shows ("fo"/"bzp" faces, over 4000 index tokens,
-// backslash continuation, "l a a" pairs joined, relative references mixed with
-// plain ones) are not modelled: a file with one fails the comparison.
+// Differences no corpus file shows ("fo"/"bzp" faces, faces of one or two
+// index tokens, indented statements, over 4000 index tokens, backslash
+// continuation, "l a a" pairs joined, relative references mixed with plain
+// ones) are not modelled: a file with one fails the comparison.
 enum Rule : uint32_t {
     kNoRule = 0,
     kPolylineAsLines = 1u << 0,
-    kShortFaceAsLineOrDot = 1u << 1,
-    kIndentedIgnored = 1u << 2,
-    kUnterminatedLastLineIgnored = 1u << 3,
+    kUnterminatedLastLineIgnored = 1u << 1,
 };
 
 struct RuleText {
@@ -51,9 +50,6 @@ struct RuleText {
 };
 constexpr RuleText kRuleTexts[] = {
     {kPolylineAsLines, "an \"l\" with n references is n-1 two-point lines (tinyobj: one polyline)"},
-    {kShortFaceAsLineOrDot,
-     "an \"f\" with two index tokens is a line, with one a dot (tinyobj drops faces under three corners)"},
-    {kIndentedIgnored, "a statement after leading blanks is ignored (tinyobj skips the blanks)"},
     {kUnterminatedLastLineIgnored,
      "a last line without line end reads as empty unless it is \"v\" or \"vt\" (tinyobj reads it)"},
 };
@@ -231,14 +227,6 @@ Counts RuleShift(Rule rule, const TinyobjReading& tiny, const std::vector<Statem
     switch (rule) {
         case kPolylineAsLines:
             for (int n : tiny.polylineSizes) shift.lines += std::max(n - 1, 0) - 1;
-            break;
-        case kShortFaceAsLineOrDot:
-            for (const Statement& s : statements)
-                if (s.keyword == "f" && s.indexTokens < 3) shift += OurReading(s);
-            break;
-        case kIndentedIgnored:
-            for (const Statement& s : statements)
-                if (s.indented) shift += -OurReading(s);
             break;
         case kUnterminatedLastLineIgnored:
             for (const Statement& s : statements)

@@ -161,6 +161,8 @@ TEST_F(ObjReaderTest, JoinedAndOverlongLines) {
 
 // A surface is named by the material and the group pick, the rarest name on the last "g" line.
 TEST_F(ObjReaderTest, GroupsAndMaterialsNameTheSurfaces) {
+    std::string manyA;
+    for (int i = 0; i < 65535; ++i) manyA += "g a\n";
     struct Case {
         const char* what;
         std::string statements;
@@ -176,6 +178,8 @@ TEST_F(ObjReaderTest, GroupsAndMaterialsNameTheSurfaces) {
          "f 1 2 3\nusemtl wood   \nf 1 2 3\ng body\nusemtl wood\nf 1 2 3\nusemtl st\xE9" "el\nf 1 2 3\n"
          "g body\nusemtl wood\nf 1 2 3\nusemtl  1\nf 1 2 3\n",
          {"wood", "wood body", "st el body", " 1 body"}, {1, 1, 2, 3, 2, 4}},
+        {"a group name's use count is a u16: its 65536th sighting brings it back to 0, the rarest",
+         manyA + "g b a\nf 1 2 3\n", {"default a"}, {1}},
         {"long group and material names are cut",
          "g " + std::string(300, 'g') + "\nusemtl x\nf 1 2 3\nusemtl " + std::string(300, 'm') + "\nf 1 2 3\n",
          {"x " + std::string(30, 'g'), std::string(127, 'm')}, {1, 2}},

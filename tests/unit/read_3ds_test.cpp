@@ -1,9 +1,9 @@
 // The 3D Studio reader on small files written chunk by chunk: what each file
-// reads to. The corpus and its damaged copies go through the host
-// (tds_corpus_test), the walks worked by hand from careless files too
-// (careless_files_test).
+// reads to, careless lengths and counts worked by hand down to the bytes. The
+// corpus and its damaged copies go through the host (tds_corpus_test).
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <limits>
 #include <tuple>
 
@@ -77,6 +77,14 @@ TEST_F(Read3DSTest, FilesReadToTheirFaces) {
     const std::string cutGroup = File(Editor(Quad("Box01", Group("Red", {0, 1}))));
     // The group's length also covers the smoothing chunk after it, which is read all the same.
     const std::string longGroup = WithU32(Group("Red", {0}), 2, 14 + 14) + Smoothing({1, 0});
+    // Two objects of 37 bytes: header 6, "Pin1" and its NUL 5, mesh header 6, point list 6 + 2 + 12.
+    const std::string pinObjects = Object("Pin1", PointList({{1, 2, 3}})) + Object("Pin2", PointList({{4, 5, 6}}));
+    const std::string pins = File(Editor(pinObjects) + Editor(Quad("Tri")));
+    // Three points and a count of four, then the 16-byte face list
+    // 20 41 10 00 00 00 | 01 00 | 00 00 01 00 02 00 07 00; its first 12 bytes read as the fourth point.
+    const std::string fourPoints = Chunk(0x4110, U16(4) + PointRecords({{1, 2, 3}, {4, 5, 6}, {7, 8, 9}}));
+    const auto bits = [](uint32_t b) { return std::bit_cast<float>(b); };
+    const Point fourth = {bits(0x00104120), bits(0x00010000), bits(0x00010000)};
     struct Case {
         const char* what;
         std::string file;
@@ -86,6 +94,7 @@ TEST_F(Read3DSTest, FilesReadToTheirFaces) {
         std::vector<Refs> refs = {};
         std::vector<int> smooth = {};
         int32_t surfaces = -1;
+        std::vector<Point> positions = {};  // in the scene's axes (x, z, y)
     };
     const Case cases[] = {
         {.what = "a quad", .file = quad, .points = 4, .names = {"Box01", "Box01"}, .refs = {{0, 1, 2}, {0, 2, 3}}},
@@ -138,6 +147,23 @@ TEST_F(Read3DSTest, FilesReadToTheirFaces) {
         {.what = "a mesh running past its object is read to its own end",
          .file = File(Editor(WithU32(Quad("Cut"), 2, 6 + 4 + 6) + Quad("Next"))), .points = 8,
          .names = {"Cut", "Cut", "Next", "Next"}, .refs = {{0, 1, 2}, {0, 2, 3}, {4, 5, 6}, {4, 6, 7}}},
+        // The main length L bounds the top-level walk alone: an editor chunk that starts before L (p = 16)
+        // is read to its own length (80); p = 96 >= L ends the walk before the second editor.
+        {.what = "the main length bounds only the top-level walk", .file = WithU32(pins, 2, 17),
+         .positions = {{1, 3, 2}, {4, 6, 5}}},
+        {.what = "the main length bounds only the top-level walk, 30", .file = WithU32(pins, 2, 30),
+         .positions = {{1, 3, 2}, {4, 6, 5}}},
+        // K = 16: the child (0, 10) brings q to 12; its four bytes and the second editor's id then make the
+        // header (0xB010, 0x3D3D0006), whose skip passes the end of the file: the walk ends there.
+        {.what = "a keyframer child of id 0 is its header alone",
+         .file = File(Editor(Quad("Box")) + Chunk(0xB000, ChunkOfLength(0, 10, U16(0xB010) + U16(6))) +
+                      Editor(Quad("Lost"))),
+         .points = 4, .names = {"Box", "Box"}},
+        // Then p = 44 < 60: the next header is 02 00 07 00 00 40, the last face bytes and the id of
+        // "Next": id 2 of length 0x40000007, whose skip passes the end of the file. No face is read.
+        {.what = "a point list is read by its count and the mesh's walk goes on from where the points end",
+         .file = File(Editor(Object("Tri", fourPoints + FaceList({{0, 1, 2}})) + Quad("Next"))),
+         .positions = {{1, 3, 2}, {4, 6, 5}, {7, 9, 8}, fourth}},
         {.what = "a point list is read by its count, not its length",
          .file = File(Editor(Object("Box01", WithU32(PointList(kQuad), 2, 6) + FaceList(kQuadFaces)))), .points = 4,
          .names = {"Box01", "Box01"}},
@@ -177,6 +203,7 @@ TEST_F(Read3DSTest, FilesReadToTheirFaces) {
         EXPECT_TRUE(c.refs.empty() || unit::RefsOf(unit::ScenePolygons()) == c.refs);
         EXPECT_TRUE(c.smooth.empty() || smooth == c.smooth);
         EXPECT_TRUE(c.surfaces < 0 || g_Scene.SurfaceCount == c.surfaces) << g_Scene.SurfaceCount;
+        EXPECT_TRUE(c.positions.empty() || unit::ScenePoints() == c.positions);
     }
 }
 
