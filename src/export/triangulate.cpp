@@ -92,25 +92,37 @@ inline void Widen(const float* corner, double out[2]) {
 // Corners sharing a point with the triangle are stepped over; while the
 // polygon has more distinct corners than three, reaching a, b or c again
 // means no other corner was left to test.
+//
+// The tests go round the polygon from c, up to cornerCount - 3 of them. When
+// some corner has a point of its own, one turn tests each such corner once
+// (there are at most cornerCount - 3) and further turns would only repeat those
+// tests, so one turn decides: a polygon of thousands of corners on a handful
+// of points costs one scan per ear, not one per test. When none has, each test
+// steps a whole turn and lands on the next corner, which is tested as it is.
 bool EarBlocked(int32_t a, int32_t b, int32_t c, int32_t cornerCount, int32_t repeated) {
     if (cornerCount - 3 < 1) return false;
     const uint32_t* index = g_Scene.FaceIndexScratch;
+    auto sharesPoint = [&](int32_t k) { return index[k] == index[a] || index[k] == index[b] || index[k] == index[c]; };
     double pa[2], pb[2], pc[2], pk[2];
     Widen(TriangulationCoords[a], pa);
     Widen(TriangulationCoords[b], pb);
     Widen(TriangulationCoords[c], pc);
-    int32_t k = c;
-    for (int32_t tested = 0;;) {
-        k = (k + 1) % cornerCount;
-        for (int32_t step = 0;
-             step < cornerCount && (index[k] == index[a] || index[k] == index[b] || index[k] == index[c]); ++step) {
-            k = (k + 1) % cornerCount;
-        }
+    bool otherPoint = false;
+    for (int32_t step = 1; step <= cornerCount; ++step) {
+        const int32_t k = (c + step) % cornerCount;
+        if (sharesPoint(k)) continue;
+        Widen(TriangulationCoords[k], pk);
+        if (PointInTriangle(pa, pb, pc, pk)) return true;
+        otherPoint = true;
+    }
+    if (otherPoint) return false;
+    for (int32_t step = 1; step <= cornerCount - 3; ++step) {
+        const int32_t k = (c + step) % cornerCount;
         if ((k == a || k == b || k == c) && cornerCount - repeated > 3) return false;
         Widen(TriangulationCoords[k], pk);
         if (PointInTriangle(pa, pb, pc, pk)) return true;
-        if (++tested == cornerCount - 3) return false;
     }
+    return false;
 }
 
 // Removes position `b` from the scratch and the coordinates; `remaining` is the corner count after it.
