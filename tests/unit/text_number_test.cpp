@@ -160,6 +160,42 @@ TEST(ObjTokenTest, ParseTripleReadsUpToThreeValuesOfTheLine) {
     }
 }
 
+// What the plain reader took of a token is what strtod takes of it.
+bool SameAsPlain(const std::string& token, double value, const char* stop) {
+    const Reading want = Reference(token);
+    return reference::SameReading(value, static_cast<size_t>(stop - token.c_str()), want.value, want.stop);
+}
+
+// Three generated tokens to a line, as strtod reads each and narrowed to float: the short plain
+// numbers most files hold take their own path, everything else the full conversion.
+TEST(ObjTokenTest, ParseTripleMatchesStrtodOnGeneratedLines) {
+    TokenMaker maker(20261207);
+    std::vector<std::string> tokens = {"999999999999999", "-9999999999999999", "1234567.12345678", "-0.000000",
+                                       "5.", "-.5", ".", "-", "0.1e", "12/3"};
+    while (tokens.size() < 300000) {
+        std::string token = maker.Make();
+        if (!token.empty() && token.find_first_of(" \t") == std::string::npos && token.size() < 100) tokens.push_back(token);
+    }
+    int32_t mismatches = 0;
+    for (size_t i = 0; i + 3 <= tokens.size() && mismatches < 20; i += 3) {
+        const std::string line = " " + tokens[i] + " " + tokens[i + 1] + "  " + tokens[i + 2] + "\n";
+        float values[3];
+        ObjParseTriple(line.c_str(), values);
+        for (int k = 0; k < 3; ++k) {
+            double plain = 0.0;
+            const char* stop = TextNumberReadPlain(tokens[i + k].c_str(), &plain);
+            if (stop) {
+                EXPECT_TRUE(SameAsPlain(tokens[i + k], plain, stop)) << tokens[i + k];
+            }
+            const float want = NarrowToFloat(Reference(tokens[i + k]).value);
+            if (std::memcmp(&values[k], &want, sizeof want) == 0) continue;
+            ++mismatches;
+            ADD_FAILURE() << "line \"" << line << "\" value " << k << ": got " << values[k] << ", want " << want;
+        }
+    }
+    EXPECT_EQ(mismatches, 0);
+}
+
 TEST(ObjTokenTest, ReferencesSaturateInsteadOfOverflowing) {
     const std::pair<std::string, int64_t> cases[] = {
         {"42/7", 42}, {"-3", -3}, {"+3", 3}, {"/5", 0}, {"99999999999999999999999999", kObjReferenceLimit},
