@@ -55,4 +55,12 @@ inline bool SameReading(double a, size_t aStop, double b, size_t bStop) {
     return Bits(a) == Bits(b) && aStop == bStop;
 }
 
+// Two readings narrowed to float: the same bits (on Windows any two NaNs of one sign).
+inline bool SameFloat(float a, float b) {
+#if defined(_WIN32)
+    if (std::isnan(a) && std::isnan(b)) return std::signbit(a) == std::signbit(b);
+#endif
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
 }  // namespace reference

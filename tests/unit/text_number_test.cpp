@@ -188,7 +188,7 @@ TEST(ObjTokenTest, ParseTripleMatchesStrtodOnGeneratedLines) {
                 EXPECT_TRUE(SameAsPlain(tokens[i + k], plain, stop)) << tokens[i + k];
             }
             const float want = NarrowToFloat(Reference(tokens[i + k]).value);
-            if (std::memcmp(&values[k], &want, sizeof want) == 0) continue;
+            if (reference::SameFloat(values[k], want)) continue;
             ++mismatches;
             ADD_FAILURE() << "line \"" << line << "\" value " << k << ": got " << values[k] << ", want " << want;
         }
