@@ -135,6 +135,20 @@ TEST_F(ObjReaderTest, TextAcrossPieceBoundaries) {
     }
 }
 
+// The second pass steps over blocks that hold only points, and over a block's leading points,
+// but not over a point statement that joins the lines after it: the "f 1 2 3" it swallows is
+// no face. Lines of 8 bytes fill each block exactly; the last face has no LF and so reads as empty.
+TEST_F(ObjReaderTest, BlocksOfPointsAreSteppedOverUnlessALineJoinsTheNext) {
+    std::string blocksOfPoints;
+    for (int32_t i = 0; i < 2 * kTextPieceBytes / 8; ++i) blocksOfPoints += "v 1 1 1\n";
+    const int32_t points = 2 * kTextPieceBytes / 8;
+    ASSERT_EQ(Read(blocksOfPoints + "v 1 2 3 \\\n2 \\\nf 1 2 3\nv 4 5 6\nf 3 2 1\nf 1 2 3"), 1);
+    EXPECT_EQ(std::tuple(g_Scene.TextBlockLast, g_Scene.PointCount), std::tuple(2, points + 2));
+    EXPECT_EQ(Polygons(), (std::vector<Refs>{{2, 1, 0}}));
+    ASSERT_EQ(Read(blocksOfPoints + "v 1 2 3\n"), 1);
+    EXPECT_EQ(std::tuple(g_Scene.TextBlockLast, g_Scene.PointCount, g_Scene.PolygonCount), std::tuple(2, points + 1, 0));
+}
+
 // A backslash joins the next line when it does not start a statement (only the first joined line
 // must not start with a letter), and reads as a space otherwise; the last line of the text ends the
 // joining even when continued. Over-long lines are cut to the line buffer.

@@ -9,7 +9,7 @@ bool EndsToken(char c) { return c == ' ' || c == '\r' || c == '\n' || c == 0; }
 
 }  // namespace
 
-void ObjParseTriple(const char* text, float* values) {
+const char* ObjParseTriple(const char* text, float* values) {
     for (int32_t k = 0; k < 3; ++k) {
         while (*text == ' ') ++text;
         double plain = 0.0;
@@ -24,4 +24,5 @@ void ObjParseTriple(const char* text, float* values) {
             ++text;
         values[k] = TextNumberFloat(token, text);
     }
+    return text;
 }

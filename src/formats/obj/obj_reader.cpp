@@ -1,6 +1,7 @@
 // The OBJ reader: loads the file into text blocks and walks them twice, in
 // place. The first pass reads the points and counts the group names, the
 // second reads texture points, surfaces and elements.
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 
@@ -25,27 +26,33 @@ struct ObjReaderStore {
 
 // ---- Walking the text ------------------------------------------------------------
 
-// A line of the walk over every line of every text block.
+// A line of the walk over every line of every text block. Its end is looked
+// for only when asked: a statement read to its end has found it already.
 struct ObjWalk {
     int32_t block;
     const char* line;
-    const char* lineEnd;  // its LF, or the NUL that ends the block's text
+    const char* lineEnd;  // its LF, or the NUL that ends the block's text; null until found
 };
+
+// Finds the line's end from `from`, a place in the line.
+const char* FindLineEnd(ObjWalk& walk, const char* from) {
+    const char* lf = std::strchr(from, '\n');
+    walk.lineEnd = lf ? lf : from + std::strlen(from);
+    return walk.lineEnd;
+}
+
+const char* LineEnd(ObjWalk& walk) { return walk.lineEnd ? walk.lineEnd : FindLineEnd(walk, walk.line); }
 
 void WalkTo(ObjWalk& walk, const char* line) {
     walk.line = line;
-    const char* lf = std::strchr(line, '\n');
-    walk.lineEnd = lf ? lf : line + std::strlen(line);
+    walk.lineEnd = nullptr;
 }
 
-ObjWalk WalkBlock(int32_t block) {
-    const char* text = reinterpret_cast<const char*>(g_Scene.TextBlocks[block]);
-    ObjWalk walk{block, text, text};
-    WalkTo(walk, text);
-    return walk;
-}
+const char* BlockText(int32_t block) { return reinterpret_cast<const char*>(g_Scene.TextBlocks[block]); }
 
-bool HasLineEnd(const ObjWalk& walk) { return *walk.lineEnd == '\n'; }
+ObjWalk WalkBlock(int32_t block) { return ObjWalk{block, BlockText(block), nullptr}; }
+
+bool HasLineEnd(ObjWalk& walk) { return *LineEnd(walk) == '\n'; }
 
 // The next line in the same block, else the first line of the next block;
 // false after the last line of the text.
@@ -62,18 +69,23 @@ bool WalkNext(ObjWalk& walk) {
 
 // Whether the line, as TextCopyLine gives it, holds a backslash. The whole
 // line decides, also past what the line buffer keeps of it.
-bool Continues(const ObjWalk& walk) {
-    return HasLineEnd(walk) && std::memchr(walk.line, '\\', static_cast<size_t>(walk.lineEnd - walk.line));
+bool Continues(ObjWalk& walk) {
+    if (!g_ObjBlockNotes[walk.block].hasBackslash || !HasLineEnd(walk)) return false;
+    return std::memchr(walk.line, '\\', static_cast<size_t>(walk.lineEnd - walk.line)) != nullptr;
 }
 
 // ---- First pass ------------------------------------------------------------------
 
-int32_t FirstPassLine(const char* line, NameIndex& groups) {
+int32_t FirstPassLine(ObjWalk& walk, NameIndex& groups) {
+    const char* line = walk.line;
     if (line[0] == 'v' && line[1] == ' ') {
         float values[3];
-        ObjParseTriple(line + 1, values);
+        // The numbers end at the line's end or a few spaces before it.
+        walk.lineEnd = TextLineEnd(ObjParseTriple(line + 1, values));
         return SceneAddPoint(values[0], values[1], values[2] * -1.0f);
     }
+    uint32_t& firstOther = g_ObjBlockNotes[walk.block].firstOther;
+    if (firstOther == kObjNoOtherLine) firstOther = static_cast<uint32_t>(line - BlockText(walk.block));
     if (line[0] == 'g' && line[1] == ' ') {
         char copy[kObjNameBufferBytes];
         TextCopyLine(line, copy, kObjNameBufferBytes);  // longer "g" lines are cut to 255 characters
@@ -83,9 +95,12 @@ int32_t FirstPassLine(const char* line, NameIndex& groups) {
 }
 
 int32_t FirstPass(NameIndex& groups) {
+    for (int32_t block = 0; block <= g_Scene.TextBlockLast; ++block) {
+        g_ObjBlockNotes[block].firstOther = kObjNoOtherLine;
+    }
     ObjWalk walk = WalkBlock(0);
     do {
-        if (!FirstPassLine(walk.line, groups)) return 0;
+        if (!FirstPassLine(walk, groups)) return 0;
     } while (WalkNext(walk));
     return 1;
 }
@@ -221,20 +236,26 @@ uint32_t TextureIndex(int64_t reference) {
     return reference > 0 ? static_cast<uint32_t>(reference - 1) : kRejectedIndex;
 }
 
+bool EndsLine(char c) { return c == '\n' || c == 0; }
+bool EndsIndexToken(char c) { return c == ' ' || EndsLine(c); }
+
 // Reads the index tokens of [begin, end), the places where a space is
 // directly followed by a digit, into FaceIndexScratch and, with `textures`,
-// FaceUVScratch, in one scan. Answers how many there are; past kMaxCorners
-// they are only counted (such a statement is skipped).
-int32_t ReadCorners(const char* begin, const char* end, bool textures) {
+// FaceUVScratch, in one scan that also stops at a LF or NUL and leaves
+// *stop there (else at most at `end`, never past the LF or NUL). Answers how
+// many there are; past kMaxCorners they are only counted (such a statement
+// is skipped).
+int32_t ReadCorners(const char* begin, const char* end, bool textures, const char** stop) {
     int32_t corner = 0;
-    for (const char* p = begin; p + 1 < end; ++p) {
+    const char* p = begin;
+    for (; p + 1 < end && !EndsLine(*p); ++p) {
         if (p[0] != ' ' || !IsDigit(p[1])) continue;
         const char* q = p + 1;
         const int64_t point = ObjParseReference(q, end);
         // The texture reference follows the token's first slash (none: no texture).
-        while (q < end && *q != ' ' && *q != '/') ++q;
+        while (q < end && !EndsIndexToken(*q) && *q != '/') ++q;
         const int64_t texture = q < end && *q == '/' ? ObjParseReference(++q, end) : 0;
-        while (q < end && *q != ' ') ++q;
+        while (q < end && !EndsIndexToken(*q)) ++q;
         if (corner < kMaxCorners) {
             g_Scene.FaceIndexScratch[corner] = PointIndex(point);
             if (textures) g_Scene.FaceUVScratch[corner] = TextureIndex(texture);
@@ -242,6 +263,7 @@ int32_t ReadCorners(const char* begin, const char* end, bool textures) {
         ++corner;
         p = q - 1;
     }
+    *stop = p;
     return corner;
 }
 
@@ -286,9 +308,8 @@ int32_t AddDots(int32_t count, uint32_t surface) {
     return 1;
 }
 
-// An element statement; its index text starts at the space after the keyword.
-int32_t ReadElement(const ObjWalk& walk, ElementKind kind, TextView indices, ReaderState& state) {
-    const int32_t count = ReadCorners(indices.begin, indices.end, kind == ElementKind::kFace);
+// An element statement of `count` index tokens, read into the scratch.
+int32_t AddElement(const ObjWalk& walk, ElementKind kind, int32_t count, ReaderState& state) {
     if (count > kMaxCorners) {
         ++g_Scene.SkippedFaceCount;
         return 1;
@@ -311,7 +332,7 @@ struct SecondPassTables {
     NameIndex& surfaces;
 };
 
-int32_t SecondPassLine(const ObjWalk& walk, TextView text, ReaderState& state, SecondPassTables& tables) {
+int32_t SecondPassLine(ObjWalk& walk, TextView text, ReaderState& state, SecondPassTables& tables) {
     const char* line = walk.line;
     if (line[0] == 'v' && line[1] == 't' && line[2] == ' ') {
         float values[3];
@@ -330,7 +351,45 @@ int32_t SecondPassLine(const ObjWalk& walk, TextView text, ReaderState& state, S
     const ElementKeyword* element = FindElementKeyword(text);
     if (!element) return 1;
     if (state.surfaceStale && !UpdateSurface(state, tables.groups, tables.surfaces)) return 0;
-    return ReadElement(walk, element->kind, TextView{text.begin + element->length - 1, text.end}, state);
+    // The index text starts at the space after the keyword.
+    const char* stop = nullptr;
+    const bool face = element->kind == ElementKind::kFace;
+    const int32_t count = ReadCorners(text.begin + element->length - 1, text.end, face, &stop);
+    return AddElement(walk, element->kind, count, state);
+}
+
+// Most lines are faces: an "f" line is read to its end in one scan, which
+// finds the line's end on the way. A continued line or one without LF is
+// then read again as any statement.
+int32_t SecondPassFaceLine(ObjWalk& walk, char* lineBuffer, ReaderState& state, SecondPassTables& tables) {
+    const char* blockEnd = reinterpret_cast<const char*>(g_Scene.TextBlocks[walk.block]) + kTextBlockBytes;
+    // What StatementText keeps of a longer line.
+    const char* cut = walk.line + std::min<std::ptrdiff_t>(kObjLineBufferBytes - 1, blockEnd - walk.line);
+    const char* stop = nullptr;
+    const int32_t count = ReadCorners(walk.line + 1, cut, true, &stop);
+    walk.lineEnd = TextLineEnd(stop);
+    if (Continues(walk) || !HasLineEnd(walk)) {
+        return SecondPassLine(walk, StatementText(walk, lineBuffer), state, tables);
+    }
+    if (state.surfaceStale && !UpdateSurface(state, tables.groups, tables.surfaces)) return 0;
+    return AddElement(walk, ElementKind::kFace, count, state);
+}
+
+// Passes over the leading "v" lines of a block the walk has just entered, and
+// over whole blocks of nothing else: the second pass has nothing to do with
+// them. Not in a block with a backslash, where a "v" line may join the lines
+// after it. False when no line is left.
+bool PassLeadingPoints(ObjWalk& walk) {
+    while (walk.line == BlockText(walk.block) && !g_ObjBlockNotes[walk.block].hasBackslash) {
+        const uint32_t firstOther = g_ObjBlockNotes[walk.block].firstOther;
+        if (firstOther != kObjNoOtherLine) {
+            if (firstOther != 0) WalkTo(walk, walk.line + firstOther);
+            return true;
+        }
+        if (walk.block >= g_Scene.TextBlockLast) return false;
+        walk = WalkBlock(walk.block + 1);
+    }
+    return true;
 }
 
 int32_t SecondPass(char* lineBuffer, SecondPassTables& tables) {
@@ -338,10 +397,13 @@ int32_t SecondPass(char* lineBuffer, SecondPassTables& tables) {
     std::memcpy(state.material, kDefaultMaterial, sizeof kDefaultMaterial);
     state.surface = 1;
     ObjWalk walk = WalkBlock(0);
+    if (!PassLeadingPoints(walk)) return 1;
     do {
-        const TextView text = StatementText(walk, lineBuffer);
-        if (!SecondPassLine(walk, text, state, tables)) return 0;
-    } while (WalkNext(walk));
+        const bool face = walk.line[0] == 'f' && walk.line[1] == ' ';
+        const int32_t read = face ? SecondPassFaceLine(walk, lineBuffer, state, tables)
+                                  : SecondPassLine(walk, StatementText(walk, lineBuffer), state, tables);
+        if (!read) return 0;
+    } while (WalkNext(walk) && PassLeadingPoints(walk));
     return 1;
 }
 

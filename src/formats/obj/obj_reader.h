@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "scene/scene.h"
+
 // ---- Limits ----------------------------------------------------------------------
 
 constexpr int32_t kObjLineBufferBytes = 15008;     // a statement, continuation lines joined in
@@ -50,8 +52,9 @@ int32_t ObjPickGroup(const char* groupLine, char* pick, char* scratch, const Nam
 
 // Parses up to three numbers after a keyword, each as strtod reads its token
 // (cut to kObjNumberTokenChars), stored as 32-bit floats; stops at a LF or
-// NUL. Missing values are 0.
-void ObjParseTriple(const char* text, float* values);
+// NUL. Missing values are 0. Returns where the reading stopped: never past
+// the LF or NUL.
+const char* ObjParseTriple(const char* text, float* values);
 // An optionally signed decimal integer at `p` (digits only up to `end`),
 // saturated at +-kObjReferenceLimit; 0 when there are no digits. `p` moves past it.
 inline int64_t ObjParseReference(const char*& p, const char* end) {
@@ -72,3 +75,12 @@ inline int64_t ObjParseReference(const char*& p, const char* end) {
 // Loads the file into TextBlocks from the current block on, which is the last allocated one
 // (block 0 when a read starts).
 int32_t ObjLoadText(const char* path, uint32_t fileSize, uint32_t* loaded);
+
+// What the passes learn of each loaded text block.
+constexpr uint32_t kObjNoOtherLine = UINT32_MAX;
+struct ObjBlockNote {
+    bool hasBackslash;   // set by the loader: a line of a block without one does not continue
+    uint32_t firstOther;  // set by the first pass: where its first line that is not a "v" line
+                          // starts, or kObjNoOtherLine
+};
+extern ObjBlockNote g_ObjBlockNotes[kMaxTextBlocks];

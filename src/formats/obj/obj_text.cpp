@@ -3,12 +3,15 @@
 // two blocks, and sanitised to LF, printable ASCII and spaces.
 #include <cassert>
 #include <cstdio>
+#include <cstring>
 
 #include "formats/obj/obj_reader.h"
 #include "frame/file_open.h"
 #include "frame/module_heap.h"
 #include "scene/import_driver.h"
 #include "scene/scene.h"
+
+ObjBlockNote g_ObjBlockNotes[kMaxTextBlocks];
 
 namespace {
 
@@ -42,6 +45,8 @@ uint64_t ExtendPiece(FILE* file, uint8_t* block, int32_t* length, uint8_t termin
 // from the file (0 at its end).
 uint64_t LoadPiece(FILE* file) {
     uint8_t* block = g_Scene.TextBlockCursor;
+    bool& hasBackslash = g_ObjBlockNotes[g_Scene.TextBlockLast].hasBackslash;
+    hasBackslash = false;
     int32_t length = static_cast<int32_t>(std::fread(block, 1, kTextPieceBytes, file));
     if (length == 0) return 0;
     uint64_t consumed = static_cast<uint64_t>(length);
@@ -51,6 +56,7 @@ uint64_t LoadPiece(FILE* file) {
     }
     const bool continues = block[length - 1] == ' ';
     TextSanitise(block, length, g_Scene.LineEndStyle);
+    hasBackslash = continues || std::memchr(block, '\\', static_cast<size_t>(length));
     if (continues) {
         block[length] = '\\';
         block[length + 1] = '\n';
