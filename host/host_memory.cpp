@@ -336,9 +336,16 @@ Slab** SlabEntry(uintptr_t address, bool create) {
     return level ? &level[granule & (kLevelSize - 1)] : nullptr;
 }
 
+// The slab last looked up: walks over an object meet the blocks of one slab in a row.
+Slab* g_lastSlab = nullptr;
+
 Slab* SlabOf(const void* block) {
-    Slab** entry = SlabEntry(reinterpret_cast<uintptr_t>(block), false);
-    return entry ? *entry : nullptr;
+    const uintptr_t address = reinterpret_cast<uintptr_t>(block);
+    if (g_lastSlab && address - reinterpret_cast<uintptr_t>(g_lastSlab->base) < kSlabBytes) return g_lastSlab;
+    Slab** entry = SlabEntry(address, false);
+    if (!entry || !*entry) return nullptr;
+    g_lastSlab = *entry;
+    return *entry;
 }
 
 std::unordered_map<uintptr_t, LargeBlock>& LargeBlocks() {
@@ -554,6 +561,7 @@ void* StoreResize(void* block, Zone* zone, uint64_t oldSize, uint64_t newSize) {
 
 void StoreReleaseZone(Zone* zone) {
     for (const auto& slab : zone->slabs) *SlabEntry(reinterpret_cast<uintptr_t>(slab->base), false) = nullptr;
+    g_lastSlab = nullptr;
     zone->slabs.clear();
     zone->classes = {};
     for (const Span& span : zone->spans) UnmapPages(span.base, span.bytes);

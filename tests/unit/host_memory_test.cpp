@@ -75,6 +75,16 @@ TEST(HostMemoryDeathTest, FreedInteriorAndForeignBlocksAreRefused) {
     std::vector<uint8_t> foreign(64);
     EXPECT_DEATH((void)BlockSize(foreign.data() + 16), "never gave out");
     EXPECT_DEATH(Free(foreign.data() + 32), "never gave out");
+    // The last block of a zone takes the zone with it: none of its addresses is a block any more,
+    // even right after a lookup there.
+    void* last = nullptr;
+    {
+        standin::detail::ZoneScope zone;
+        last = Alloc(1, 64);
+    }
+    EXPECT_EQ(BlockSize(last), 64u);
+    Free(last);
+    EXPECT_DEATH((void)BlockSize(last), "never gave out");
 }
 
 // An object made by hand inside a zone of its own, with an orphan block in the
