@@ -192,6 +192,8 @@ TEST_F(ObjReaderTest, GroupsAndMaterialsNameTheSurfaces) {
          "f 1 2 3\nusemtl wood   \nf 1 2 3\ng body\nusemtl wood\nf 1 2 3\nusemtl st\xE9" "el\nf 1 2 3\n"
          "g body\nusemtl wood\nf 1 2 3\nusemtl  1\nf 1 2 3\n",
          {"wood", "wood body", "st el body", " 1 body"}, {1, 1, 2, 3, 2, 4}},
+        {"a \"v\" or \"g\" inside a line starts no statement", "f 1 2 3\n# move the group\ng left\nf 1 2 3\n",
+         {"default left"}, {1, 1}},
         {"a group name's use count is a u16: its 65536th sighting brings it back to 0, the rarest",
          manyA + "g b a\nf 1 2 3\n", {"default a"}, {1}},
         {"long group and material names are cut",

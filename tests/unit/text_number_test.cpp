@@ -206,4 +206,28 @@ TEST(ObjTokenTest, ReferencesSaturateInsteadOfOverflowing) {
     }
 }
 
+// The word reader takes what the digit loop takes: runs of 1 to 12 digits (leading zeros
+// too) followed by any bytes, those just below '0' and above '9' among them.
+TEST(ObjTokenTest, DigitWordReadsWhatTheDigitLoopReads) {
+    std::mt19937 random(20261207);
+    const std::string nearDigits = std::string("/.-+ \n\0:;", 10) + "\x7F\x80\xAF\xB0\xB9\xFF";
+    int32_t mismatches = 0;
+    for (int i = 0; i < 200000 && mismatches < 20; ++i) {
+        std::string text(1 + random() % 12, '0');
+        for (char& c : text) c = static_cast<char>('0' + random() % 10);
+        while (text.size() < 16) {
+            const uint32_t pick = random();
+            text += pick % 2 ? nearDigits[pick / 2 % nearDigits.size()] : static_cast<char>(pick >> 8);
+        }
+        const char* word = text.data();
+        const char* loop = text.data();
+        const char* end = text.data() + text.size();
+        const int64_t got = ObjParseDigitWord(word, end);
+        if (got == ObjParseReference(loop, end) && word == loop) continue;
+        ++mismatches;
+        ADD_FAILURE() << "\"" << text << "\": got " << got << " after " << (word - text.data()) << " bytes";
+    }
+    EXPECT_EQ(mismatches, 0);
+}
+
 }  // namespace

@@ -76,9 +76,11 @@ bool Continues(ObjWalk& walk) {
 
 // ---- First pass ------------------------------------------------------------------
 
+bool IsPointLine(const char* line) { return line[0] == 'v' && line[1] == ' '; }
+
 int32_t FirstPassLine(ObjWalk& walk, NameIndex& groups) {
     const char* line = walk.line;
-    if (line[0] == 'v' && line[1] == ' ') {
+    if (IsPointLine(line)) {
         float values[3];
         // The numbers end at the line's end or a few spaces before it.
         walk.lineEnd = TextLineEnd(ObjParseTriple(line + 1, values));
@@ -94,6 +96,22 @@ int32_t FirstPassLine(ObjWalk& walk, NameIndex& groups) {
     return 1;
 }
 
+// The first pass reads only lines that start with "v" or "g": after any other
+// line, those up to the next such line of the block are stepped over in one
+// scan. The walk then stands on an empty line at the LF before that line (or
+// at the block's NUL when there is none).
+void PassOtherLines(ObjWalk& walk) {
+    const char* p = LineEnd(walk);
+    while (*p != 0) {
+        p += 1 + std::strcspn(p + 1, "vg");
+        if (*p != 0 && p[-1] == '\n') {
+            --p;
+            break;
+        }
+    }
+    walk.line = walk.lineEnd = p;
+}
+
 int32_t FirstPass(NameIndex& groups) {
     for (int32_t block = 0; block <= g_Scene.TextBlockLast; ++block) {
         g_ObjBlockNotes[block].firstOther = kObjNoOtherLine;
@@ -101,6 +119,7 @@ int32_t FirstPass(NameIndex& groups) {
     ObjWalk walk = WalkBlock(0);
     do {
         if (!FirstPassLine(walk, groups)) return 0;
+        if (!IsPointLine(walk.line)) PassOtherLines(walk);
     } while (WalkNext(walk));
     return 1;
 }
@@ -236,6 +255,13 @@ uint32_t TextureIndex(int64_t reference) {
     return reference > 0 ? static_cast<uint32_t>(reference - 1) : kRejectedIndex;
 }
 
+// A reference of an index token, a word at a time where it starts with a digit
+// and the text before `end` holds a word.
+[[gnu::always_inline]] inline int64_t ReadReference(const char*& q, const char* end) {
+    if (end - q >= static_cast<std::ptrdiff_t>(sizeof(uint64_t)) && IsDigit(*q)) return ObjParseDigitWord(q, end);
+    return ObjParseReference(q, end);
+}
+
 bool EndsLine(char c) { return c == '\n' || c == 0; }
 bool EndsIndexToken(char c) { return c == ' ' || EndsLine(c); }
 
@@ -251,10 +277,10 @@ int32_t ReadCorners(const char* begin, const char* end, bool textures, const cha
     for (; p + 1 < end && !EndsLine(*p); ++p) {
         if (p[0] != ' ' || !IsDigit(p[1])) continue;
         const char* q = p + 1;
-        const int64_t point = ObjParseReference(q, end);
+        const int64_t point = ReadReference(q, end);
         // The texture reference follows the token's first slash (none: no texture).
         while (q < end && !EndsIndexToken(*q) && *q != '/') ++q;
-        const int64_t texture = q < end && *q == '/' ? ObjParseReference(++q, end) : 0;
+        const int64_t texture = q < end && *q == '/' ? ReadReference(++q, end) : 0;
         while (q < end && !EndsIndexToken(*q)) ++q;
         if (corner < kMaxCorners) {
             g_Scene.FaceIndexScratch[corner] = PointIndex(point);

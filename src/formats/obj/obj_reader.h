@@ -2,7 +2,9 @@
 // readers, the group-name table and the surface naming that ObjRead builds on.
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 #include "scene/scene.h"
 
@@ -68,6 +70,29 @@ inline int64_t ObjParseReference(const char*& p, const char* end) {
     }
     if (value > kObjReferenceLimit) value = kObjReferenceLimit;
     return negative ? -value : value;
+}
+
+static_assert(std::endian::native == std::endian::little, "a word's first byte is its lowest");
+
+// ObjParseReference for a reference that starts with a digit at `p`, with at
+// least 8 bytes before `end`: a run of up to 7 digits is found and converted
+// as one word, with no branch per digit; a longer run is read digit by digit.
+inline int64_t ObjParseDigitWord(const char*& p, const char* end) {
+    uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    // Per byte c - '0'; a borrow reaches only the bytes after a non-digit.
+    const uint64_t digits = word - 0x3030303030303030u;
+    // The high bit of each byte that is not 0 to 9.
+    const uint64_t others = ((digits + 0x7676767676767676u) | digits) & 0x8080808080808080u;
+    if (others == 0) return ObjParseReference(p, end);
+    const int count = std::countr_zero(others) / 8;  // 1 to 7: the first byte is a digit
+    // The digits to the top of the word, below them zeros; then pairs, fours and eights combined.
+    uint64_t value = digits << (64 - 8 * count);
+    value = (value * 10 + (value >> 8)) & 0x00FF00FF00FF00FFu;
+    value = (value * 100 + (value >> 16)) & 0x0000FFFF0000FFFFu;
+    value = (value * 10000 + (value >> 32)) & 0xFFFFFFFFu;
+    p += count;
+    return static_cast<int64_t>(value);
 }
 
 // ---- Text ------------------------------------------------------------------------
