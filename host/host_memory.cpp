@@ -216,12 +216,21 @@ void* MapPages(uint64_t bytes, uint64_t alignment) {
 void UnmapPages(void* base, uint64_t bytes) { munmap(base, bytes); }
 #if defined(MREMAP_MAYMOVE)
 void* RemapPages(void* base, uint64_t oldBytes, uint64_t newBytes) {
-    void* moved = mremap(base, oldBytes, newBytes, MREMAP_MAYMOVE);
-    if (moved == MAP_FAILED) return nullptr;
-#if defined(MADV_HUGEPAGE)
-    if (newBytes >= kHugePageBytes) madvise(moved, newBytes, MADV_HUGEPAGE);
+#if defined(MREMAP_FIXED) && defined(MADV_HUGEPAGE)
+    if (newBytes >= kHugePageBytes) {
+        void* target = MapPages(newBytes, kHugePageBytes);
+        if (!target) return nullptr;
+        void* moved = mremap(base, oldBytes, newBytes, MREMAP_MAYMOVE | MREMAP_FIXED, target);
+        if (moved == MAP_FAILED) {
+            UnmapPages(target, newBytes);
+            return nullptr;
+        }
+        madvise(moved, newBytes, MADV_HUGEPAGE);
+        return moved;
+    }
 #endif
-    return moved;
+    void* moved = mremap(base, oldBytes, newBytes, MREMAP_MAYMOVE);
+    return moved == MAP_FAILED ? nullptr : moved;
 }
 #else
 void* RemapPages(void*, uint64_t, uint64_t) { return nullptr; }
@@ -237,6 +246,9 @@ void* RemapPages(void*, uint64_t, uint64_t) { return nullptr; }
 #endif
 
 uint64_t RoundUp(uint64_t value, uint64_t step) { return (value + step - 1) / step * step; }
+// A mapped block is whole huge pages: a list that grows from a few pages on
+// (a UV map's entries) would otherwise take its first 2 MiB in 4 KB faults.
+uint64_t MappedBytes(uint64_t bytes) { return RoundUp(bytes, kHugePageBytes); }
 
 // ---- Size classes: steps of 8 bytes up to 128, of 16 up to 256 (a 176-byte
 // point takes 176 bytes), then four classes per doubling ----------------------------------
@@ -463,7 +475,7 @@ void RawLargeFree(void* block, const LargeBlock& large) {
 
 void* LargeAlloc(Zone* zone, uint64_t bytes, uint64_t capacity) {
     const bool mapped = capacity >= kMappedBlockBytes;
-    if (mapped) capacity = RoundUp(capacity, kPageBytes);
+    if (mapped) capacity = MappedBytes(capacity);
     void* block = RawLargeAlloc(capacity, mapped);
     if (!block) return nullptr;
     LargeBlocks().emplace(reinterpret_cast<uintptr_t>(block), LargeBlock{zone, bytes, capacity, bytes, mapped});
@@ -484,7 +496,8 @@ void* LargeResize(void* block, uint64_t newSize) {
     LargeBlock& large = LargeBlocks().find(reinterpret_cast<uintptr_t>(block))->second;
     const uint64_t oldSize = large.size;
     if (newSize > large.capacity) {
-        const uint64_t capacity = RoundUp(std::max(newSize, 2 * large.capacity), kPageBytes);
+        const uint64_t wanted = std::max(newSize, 2 * large.capacity);
+        const uint64_t capacity = large.mapped ? MappedBytes(wanted) : wanted;
         void* moved = large.mapped ? RemapPages(block, large.capacity, capacity) : nullptr;
         if (!moved) {
             moved = LargeAlloc(large.zone, newSize, capacity);
