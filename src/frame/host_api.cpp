@@ -44,10 +44,6 @@ void HostApiBind(HostCore* core) {
     Bind(api.ms, "ms");
 }
 
-void* HostAlloc(uint64_t count, uint64_t size) { return g_HostCore->alloc(count, size); }
-void* HostRealloc(void* block, uint64_t newSize) { return g_HostCore->realloc(block, newSize); }
-void HostFree(void* block) { g_HostCore->free(block); }
-
 void HostShowOutOfMemory() {
     g_HostApi.ms->message("There isn't enough memory available", "to perform this operation!");
 }

@@ -43,10 +43,11 @@ extern HostNamingPrefs* g_NamingPrefs;
 // slot. A name the host does not know binds to null, unchecked.
 void HostApiBind(HostCore* core);
 
-// HostCore memory slots. Every caller tests the result.
-void* HostAlloc(uint64_t count, uint64_t size);
-void* HostRealloc(void* block, uint64_t newSize);
-void HostFree(void* block);
+// HostCore memory slots. Every caller tests the result. Inline: a load makes
+// one call per host record, millions of them.
+inline void* HostAlloc(uint64_t count, uint64_t size) { return g_HostCore->alloc(count, size); }
+inline void* HostRealloc(void* block, uint64_t newSize) { return g_HostCore->realloc(block, newSize); }
+inline void HostFree(void* block) { g_HostCore->free(block); }
 
 // Shows the module's only message: the two-line out-of-memory box.
 void HostShowOutOfMemory();
