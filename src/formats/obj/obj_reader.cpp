@@ -77,6 +77,7 @@ bool Continues(ObjWalk& walk) {
 // ---- First pass ------------------------------------------------------------------
 
 bool IsPointLine(const char* line) { return line[0] == 'v' && line[1] == ' '; }
+bool IsFaceLine(const char* line) { return line[0] == 'f' && line[1] == ' '; }
 
 int32_t FirstPassLine(ObjWalk& walk, NameIndex& groups) {
     const char* line = walk.line;
@@ -334,8 +335,17 @@ int32_t AddDots(int32_t count, uint32_t surface) {
     return 1;
 }
 
-// An element statement of `count` index tokens, read into the scratch.
-int32_t AddElement(const ObjWalk& walk, ElementKind kind, int32_t count, ReaderState& state) {
+// ---- Second pass -----------------------------------------------------------------
+
+struct SecondPassTables {
+    const NameIndex& groups;
+    NameIndex& surfaces;
+};
+
+// An element statement of `count` index tokens, read into the scratch, on
+// the surface that the "g" and "usemtl" lines before it name.
+int32_t AddElement(const ObjWalk& walk, ElementKind kind, int32_t count, ReaderState& state, SecondPassTables& tables) {
+    if (state.surfaceStale && !UpdateSurface(state, tables.groups, tables.surfaces)) return 0;
     if (count > kMaxCorners) {
         ++g_Scene.SkippedFaceCount;
         return 1;
@@ -350,13 +360,6 @@ int32_t AddElement(const ObjWalk& walk, ElementKind kind, int32_t count, ReaderS
     }
     return 0;
 }
-
-// ---- Second pass -----------------------------------------------------------------
-
-struct SecondPassTables {
-    const NameIndex& groups;
-    NameIndex& surfaces;
-};
 
 int32_t SecondPassLine(ObjWalk& walk, TextView text, ReaderState& state, SecondPassTables& tables) {
     const char* line = walk.line;
@@ -376,19 +379,18 @@ int32_t SecondPassLine(ObjWalk& walk, TextView text, ReaderState& state, SecondP
     }
     const ElementKeyword* element = FindElementKeyword(text);
     if (!element) return 1;
-    if (state.surfaceStale && !UpdateSurface(state, tables.groups, tables.surfaces)) return 0;
     // The index text starts at the space after the keyword.
     const char* stop = nullptr;
     const bool face = element->kind == ElementKind::kFace;
     const int32_t count = ReadCorners(text.begin + element->length - 1, text.end, face, &stop);
-    return AddElement(walk, element->kind, count, state);
+    return AddElement(walk, element->kind, count, state, tables);
 }
 
 // Most lines are faces: an "f" line is read to its end in one scan, which
 // finds the line's end on the way. A continued line or one without LF is
 // then read again as any statement.
 int32_t SecondPassFaceLine(ObjWalk& walk, char* lineBuffer, ReaderState& state, SecondPassTables& tables) {
-    const char* blockEnd = reinterpret_cast<const char*>(g_Scene.TextBlocks[walk.block]) + kTextBlockBytes;
+    const char* blockEnd = BlockText(walk.block) + kTextBlockBytes;
     // What StatementText keeps of a longer line.
     const char* cut = walk.line + std::min<std::ptrdiff_t>(kObjLineBufferBytes - 1, blockEnd - walk.line);
     const char* stop = nullptr;
@@ -397,8 +399,7 @@ int32_t SecondPassFaceLine(ObjWalk& walk, char* lineBuffer, ReaderState& state, 
     if (Continues(walk) || !HasLineEnd(walk)) {
         return SecondPassLine(walk, StatementText(walk, lineBuffer), state, tables);
     }
-    if (state.surfaceStale && !UpdateSurface(state, tables.groups, tables.surfaces)) return 0;
-    return AddElement(walk, ElementKind::kFace, count, state);
+    return AddElement(walk, ElementKind::kFace, count, state, tables);
 }
 
 // Passes over the leading "v" lines of a block the walk has just entered, and
@@ -425,8 +426,7 @@ int32_t SecondPass(char* lineBuffer, SecondPassTables& tables) {
     ObjWalk walk = WalkBlock(0);
     if (!PassLeadingPoints(walk)) return 1;
     do {
-        const bool face = walk.line[0] == 'f' && walk.line[1] == ' ';
-        const int32_t read = face ? SecondPassFaceLine(walk, lineBuffer, state, tables)
+        const int32_t read = IsFaceLine(walk.line) ? SecondPassFaceLine(walk, lineBuffer, state, tables)
                                   : SecondPassLine(walk, StatementText(walk, lineBuffer), state, tables);
         if (!read) return 0;
     } while (WalkNext(walk) && PassLeadingPoints(walk));
