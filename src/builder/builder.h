@@ -29,3 +29,7 @@ void UVMapFinish(HostObject* object, HostUVMap* map);
 // Merges bit-identical points of the scene: 1, or 0 when its work storage
 // cannot be had (the scene is then unchanged).
 int32_t WeldPoints();
+// WeldPoints with its hash table's budget of collisions per point, past
+// which it sorts instead (a test reaches the sort with 0).
+constexpr uint64_t kWeldProbesPerPoint = 16;
+int32_t WeldPointsWithProbeBudget(uint64_t probesPerPoint);

@@ -2,12 +2,16 @@
 // distinct points that first occurred before it; every later copy maps to the
 // index of its first occurrence.
 //
-// The points are sorted as (key, index) records: equal keys end up side by
-// side with their first occurrence at the front of each run. The sort is a
-// least-significant-digit radix sort on the key, which is stable (records
+// First occurrences are found by looking every point up, in file order, in a
+// hash table of the keys met so far. Keys chosen to collide could make those
+// lookups quadratic, so the table has a budget of probes per point; past it
+// the points are sorted instead, as (key, index) records: equal keys end up
+// side by side with their first occurrence at the front of each run. The sort
+// is a least-significant-digit radix sort on the key, which is stable (records
 // start in index order), so its work is linear in the number of points
-// whatever order they come in (CAD grids arrive in ascending order).
+// whatever order they come in. Either way the weld stays linear.
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <utility>
 
@@ -36,13 +40,12 @@ uint32_t KeyDigit(const WeldRecord& record, int32_t d) {
     return static_cast<uint32_t>(word >> shift) & (kDigitValues - 1);
 }
 
-// Work storage of one weld: the records, as many spare ones for the sort's
-// passes, one count per value of each digit, and the new index of every point.
-struct WeldStore {
+// Work storage of the sort: the records, as many spare ones for its passes,
+// and one count per value of each digit.
+struct SortStore {
     WeldRecord* records;
     WeldRecord* spare;
     uint32_t* counts;  // kKeyDigits x kDigitValues, zeroed
-    uint32_t* remap;
 };
 
 void ReadRecords(WeldRecord* records, int32_t count) {
@@ -56,7 +59,7 @@ void ReadRecords(WeldRecord* records, int32_t count) {
 
 // Sorts the records by key, equal keys in index order; answers where the
 // sorted records are (store.records or store.spare).
-WeldRecord* SortByKey(WeldStore& store, int32_t count) {
+WeldRecord* SortByKey(SortStore& store, int32_t count) {
     WeldRecord* from = store.records;
     WeldRecord* to = store.spare;
     for (int32_t i = 0; i < count; ++i) {
@@ -73,16 +76,131 @@ WeldRecord* SortByKey(WeldStore& store, int32_t count) {
     return from;
 }
 
-// remap[i] := the index of the first occurrence of point i's key.
-void FindFirstOccurrences(WeldStore& store, int32_t count) {
-    ReadRecords(store.records, count);
-    const WeldRecord* sorted = SortByKey(store, count);
-    uint32_t first = 0;
-    for (int32_t k = 0; k < count; ++k) {
-        const auto index = static_cast<uint32_t>(sorted[k].low);
-        if (k == 0 || !SameKey(sorted[k], sorted[k - 1])) first = index;
-        store.remap[index] = first;
+// remap[i] := the index of the first occurrence of point i's key, by the
+// sort; 0 when its work storage cannot be had.
+int32_t SortFirstOccurrences(uint32_t* remap, int32_t count) {
+    SortStore store = {static_cast<WeldRecord*>(ModuleAlloc(uint64_t(count) * sizeof(WeldRecord))),
+                       static_cast<WeldRecord*>(ModuleAlloc(uint64_t(count) * sizeof(WeldRecord))),
+                       static_cast<uint32_t*>(ModuleAlloc(uint64_t{kKeyDigits} * kDigitValues * sizeof(uint32_t)))};
+    const bool ready = store.records && store.spare && store.counts;
+    if (ready) {
+        ReadRecords(store.records, count);
+        const WeldRecord* sorted = SortByKey(store, count);
+        uint32_t first = 0;
+        for (int32_t k = 0; k < count; ++k) {
+            const auto index = static_cast<uint32_t>(sorted[k].low);
+            if (k == 0 || !SameKey(sorted[k], sorted[k - 1])) first = index;
+            remap[index] = first;
+        }
     }
+    ModuleFree(store.records);
+    ModuleFree(store.spare);
+    ModuleFree(store.counts);
+    return ready ? 1 : 0;
+}
+
+// ---- The hash table of first occurrences ---------------------------------------------
+
+constexpr uint32_t kLeastTableSlots = 1u << 12;
+constexpr int32_t kWeldBatch = 16;  // points whose slots are fetched ahead together
+
+// A key met and its first occurrence, plus one (0: the slot is free).
+struct WeldSlot {
+    uint32_t key[3];
+    uint32_t firstPlusOne;
+};
+
+// Open addressing with linear probing, at most half full.
+struct WeldTable {
+    WeldSlot* slots;
+    uint32_t mask;
+    uint32_t used;
+    uint64_t probes;       // collisions met so far
+    uint64_t probeBudget;  // and how many the table may meet
+};
+
+uint32_t KeyHash(const uint32_t* key) {
+    uint64_t h = ((uint64_t{key[0]} << 32) | key[1]) * 0x9E3779B97F4A7C15ull ^ (uint64_t{key[2]} * 0xC2B2AE3D27D4EB4Full);
+    h ^= h >> 32;
+    h *= 0xFF51AFD7ED558CCDull;
+    return static_cast<uint32_t>(h >> 32);
+}
+
+// The slot holding `key` (of that hash), or the free slot where it goes;
+// null once the probe budget is spent.
+WeldSlot* FindSlot(WeldTable& table, const uint32_t* key, uint32_t hash) {
+    for (uint32_t i = hash & table.mask;; i = (i + 1) & table.mask) {
+        WeldSlot& slot = table.slots[i];
+        if (slot.firstPlusOne == 0 || std::memcmp(slot.key, key, sizeof slot.key) == 0) return &slot;
+        if (++table.probes > table.probeBudget) return nullptr;
+    }
+}
+
+// Twice the slots, every key moved over: 1, 0 without memory, -1 when the budget ran out.
+int32_t GrowTable(WeldTable& table) {
+    const uint64_t slots = (uint64_t{table.mask} + 1) * 2;
+    WeldTable grown = {static_cast<WeldSlot*>(ModuleAlloc(slots * sizeof(WeldSlot))), static_cast<uint32_t>(slots - 1),
+                       table.used, table.probes, table.probeBudget};
+    if (!grown.slots) return 0;
+    for (uint32_t i = 0; i <= table.mask; ++i) {
+        if (table.slots[i].firstPlusOne == 0) continue;
+        WeldSlot* slot = FindSlot(grown, table.slots[i].key, KeyHash(table.slots[i].key));
+        if (!slot) {
+            ModuleFree(grown.slots);
+            return -1;
+        }
+        *slot = table.slots[i];
+    }
+    ModuleFree(table.slots);
+    table = grown;
+    return 1;
+}
+
+// Looks point `index` up and enters it when it is the first of its key: 1, 0
+// without memory, -1 when the keys collide past the budget.
+int32_t EnterPoint(WeldTable& table, const uint32_t* key, uint32_t hash, uint32_t index, uint32_t* remap) {
+    if (2 * (uint64_t{table.used} + 1) > uint64_t{table.mask} + 1) {
+        const int32_t grown = GrowTable(table);
+        if (grown != 1) return grown;
+    }
+    WeldSlot* slot = FindSlot(table, key, hash);
+    if (!slot) return -1;
+    if (slot->firstPlusOne == 0) {
+        std::memcpy(slot->key, key, sizeof slot->key);
+        slot->firstPlusOne = index + 1;
+        ++table.used;
+    }
+    remap[index] = slot->firstPlusOne - 1;
+    return 1;
+}
+
+// remap[i] := the index of the first occurrence of point i's key, by the
+// table: 1, 0 without memory, -1 when the keys collide past the budget. The
+// points go in batches whose slots are asked of memory before the first is
+// looked up: a table larger than the caches would otherwise wait for each.
+int32_t HashFirstOccurrences(uint32_t* remap, int32_t count, uint64_t probesPerPoint) {
+    // Room for half the points at first: the files that need welding repeat most points.
+    const uint32_t slots = std::max(kLeastTableSlots, std::bit_ceil(static_cast<uint32_t>(count)));
+    WeldTable table = {static_cast<WeldSlot*>(ModuleAlloc(uint64_t{slots} * sizeof(WeldSlot))), slots - 1, 0, 0,
+                       probesPerPoint * static_cast<uint64_t>(count)};
+    if (!table.slots) return 0;
+    StreamWalker walker = WalkerBegin(g_Scene.PointStream);
+    int32_t result = 1;
+    for (int32_t first = 0; first < count && result == 1; first += kWeldBatch) {
+        const int32_t n = std::min(kWeldBatch, count - first);
+        uint32_t keys[kWeldBatch][3];
+        uint32_t hashes[kWeldBatch];
+        for (int32_t k = 0; k < n; ++k) {
+            std::memcpy(keys[k], WalkerRecord(walker, kPointRecordBytes), sizeof keys[k]);
+            hashes[k] = KeyHash(keys[k]);
+            __builtin_prefetch(&table.slots[hashes[k] & table.mask]);
+        }
+        for (int32_t k = 0; k < n && result == 1; ++k) {
+            result = EnterPoint(table, keys[k], hashes[k], static_cast<uint32_t>(first + k), remap);
+        }
+    }
+    ModuleFree(table.slots);
+    return result;
 }
 
 // Turns first-occurrence indices into new indices and moves each first
@@ -132,26 +250,21 @@ void RemapWholeRecords(ChunkStream& stream, int32_t records, int32_t points, con
 
 }  // namespace
 
-int32_t WeldPoints() {
+int32_t WeldPointsWithProbeBudget(uint64_t probesPerPoint) {
     const int32_t count = g_Scene.PointCount;
     if (count < 2) return 1;
-    WeldStore store = {static_cast<WeldRecord*>(ModuleAlloc(uint64_t(count) * sizeof(WeldRecord))),
-                       static_cast<WeldRecord*>(ModuleAlloc(uint64_t(count) * sizeof(WeldRecord))),
-                       static_cast<uint32_t*>(ModuleAlloc(uint64_t{kKeyDigits} * kDigitValues * sizeof(uint32_t))),
-                       static_cast<uint32_t*>(ModuleAlloc(uint64_t(count) * sizeof(uint32_t)))};
-    const bool ready = store.records && store.spare && store.counts && store.remap;
-    if (ready) FindFirstOccurrences(store, count);
-    ModuleFree(store.records);
-    ModuleFree(store.spare);
-    ModuleFree(store.counts);
-    if (!ready) {
-        ModuleFree(store.remap);
-        return 0;
+    auto* remap = static_cast<uint32_t*>(ModuleAlloc(uint64_t(count) * sizeof(uint32_t)));
+    if (!remap) return 0;
+    int32_t found = HashFirstOccurrences(remap, count, probesPerPoint);
+    if (found < 0) found = SortFirstOccurrences(remap, count);
+    if (found) {
+        g_Scene.PointCount = CompactPoints(remap, count);
+        RemapPolygons(remap, count);
+        RemapWholeRecords(g_Scene.LineStream, g_Scene.LineCount, 2, remap, count);
+        RemapWholeRecords(g_Scene.DotStream, g_Scene.DotCount, 1, remap, count);
     }
-    g_Scene.PointCount = CompactPoints(store.remap, count);
-    RemapPolygons(store.remap, count);
-    RemapWholeRecords(g_Scene.LineStream, g_Scene.LineCount, 2, store.remap, count);
-    RemapWholeRecords(g_Scene.DotStream, g_Scene.DotCount, 1, store.remap, count);
-    ModuleFree(store.remap);
-    return 1;
+    ModuleFree(remap);
+    return found;
 }
+
+int32_t WeldPoints() { return WeldPointsWithProbeBudget(kWeldProbesPerPoint); }

@@ -1,7 +1,8 @@
 // Point welding against a straightforward reference (a std::map from the
 // 12 key bytes to the first occurrence's new index), on inputs in ascending
 // and descending byte order, in random order and with many duplicates, and
-// with element references spread over several chunks.
+// with element references spread over several chunks; each by the hash table,
+// by the sort it falls back on, and by a table that gives up part way.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "builder/builder.h"
@@ -125,46 +127,63 @@ TEST_F(Weld, PointsAndEveryElementWordMatchTheReference) {
          5},
     };
     EXPECT_EQ(ReferenceWeld({p, q, p, r, q}).remap, (Refs{0, 1, 0, 2, 1}));
-    uint32_t seed = 0;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        ASSERT_EQ(unit::FreshScene(), 1);
-        std::mt19937 random(++seed);
-        AddPoints(c.points);
-        AddRandomElements(random, c.elements);
-        if (c.elements >= 9000) {
-            ASSERT_GT(g_Scene.LineStream.last, 0);
-            ASSERT_GT(g_Scene.PolygonStream.last, 0);
+    // Collisions allowed per point: the usual budget, none (the sort from the
+    // first collision on), and one (the table gives up part way on most inputs).
+    for (const uint64_t budget : {kWeldProbesPerPoint, uint64_t{0}, uint64_t{1}}) {
+        uint32_t seed = 0;
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.what) + ", budget " + std::to_string(budget));
+            ASSERT_EQ(unit::FreshScene(), 1);
+            std::mt19937 random(++seed);
+            AddPoints(c.points);
+            AddRandomElements(random, c.elements);
+            if (c.elements >= 9000) {
+                ASSERT_GT(g_Scene.LineStream.last, 0);
+                ASSERT_GT(g_Scene.PolygonStream.last, 0);
+            }
+            const Reference expected = ReferenceWeld(c.points);
+            const std::vector<Element> before = SceneElements();
+            const int64_t live = ModuleHeapLiveBlocks();
+            ASSERT_EQ(WeldPointsWithProbeBudget(budget), 1);
+            EXPECT_EQ(ModuleHeapLiveBlocks(), live);
+            if (c.welded >= 0) {
+                EXPECT_EQ(expected.points.size(), size_t(c.welded));
+            }
+            EXPECT_EQ(g_Scene.PointCount, static_cast<int32_t>(expected.points.size()));
+            EXPECT_TRUE(SameBits(unit::ScenePoints(), expected.points));
+            EXPECT_TRUE(SceneElements() == Remapped(before, expected.remap));
         }
-        const Reference expected = ReferenceWeld(c.points);
-        const std::vector<Element> before = SceneElements();
-        ASSERT_EQ(WeldPoints(), 1);
-        if (c.welded >= 0) {
-            EXPECT_EQ(expected.points.size(), size_t(c.welded));
-        }
-        EXPECT_EQ(g_Scene.PointCount, static_cast<int32_t>(expected.points.size()));
-        EXPECT_TRUE(SameBits(unit::ScenePoints(), expected.points));
-        EXPECT_TRUE(SceneElements() == Remapped(before, expected.remap));
     }
 }
 
+// Every allocation of the weld failed in turn, by the table (which grows
+// once on these points) and by the sort: no weld, the scene as it was, no block kept.
 TEST_F(Weld, NoWorkStorageLeavesTheSceneUnchanged) {
-    const std::vector<Point> points = {{1, 2, 3}, {1, 2, 3}, {4, 5, 6}};
-    AddPoints(points);
-    const uint32_t face[3] = {0, 1, 2};
-    for (int32_t n : {3, 2, 1}) ASSERT_NE(SceneAddElement(n, 1, face + 3 - n, nullptr), 0);
-    const std::vector<Element> before = SceneElements();
-    for (int64_t failing = 1; failing <= 2; ++failing) {
-        const int64_t live = ModuleHeapLiveBlocks();
-        ModuleHeapFailAt(failing);
-        EXPECT_EQ(WeldPoints(), 0) << failing;
-        EXPECT_EQ(ModuleHeapLiveBlocks(), live);
-        EXPECT_TRUE(SameBits(unit::ScenePoints(), points));
-        EXPECT_TRUE(SceneElements() == before);
+    std::vector<Point> points;
+    for (int32_t i = 0; i < 9000; ++i) points.push_back({float(i % 8500), 2, 3});
+    for (const uint64_t budget : {kWeldProbesPerPoint, uint64_t{0}}) {
+        SCOPED_TRACE(budget);
+        ASSERT_EQ(unit::FreshScene(), 1);
+        AddPoints(points);
+        const uint32_t face[3] = {0, 8500, 8999};
+        for (int32_t n : {3, 2, 1}) ASSERT_NE(SceneAddElement(n, 1, face + 3 - n, nullptr), 0);
+        const std::vector<Element> before = SceneElements();
+        int64_t failing = 1;
+        for (;; ++failing) {
+            const int64_t live = ModuleHeapLiveBlocks();
+            ModuleHeapFailAt(failing);
+            const int32_t welded = WeldPointsWithProbeBudget(budget);
+            ModuleHeapFailAt(0);
+            if (welded) break;
+            EXPECT_EQ(ModuleHeapLiveBlocks(), live) << failing;
+            EXPECT_TRUE(SameBits(unit::ScenePoints(), points)) << failing;
+            EXPECT_TRUE(SceneElements() == before) << failing;
+        }
+        // Three allocations by the table (index map, table, its growth); by the sort, the
+        // index map, the table that gives up at its first collision and the sort's three.
+        EXPECT_EQ(failing, budget ? 4 : 6);
+        EXPECT_EQ(g_Scene.PointCount, 8500);
     }
-    ModuleHeapFailAt(0);
-    ASSERT_EQ(WeldPoints(), 1);
-    EXPECT_EQ(g_Scene.PointCount, 2);
 }
 
 }  // namespace
