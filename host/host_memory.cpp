@@ -52,11 +52,13 @@ constexpr uint64_t kMaxBlockBytes = uint64_t{1} << 31;
 
 struct Zone;
 
+int64_t LiveBytesInZones();
+
 namespace {
 
+// The live blocks and bytes are counted per zone only (one count less per
+// allocation); the totals are their sums.
 struct Totals {
-    int64_t liveBlocks = 0;
-    int64_t liveBytes = 0;
     int64_t allocationCount = 0;
     int64_t failCountdown = 0;  // 0: no failure scheduled
     uint64_t limit = UINT64_MAX;  // live bytes past this are refused
@@ -68,7 +70,8 @@ Totals g_totals;
 
 // Whether `more` bytes still fit under the memory limit; a refusal is remembered.
 bool WithinLimit(uint64_t more) {
-    const auto live = static_cast<uint64_t>(std::max<int64_t>(g_totals.liveBytes, 0));
+    if (g_totals.limit == UINT64_MAX) return true;
+    const auto live = static_cast<uint64_t>(std::max<int64_t>(LiveBytesInZones(), 0));
     if (more <= g_totals.limit - std::min(g_totals.limit, live)) return true;
     g_totals.limitReached = true;
     return false;
@@ -659,8 +662,13 @@ BlockEntry EntryOf(const void* block, const char* operation) {
 void CountBlock(Zone* zone, int64_t blocks, int64_t bytes) {
     zone->liveBlocks += blocks;
     zone->liveBytes += bytes;
-    g_totals.liveBlocks += blocks;
-    g_totals.liveBytes += bytes;
+}
+
+// The sum of `field` over every zone.
+int64_t SumOverZones(int64_t Zone::*field) {
+    int64_t sum = g_generalZone.*field;
+    for (const auto& zone : g_zones) sum += (*zone).*field;
+    return sum;
 }
 
 }  // namespace
@@ -706,6 +714,8 @@ bool ReleaseZoneWhole(Zone* zone, int64_t heldBlocks) {
     return true;
 }
 
+int64_t LiveBytesInZones() { return SumOverZones(&Zone::liveBytes); }
+
 ZoneScope::ZoneScope() : previous_(g_currentZone) {
     g_zones.push_back(std::make_unique<Zone>());
     g_currentZone = g_zones.back().get();
@@ -721,8 +731,8 @@ ZoneScope::~ZoneScope() {
 
 namespace standin {
 
-int64_t LiveBlocks() { return detail::g_totals.liveBlocks; }
-int64_t LiveBytes() { return detail::g_totals.liveBytes; }
+int64_t LiveBlocks() { return detail::SumOverZones(&detail::Zone::liveBlocks); }
+int64_t LiveBytes() { return detail::LiveBytesInZones(); }
 int64_t AllocationCount() { return detail::g_totals.allocationCount; }
 void FailAllocationAt(int64_t n) { detail::ScheduleFailure(n, false); }
 void FailAllocationsFrom(int64_t n) { detail::ScheduleFailure(n, true); }
