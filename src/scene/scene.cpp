@@ -135,6 +135,7 @@ void SceneReset() {
     ImportScene& s = g_Scene;
     s.PointCount = s.UVPointCount = s.PolygonCount = s.PolygonUVCount = 0;
     s.LineCount = s.DotCount = s.PolygonWordTotal = s.SurfaceCount = s.SkippedFaceCount = 0;
+    s.PointRefBound = s.UVRefBound = 0;
     s.SurfaceSlotCount = 0;
     for (ChunkStream* stream : kImportStreams) stream->last = 0;
     for (ChunkStream* stream : kAllStreams) {
@@ -209,11 +210,29 @@ int32_t StreamOpenNextChunk(ChunkStream& stream) {
     return 1;
 }
 
+namespace {
+
+// Raises the reference bounds to cover an element just added. Texture
+// references exist for polygons only; "none" (all ones) wraps to a bound of 0.
+void BoundReferences(int32_t n, const uint32_t* indices, const uint32_t* uv) {
+    uint32_t largest = 0;
+    for (int32_t k = 0; k < n; ++k) largest = std::max(largest, indices[k]);
+    g_Scene.PointRefBound = std::max(g_Scene.PointRefBound, uint64_t{largest} + 1);
+    if (!uv || n < 3) return;
+    uint32_t uvBound = 0;
+    for (int32_t k = 0; k < n; ++k) uvBound = std::max(uvBound, uv[k] + 1);
+    g_Scene.UVRefBound = std::max<uint64_t>(g_Scene.UVRefBound, uvBound);
+}
+
+}  // namespace
+
 int32_t SceneAddElement(int32_t n, uint32_t surface, const uint32_t* indices, const uint32_t* uv) {
     if (n <= 0 || n > kMaxCorners) return 0;
-    if (n == 1) return SceneAddDot(surface, indices);
-    if (n == 2) return SceneAddLine(surface, indices);
-    return SceneAddPolygon(n, surface, indices, uv);
+    const int32_t added = n == 1   ? SceneAddDot(surface, indices)
+                          : n == 2 ? SceneAddLine(surface, indices)
+                                   : SceneAddPolygon(n, surface, indices, uv);
+    if (added) BoundReferences(n, indices, uv);
+    return added;
 }
 
 int32_t StreamPutIndexed(ChunkStream& stream, int32_t n, const uint32_t* indices) {
@@ -258,15 +277,9 @@ void SceneFindOrAddSurface(char* name, int32_t nameBufferBytes, uint16_t* surfac
 }
 
 int32_t SceneValidate() {
-    const auto points = static_cast<uint32_t>(g_Scene.PointCount);
-    const auto uvPoints = static_cast<uint32_t>(g_Scene.UVPointCount);
-    bool valid = true;
-    SceneForEachElement([&](uint32_t& index) { valid = valid && index < points; }, [](uint32_t&) {});
-    StreamWalker w = WalkerBegin(g_Scene.PolygonUVStream);
-    for (int32_t k = 0; k < g_Scene.PolygonUVCount && valid; ++k) {
-        WalkerIndices(w, [&](uint32_t& index) { valid = valid && (index == kNoTexture || index < uvPoints); });
-    }
-    return valid;
+    const auto points = static_cast<uint64_t>(std::max(g_Scene.PointCount, 0));
+    const auto uvPoints = static_cast<uint64_t>(std::max(g_Scene.UVPointCount, 0));
+    return g_Scene.PointRefBound <= points && g_Scene.UVRefBound <= uvPoints;
 }
 
 int32_t SceneCompactSurfaces() {

@@ -73,6 +73,11 @@ struct ImportScene {
     int32_t LineCount;
     int32_t DotCount;
     int32_t PolygonWordTotal;
+    // One past the largest point and texture reference of every element
+    // added ("none" aside): SceneValidate compares them with the counts.
+    // References are only ever rewritten smaller (welding), so they stay bounds.
+    uint64_t PointRefBound;
+    uint64_t UVRefBound;
     bool TriangleStreamOwned;
 
     // Surface table: slot i is surface number i + 1.
@@ -211,6 +216,8 @@ inline float* ScenePointAt(int32_t i) {
 // slot `from` to slot `to` (0-based slots).
 void SceneCopySurfaceLook(int32_t from, int32_t to);
 
+// 1 when every point and texture reference of the elements added names a
+// point or texture point the scene holds, else 0.
 int32_t SceneValidate();
 int32_t SceneCompactSurfaces();
 

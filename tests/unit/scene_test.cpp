@@ -95,7 +95,7 @@ TEST_F(Scene, ACountWordEndingAtTheThresholdHasItsIndicesInTheNextChunk) {
     }
     EXPECT_EQ(reinterpret_cast<uint8_t*>(words[0]), polygons.chunks[1]);
 
-    // Validation walks the same records: every index is one below `first`.
+    // Validation covers the same records: every index is one below `first`.
     g_Scene.PointCount = g_Scene.UVPointCount = static_cast<int32_t>(first);
     EXPECT_EQ(SceneValidate(), 1);
     g_Scene.PointCount -= 1;
@@ -144,26 +144,47 @@ TEST_F(Scene, LinesAndDotsAreWholeRecordsAndTheWalkCrossesTheirChunks) {
 }
 
 TEST_F(Scene, ValidationAcceptsNoTextureAndRejectsAnIndexEqualToTheCount) {
-    for (int32_t i = 0; i < 4; ++i) ASSERT_EQ(SceneAddPoint(0, 0, float(i)), 1);
-    ASSERT_EQ(SceneAddUVPoint(0, 0, 0), 1);
-    const uint32_t corners[3] = {0, 1, 3};
-    const uint32_t uv[3] = {0, kNoTexture, kNoTexture};
-    ASSERT_EQ(SceneAddElement(3, 1, corners, uv), 1);
-    ASSERT_EQ(SceneAddElement(2, 1, corners, nullptr), 1);
-    ASSERT_EQ(SceneAddElement(1, 1, corners + 2, nullptr), 1);
+    const auto addValidElements = [] {
+        for (int32_t i = 0; i < 4; ++i) ASSERT_EQ(SceneAddPoint(0, 0, float(i)), 1);
+        ASSERT_EQ(SceneAddUVPoint(0, 0, 0), 1);
+        const uint32_t corners[3] = {0, 1, 3};
+        const uint32_t uv[3] = {0, kNoTexture, kNoTexture};
+        ASSERT_EQ(SceneAddElement(3, 1, corners, uv), 1);
+        ASSERT_EQ(SceneAddElement(2, 1, corners, nullptr), 1);
+        ASSERT_EQ(SceneAddElement(1, 1, corners + 2, nullptr), 1);
+    };
+    addValidElements();
     EXPECT_EQ(SceneValidate(), 1);
 
-    // The last point index of each kind of record raised to PointCount, a texture index to UVPointCount.
-    const auto word = [](ChunkStream& stream, int k) { return reinterpret_cast<uint32_t*>(stream.chunks[0]) + k; };
-    const std::pair<uint32_t*, uint32_t> raised[] = {{word(g_Scene.PolygonStream, 3), 4},
-                                                     {word(g_Scene.LineStream, 2), 4},
-                                                     {word(g_Scene.DotStream, 1), 4},
-                                                     {word(g_Scene.PolygonUVStream, 2), 1}};
-    for (const auto& [at, count] : raised) {
-        const uint32_t kept = *at;
-        *at = count;
-        EXPECT_EQ(SceneValidate(), 0) << count;
-        *at = kept;
+    // One more element of each kind whose largest point index is PointCount (4), or
+    // whose texture index is UVPointCount (1), placed first, in the middle and last;
+    // and indices no count covers.
+    const uint32_t none = kNoTexture;
+    struct Raised {
+        const char* what;
+        int32_t n;
+        std::vector<uint32_t> points;
+        std::vector<uint32_t> uv;     // empty: none given
+        bool validWithLargestCounts;  // once both counts are INT32_MAX
+    };
+    const Raised raised[] = {
+        {"polygon, first corner", 3, {4, 0, 1}, {}, true},
+        {"polygon, last corner", 4, {0, 1, 2, 4}, {}, true},
+        {"line", 2, {3, 4}, {}, true},
+        {"dot", 1, {4}, {}, true},
+        {"texture index, middle corner", 3, {0, 1, 2}, {none, 1, 0}, true},
+        {"point index 2^31", 3, {0, 1, 0x80000000u}, {}, false},
+        {"point index all ones", 2, {0xFFFFFFFFu, 0}, {}, false},
+        {"texture index one short of none", 3, {0, 1, 2}, {0xFFFFFFFEu, none, none}, false},
+    };
+    for (const Raised& r : raised) {
+        SCOPED_TRACE(r.what);
+        ASSERT_EQ(unit::FreshScene(), 1);
+        addValidElements();
+        ASSERT_EQ(SceneAddElement(r.n, 1, r.points.data(), r.uv.empty() ? nullptr : r.uv.data()), 1);
+        EXPECT_EQ(SceneValidate(), 0);
+        g_Scene.PointCount = g_Scene.UVPointCount = INT32_MAX;
+        EXPECT_EQ(SceneValidate(), r.validWithLargestCounts ? 1 : 0);
     }
 }
 
