@@ -136,6 +136,7 @@ void SceneReset() {
     s.PointCount = s.UVPointCount = s.PolygonCount = s.PolygonUVCount = 0;
     s.LineCount = s.DotCount = s.PolygonWordTotal = s.SurfaceCount = s.SkippedFaceCount = 0;
     s.PointRefBound = s.UVRefBound = 0;
+    std::memset(s.SurfaceUsed, 0, sizeof s.SurfaceUsed);
     s.SurfaceSlotCount = 0;
     for (ChunkStream* stream : kImportStreams) stream->last = 0;
     for (ChunkStream* stream : kAllStreams) {
@@ -231,7 +232,11 @@ int32_t SceneAddElement(int32_t n, uint32_t surface, const uint32_t* indices, co
     const int32_t added = n == 1   ? SceneAddDot(surface, indices)
                           : n == 2 ? SceneAddLine(surface, indices)
                                    : SceneAddPolygon(n, surface, indices, uv);
-    if (added) BoundReferences(n, indices, uv);
+    if (added) {
+        BoundReferences(n, indices, uv);
+        const int32_t slot = SurfaceSlotOfWord(surface);
+        if (slot >= 0) g_Scene.SurfaceUsed[slot] = 1;
+    }
     return added;
 }
 
@@ -294,18 +299,15 @@ int32_t SceneCompactSurfaces() {
     // lies past SurfaceCount (an OBJ file without materials uses surface 1 of
     // an empty table) keep their number. Words naming no slot are left as they are.
     for (int32_t i = 0; i < kSurfaceSlots; ++i) map[i] = static_cast<uint16_t>(i);
-    const auto noIndex = [](uint32_t&) {};
-    SceneForEachElement(noIndex, [&](uint32_t& word) {
-        const int32_t slot = SurfaceSlotOfWord(word);
-        if (slot >= 0) used[slot] = 1;
-    });
+    std::memcpy(used, g_Scene.SurfaceUsed, kSurfaceSlots);
     const int32_t n = std::clamp(g_Scene.SurfaceCount, 0, kSurfaceSlots);
     g_Scene.SurfaceCount = PackUsedSurfaces(n, used, map);
+    std::memcpy(g_Scene.SurfaceUsed, used, kSurfaceSlots);  // the slots now named
     // When no slot moved (the common case: every surface is used) the elements keep their numbers.
     bool moved = false;
     for (int32_t i = 0; i < n && !moved; ++i) moved = map[i] != i;
     if (moved) {
-        SceneForEachElement(noIndex, [&](uint32_t& word) {
+        SceneForEachElement([](uint32_t&) {}, [&](uint32_t& word) {
             const int32_t slot = SurfaceSlotOfWord(word);
             if (slot >= 0) word = map[slot] + 1u;
         });

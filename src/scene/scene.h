@@ -91,6 +91,7 @@ struct ImportScene {
     uint16_t GroupUseCount[kSurfaceSlots];
     uint16_t SurfaceSlotCount;
     int32_t SurfaceCount;
+    uint8_t SurfaceUsed[kSurfaceSlots];  // 1 for a slot an element added names
 
     // Text input blocks of the OBJ and DXF readers.
     uint8_t* TextBlocks[kMaxTextBlocks];

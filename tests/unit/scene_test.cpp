@@ -285,6 +285,11 @@ TEST_F(Scene, CompactionMovesEachUsedSurfaceToTheFirstFreeSlotInOrder) {
     SurfaceAttributes(2, "e", 80, true);
     // Walked as polygons, then lines, then dots.
     EXPECT_EQ(ElementSurfaces(), (Refs{2, 3, 1, 2, 2}));
+    // Compacted again, nothing moves: the scene knows which slots its elements name now.
+    ASSERT_EQ(SceneCompactSurfaces(), 1);
+    EXPECT_EQ(g_Scene.SurfaceCount, 3);
+    SurfaceAttributes(0, "b", 50, true);
+    EXPECT_EQ(ElementSurfaces(), (Refs{2, 3, 1, 2, 2}));
 }
 
 // A file without materials has no surface name yet its elements say surface 1;
