@@ -243,6 +243,14 @@ int32_t SceneAddElement(int32_t n, uint32_t surface, const uint32_t* indices, co
 int32_t StreamPutIndexed(ChunkStream& stream, int32_t n, const uint32_t* indices) {
     if (stream.full) return 0;
     StreamPutWord(stream, static_cast<uint32_t>(n));
+    const int32_t bytes = n * static_cast<int32_t>(sizeof *indices);
+    if (stream.used[stream.last] + bytes - static_cast<int32_t>(sizeof *indices) < kChunkThreshold) {
+        // No reserve check before an index word would open a chunk: the words go in one copy.
+        std::memcpy(stream.cursor, indices, static_cast<size_t>(bytes));
+        stream.cursor += bytes;
+        stream.used[stream.last] += bytes;
+        return 1;
+    }
     for (int32_t k = 0; k < n; ++k) {
         if (StreamReserve(stream, stream.used[stream.last]) == kStreamFull) return 0;
         StreamPutWord(stream, indices[k]);
