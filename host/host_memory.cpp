@@ -675,8 +675,9 @@ int64_t SumOverZones(int64_t Zone::*field) {
 
 void* Alloc(uint64_t count, uint64_t size) {
     if (ScheduledFailure()) return nullptr;
-    uint64_t bytes = 0;
-    if (__builtin_mul_overflow(count, size, &bytes) || bytes > kMaxBlockBytes || !WithinLimit(bytes)) return nullptr;
+    uint64_t bytes = size;  // one record, the common call: no product to check
+    if (count != 1 && __builtin_mul_overflow(count, size, &bytes)) return nullptr;
+    if (bytes > kMaxBlockBytes || !WithinLimit(bytes)) return nullptr;
     void* block = StoreAlloc(g_currentZone, bytes);
     if (block) CountBlock(g_currentZone, 1, static_cast<int64_t>(bytes));
     return block;
