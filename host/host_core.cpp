@@ -17,7 +17,6 @@ void* LookupSlot(const char* name) { return detail::LookupHostSymbol(name); }
 HostCore g_core = {{}, AllocSlot, FreeSlot, ReallocSlot, {}, LookupSlot};
 
 std::vector<HostCall> g_calls;
-bool g_callLogging = true;
 std::vector<std::pair<std::string, std::string>> g_messages;
 HostNamingPrefs g_namingPrefs = [] {
     HostNamingPrefs prefs{};
@@ -44,7 +43,7 @@ bool ReplaceText(char*& field, const char* text) {
     return true;
 }
 
-bool CallLogging() { return g_callLogging; }
+bool g_callLogging = true;
 void AppendCall(const char* function, std::vector<std::string> args) { g_calls.push_back({function, std::move(args)}); }
 
 std::string Text(const char* text) { return text ? std::string(text) : std::string("null"); }
@@ -78,7 +77,7 @@ std::string PointerText(const void* pointer) {
 
 const std::vector<HostCall>& CallLog() { return g_calls; }
 void ClearCallLog() { g_calls.clear(); }
-void SetCallLogging(bool on) { g_callLogging = on; }
+void SetCallLogging(bool on) { detail::g_callLogging = on; }
 
 std::vector<HostCall> CallsOf(const std::string& function) {
     std::vector<HostCall> calls;

@@ -101,7 +101,9 @@ bool ReplaceText(char*& field, const char* text);
 
 std::string Text(const char* text);  // the text, or "null"
 std::string Number(int64_t value);
-bool CallLogging();
+// Whether host function calls are logged (asked once per call: kept inline).
+extern bool g_callLogging;
+inline bool CallLogging() { return g_callLogging; }
 void AppendCall(const char* function, std::vector<std::string> args);
 // How the log writes each kind of argument: texts as given, numbers in
 // decimal, pointers as PointerText gives them.
