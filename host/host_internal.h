@@ -31,7 +31,31 @@ void* Alloc(uint64_t count, uint64_t size);
 void* Realloc(void* block, uint64_t newSize);
 void Free(void* block);
 // The size a live block was given with, 0 for null. Aborts for a foreign block.
-uint64_t BlockSize(const void* block);
+uint64_t StoreBlockSize(const void* block);
+
+// The slab the store last looked a block up in. The host's walks ask the size
+// of one block after another of the same slab, so those are answered inline.
+struct SlabWindow {
+    uintptr_t base = 0;  // 0: none
+    const uint8_t* state = nullptr;  // per block: 0 while free, else 1 + the bytes of its class it does not use
+    uint32_t blockSize = 0;
+    uint32_t reciprocal = 0;  // ceil(2^32 / blockSize)
+    uint32_t capacity = 0;
+};
+constexpr uint64_t kSlabWindowBytes = uint64_t{1} << 16;  // the store's slab size
+extern SlabWindow g_slabWindow;
+
+inline uint64_t BlockSize(const void* block) {
+    const SlabWindow& window = g_slabWindow;
+    const uint64_t offset = reinterpret_cast<uintptr_t>(block) - window.base;
+    if (offset < kSlabWindowBytes) {
+        const uint64_t slot = (offset * window.reciprocal) >> 32;
+        if (slot * window.blockSize == offset && slot < window.capacity && window.state[slot] != 0) {
+            return window.blockSize + 1u - window.state[slot];
+        }
+    }
+    return StoreBlockSize(block);
+}
 
 // Zeroed scratch memory for the host's own passes over an object, from pages
 // that ask to be huge; data() is null when there is no memory.

@@ -351,15 +351,24 @@ Slab** SlabEntry(uintptr_t address, bool create) {
     return level ? &level[granule & (kLevelSize - 1)] : nullptr;
 }
 
-// The slab last looked up: walks over an object meet the blocks of one slab in a row.
+// The slab last looked up: walks over an object meet the blocks of one slab
+// in a row. The size query's window shows the same slab.
 Slab* g_lastSlab = nullptr;
+static_assert(kSlabWindowBytes == kSlabBytes);
+
+void SetLastSlab(Slab* slab) {
+    g_lastSlab = slab;
+    g_slabWindow = slab ? SlabWindow{reinterpret_cast<uintptr_t>(slab->base), slab->state.get(), slab->blockSize,
+                                     slab->reciprocal, slab->capacity}
+                        : SlabWindow{};
+}
 
 Slab* SlabOf(const void* block) {
     const uintptr_t address = reinterpret_cast<uintptr_t>(block);
     if (g_lastSlab && address - reinterpret_cast<uintptr_t>(g_lastSlab->base) < kSlabBytes) return g_lastSlab;
     Slab** entry = SlabEntry(address, false);
     if (!entry || !*entry) return nullptr;
-    g_lastSlab = *entry;
+    SetLastSlab(*entry);
     return *entry;
 }
 
@@ -577,7 +586,7 @@ void* StoreResize(void* block, Zone* zone, uint64_t oldSize, uint64_t newSize) {
 
 void StoreReleaseZone(Zone* zone) {
     for (const auto& slab : zone->slabs) *SlabEntry(reinterpret_cast<uintptr_t>(slab->base), false) = nullptr;
-    g_lastSlab = nullptr;
+    SetLastSlab(nullptr);
     zone->slabs.clear();
     zone->classes = {};
     for (const Span& span : zone->spans) UnmapPages(span.base, span.bytes);
@@ -703,7 +712,9 @@ void Free(void* block) {
     ReleaseZoneIfDone(entry.zone);
 }
 
-uint64_t BlockSize(const void* block) { return block ? EntryOf(block, "size query").size : 0; }
+SlabWindow g_slabWindow;
+
+uint64_t StoreBlockSize(const void* block) { return block ? EntryOf(block, "size query").size : 0; }
 
 Zone* ZoneOf(const void* block) { return EntryOf(block, "zone query").zone; }
 
