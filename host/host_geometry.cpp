@@ -340,6 +340,35 @@ uint64_t DistinctEdges(EdgePairs& edges, uint32_t* seconds) {
     return distinct;
 }
 
+// The entry's polygon when it is the one at its own index of the geometry's
+// polygons; null for any other (such an entry is ignored).
+const HostPolygon* HeldPolygon(const HostGeometry* geometry, int64_t held, const HostPolygon* polygon) {
+    if (!polygon || polygon->index < 0 || polygon->index >= held) return nullptr;
+    return geometry->polygons[polygon->index] == polygon ? polygon : nullptr;
+}
+
+// The UV data pass compares each entry's point with its polygon's corners:
+// like the walks, it loads the chain ahead, one link per kPrefetchDistance
+// entries (the polygon record, its corners array, the corner records), at
+// the first entry of each polygon.
+void PrefetchEntryCorners(const HostGeometry* geometry, int64_t held, const UVMapPolygonEntry* entries, int64_t j,
+                          int64_t count) {
+    const int64_t d = kPrefetchDistance;
+    const auto firstOfPolygon = [&](int64_t k) { return k < count && entries[k].polygon != entries[k - 1].polygon; };
+    if (firstOfPolygon(j + 3 * d)) __builtin_prefetch(entries[j + 3 * d].polygon);
+    if (firstOfPolygon(j + 2 * d)) {
+        if (const HostPolygon* polygon = HeldPolygon(geometry, held, entries[j + 2 * d].polygon)) {
+            __builtin_prefetch(polygon->corners);
+        }
+    }
+    if (firstOfPolygon(j + d)) {
+        if (const HostPolygon* polygon = HeldPolygon(geometry, held, entries[j + d].polygon)) {
+            const Corners corners = CornersOf(polygon);
+            for (int64_t k = 0; k < std::min(corners.count, kPrefetchCorners); ++k) __builtin_prefetch(corners.corners[k]);
+        }
+    }
+}
+
 // Sets the UV of the first still unset corner that uses `point`.
 void AssignCornerUV(const Corners& corners, const UVMapPolygonEntry& entry, HostUVCorner* uv) {
     for (int64_t k = 0; k < corners.count; ++k) {
@@ -495,14 +524,13 @@ bool CreateUVPolygons(HostGeometry* geometry, int32_t mapIndex) {
     Corners corners{};
     HostUVCorner* uv = nullptr;
     for (int64_t j = std::max(0, map->uvEntriesDone); j < entries; ++j) {
+        PrefetchEntryCorners(geometry, held, map->polygonEntries, j, entries);
         const UVMapPolygonEntry& entry = map->polygonEntries[j];
         if (entry.polygon != last) {
             last = nullptr;
             uv = nullptr;
-            const HostPolygon* polygon = entry.polygon;
-            // An entry whose polygon is not the one at its own index is ignored.
-            if (!polygon || polygon->index < 0 || polygon->index >= held) continue;
-            if (geometry->polygons[polygon->index] != polygon) continue;
+            const HostPolygon* polygon = HeldPolygon(geometry, held, entry.polygon);
+            if (!polygon) continue;
             last = polygon;
             corners = CornersOf(polygon);
             if (corners.count == 0) continue;
