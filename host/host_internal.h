@@ -33,8 +33,10 @@ void Free(void* block);
 // The size a live block was given with, 0 for null. Aborts for a foreign block.
 uint64_t StoreBlockSize(const void* block);
 
-// The slab the store last looked a block up in. The host's walks ask the size
-// of one block after another of the same slab, so those are answered inline.
+// The two slabs the store last looked blocks up in. The host's walks ask the
+// size of one block after another from the same few slabs (a mesh's triangles
+// and quads keep their corners arrays in slabs of two sizes), so those are
+// answered inline.
 struct SlabWindow {
     uintptr_t base = 0;  // 0: none
     const uint8_t* state = nullptr;  // per block: 0 while free, else 1 + the bytes of its class it does not use
@@ -43,16 +45,19 @@ struct SlabWindow {
     uint32_t capacity = 0;
 };
 constexpr uint64_t kSlabWindowBytes = uint64_t{1} << 16;  // the store's slab size
-extern SlabWindow g_slabWindow;
+constexpr int kSlabWindows = 2;
+extern SlabWindow g_slabWindows[kSlabWindows];  // the most recent first
 
 inline uint64_t BlockSize(const void* block) {
-    const SlabWindow& window = g_slabWindow;
-    const uint64_t offset = reinterpret_cast<uintptr_t>(block) - window.base;
-    if (offset < kSlabWindowBytes) {
+    if (!block) return 0;
+    for (const SlabWindow& window : g_slabWindows) {
+        const uint64_t offset = reinterpret_cast<uintptr_t>(block) - window.base;
+        if (offset >= kSlabWindowBytes) continue;
         const uint64_t slot = (offset * window.reciprocal) >> 32;
         if (slot * window.blockSize == offset && slot < window.capacity && window.state[slot] != 0) {
             return window.blockSize + 1u - window.state[slot];
         }
+        break;
     }
     return StoreBlockSize(block);
 }

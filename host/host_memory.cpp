@@ -352,15 +352,20 @@ Slab** SlabEntry(uintptr_t address, bool create) {
 }
 
 // The slab last looked up: walks over an object meet the blocks of one slab
-// in a row. The size query's window shows the same slab.
+// in a row. The size query's windows show it and the one before.
 Slab* g_lastSlab = nullptr;
 static_assert(kSlabWindowBytes == kSlabBytes);
 
 void SetLastSlab(Slab* slab) {
     g_lastSlab = slab;
-    g_slabWindow = slab ? SlabWindow{reinterpret_cast<uintptr_t>(slab->base), slab->state.get(), slab->blockSize,
-                                     slab->reciprocal, slab->capacity}
-                        : SlabWindow{};
+    if (!slab) {
+        for (SlabWindow& window : g_slabWindows) window = {};
+        return;
+    }
+    if (g_slabWindows[0].base == reinterpret_cast<uintptr_t>(slab->base)) return;
+    std::copy_backward(g_slabWindows, g_slabWindows + kSlabWindows - 1, g_slabWindows + kSlabWindows);
+    g_slabWindows[0] = {reinterpret_cast<uintptr_t>(slab->base), slab->state.get(), slab->blockSize, slab->reciprocal,
+                        slab->capacity};
 }
 
 Slab* SlabOf(const void* block) {
@@ -712,7 +717,7 @@ void Free(void* block) {
     ReleaseZoneIfDone(entry.zone);
 }
 
-SlabWindow g_slabWindow;
+SlabWindow g_slabWindows[kSlabWindows];
 
 uint64_t StoreBlockSize(const void* block) { return block ? EntryOf(block, "size query").size : 0; }
 
