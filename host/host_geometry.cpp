@@ -225,6 +225,11 @@ void PrefetchPoint(const HostPoint* point) {
     __builtin_prefetch(&point->position1[2]);
 }
 
+// Starts the loads of a polygon's corner records (its first kPrefetchCorners).
+void PrefetchCornerRecords(const Corners& corners) {
+    for (int64_t k = 0; k < std::min(corners.count, kPrefetchCorners); ++k) __builtin_prefetch(corners.corners[k]);
+}
+
 // Calls visit(i, corners) for every polygon i the array holds (`held` of them).
 template <typename Visit>
 void WalkPolygons(const HostGeometry* geometry, int64_t held, Visit visit) {
@@ -245,8 +250,7 @@ void WalkPolygons(const HostGeometry* geometry, int64_t held, Visit visit) {
         }
         const Corners corners = ahead[i % kCornersAhead];
         ahead[i % kCornersAhead] = cornersAt(i + kCornersAhead);
-        const Corners& far = ahead[i % kCornersAhead];
-        for (int64_t k = 0; k < std::min(far.count, kPrefetchCorners); ++k) __builtin_prefetch(far.corners[k]);
+        PrefetchCornerRecords(ahead[i % kCornersAhead]);
         if (polygons[i]) visit(i, corners);
     }
 }
@@ -363,8 +367,7 @@ void PrefetchEntryCorners(const HostGeometry* geometry, int64_t held, const UVMa
     }
     if (firstOfPolygon(j + d)) {
         if (const HostPolygon* polygon = HeldPolygon(geometry, held, entries[j + d].polygon)) {
-            const Corners corners = CornersOf(polygon);
-            for (int64_t k = 0; k < std::min(corners.count, kPrefetchCorners); ++k) __builtin_prefetch(corners.corners[k]);
+            PrefetchCornerRecords(CornersOf(polygon));
         }
     }
 }

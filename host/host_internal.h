@@ -44,7 +44,9 @@ struct SlabWindow {
     uint32_t reciprocal = 0;  // ceil(2^32 / blockSize)
     uint32_t capacity = 0;
 };
-constexpr uint64_t kSlabWindowBytes = uint64_t{1} << 16;  // the store's slab size
+// The store carves blocks of up to 1 KiB from slabs of this size.
+constexpr int kSlabShift = 16;
+constexpr uint64_t kSlabBytes = uint64_t{1} << kSlabShift;
 constexpr int kSlabWindows = 2;
 extern SlabWindow g_slabWindows[kSlabWindows];  // the most recent first
 
@@ -52,7 +54,7 @@ inline uint64_t BlockSize(const void* block) {
     if (!block) return 0;
     for (const SlabWindow& window : g_slabWindows) {
         const uint64_t offset = reinterpret_cast<uintptr_t>(block) - window.base;
-        if (offset >= kSlabWindowBytes) continue;
+        if (offset >= kSlabBytes) continue;
         const uint64_t slot = (offset * window.reciprocal) >> 32;
         if (slot * window.blockSize == offset && slot < window.capacity && window.state[slot] != 0) {
             return window.blockSize + 1u - window.state[slot];

@@ -175,8 +175,6 @@ namespace {
 
 constexpr uint64_t kPageBytes = 4096;
 constexpr uint64_t kHugePageBytes = uint64_t{2} << 20;
-constexpr int kSlabShift = 16;
-constexpr uint64_t kSlabBytes = uint64_t{1} << kSlabShift;
 constexpr uint64_t kFirstSpanBytes = 4 * kSlabBytes;
 constexpr uint64_t kLargestSpanBytes = uint64_t{64} << 20;
 // A slab block's unused tail (at most a quarter of its class) fits one byte of state.
@@ -354,7 +352,6 @@ Slab** SlabEntry(uintptr_t address, bool create) {
 // The slab last looked up: walks over an object meet the blocks of one slab
 // in a row. The size query's windows show it and the one before.
 Slab* g_lastSlab = nullptr;
-static_assert(kSlabWindowBytes == kSlabBytes);
 
 void SetLastSlab(Slab* slab) {
     g_lastSlab = slab;

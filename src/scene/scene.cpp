@@ -246,9 +246,7 @@ int32_t StreamPutIndexed(ChunkStream& stream, int32_t n, const uint32_t* indices
     const int32_t bytes = n * static_cast<int32_t>(sizeof *indices);
     if (stream.used[stream.last] + bytes - static_cast<int32_t>(sizeof *indices) < kChunkThreshold) {
         // No reserve check before an index word would open a chunk: the words go in one copy.
-        std::memcpy(stream.cursor, indices, static_cast<size_t>(bytes));
-        stream.cursor += bytes;
-        stream.used[stream.last] += bytes;
+        StreamWrite(stream, indices, bytes);
         return 1;
     }
     for (int32_t k = 0; k < n; ++k) {

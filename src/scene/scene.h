@@ -154,15 +154,20 @@ inline StreamRoom StreamReserve(ChunkStream& stream, int32_t usedNow) {
     return StreamOpenNextChunk(stream) ? kStreamNewChunk : kStreamFull;
 }
 
+// Writes `bytes` bytes at the cursor of chunk `last`, which has room for them.
+inline void StreamWrite(ChunkStream& stream, const void* data, int32_t bytes) {
+    assert(stream.used[stream.last] + bytes <= kChunkBytes);
+    std::memcpy(stream.cursor, data, static_cast<size_t>(bytes));
+    stream.cursor += bytes;
+    stream.used[stream.last] += bytes;
+}
+
 // Appends a whole record (points, lines, dots) and reserves room for the next:
 // 1, or 0 when the stream is closed (nothing written) or has just become so
 // (the record is written but must not be counted).
 inline int32_t StreamAppendRecord(ChunkStream& stream, const void* record, int32_t bytes) {
     if (stream.full) return 0;
-    assert(stream.used[stream.last] + bytes <= kChunkBytes);
-    std::memcpy(stream.cursor, record, static_cast<size_t>(bytes));
-    stream.cursor += bytes;
-    stream.used[stream.last] += bytes;
+    StreamWrite(stream, record, bytes);
     return StreamReserve(stream, stream.used[stream.last]) != kStreamFull;
 }
 
@@ -170,10 +175,7 @@ inline int32_t StreamAppendRecord(ChunkStream& stream, const void* record, int32
 // index, the surface, the next record's count) follow a reserve check, and the
 // 32 bytes past the threshold hold them.
 inline void StreamPutWord(ChunkStream& stream, uint32_t word) {
-    assert(stream.used[stream.last] + static_cast<int32_t>(sizeof word) <= kChunkBytes);
-    std::memcpy(stream.cursor, &word, sizeof word);
-    stream.cursor += sizeof word;
-    stream.used[stream.last] += static_cast<int32_t>(sizeof word);
+    StreamWrite(stream, &word, static_cast<int32_t>(sizeof word));
 }
 
 // Writes the count word and the n index words of a polygon-type record,
