@@ -274,40 +274,55 @@ HostNormal NewellNormal(const Corners& corners) {
     return {x / length, y / length, z / length};
 }
 
-constexpr uint64_t kEdgesPerPolygonGuess = 4;  // the edge list's first room: quads
-
 // A closed ring of edges for three or more corners, one edge for a line, none for a dot.
 int64_t RingEdges(int64_t corners) { return corners >= 3 ? corners : (corners == 2 ? 1 : 0); }
 
-// The edges a polygon walk gathers: packed point-index pairs (a < b), and per
-// smaller point a how many pairs it starts (kept at a + 1, where the prefix
-// sum that makes them bucket offsets wants them).
-struct EdgePairs {
-    ScratchArray<uint64_t> pairs;
-    ScratchArray<uint32_t> counts;
-    uint64_t count = 0;
+// The edges a polygon walk gathers, distinct as they come: each point a keeps
+// the first kSlotSeconds second points b of its edges (a < b) beside it, and
+// the rarer further ones go to a list of packed pairs (distinct from those
+// kept beside a, not yet from each other).
+constexpr uint32_t kSlotSeconds = 3;  // a grid's or a triangle mesh's point starts about two or three edges
+
+struct EdgeSlot {
+    uint32_t count;
+    uint32_t seconds[kSlotSeconds];
+};
+
+struct EdgeSets {
+    ScratchArray<EdgeSlot> slots;
+    ScratchArray<uint64_t> overflow;
+    uint64_t overflowCount = 0;
     uint32_t maxA = 0;
     bool room = true;
 
-    EdgePairs(uint64_t pairsGuess, uint64_t pointsGuess) : pairs(pairsGuess), counts(pointsGuess + 2) {}
+    explicit EdgeSets(uint64_t pointsGuess) : slots(pointsGuess + 1), overflow(1) {}
 };
 
-void AddEdge(EdgePairs& edges, uint32_t a, uint32_t b) {
-    const uint64_t needed = uint64_t{a} + 2;
-    if (needed > edges.counts.size() && !edges.counts.Grow(std::max(needed, 2 * edges.counts.size()))) {
+bool AddOverflow(EdgeSets& edges, uint32_t a, uint32_t b) {
+    if (edges.overflowCount == edges.overflow.size() && !edges.overflow.Grow(2 * edges.overflowCount)) return false;
+    edges.overflow.data()[edges.overflowCount++] = uint64_t{a} << 32 | b;
+    return true;
+}
+
+void AddEdge(EdgeSets& edges, uint32_t a, uint32_t b) {
+    if (a >= edges.slots.size() && !edges.slots.Grow(std::max(uint64_t{a} + 1, 2 * edges.slots.size()))) {
         edges.room = false;
         return;
     }
-    edges.pairs.data()[edges.count++] = uint64_t{a} << 32 | b;
-    ++edges.counts.data()[a + 1];
+    EdgeSlot& slot = edges.slots.data()[a];
+    for (uint32_t k = 0; k < slot.count; ++k)
+        if (slot.seconds[k] == b) return;
     edges.maxA = std::max(edges.maxA, a);
+    if (slot.count < kSlotSeconds) {
+        slot.seconds[slot.count++] = b;
+    } else if (!AddOverflow(edges, a, b)) {
+        edges.room = false;
+    }
 }
 
 // Adds the polygon's edges; repeated points add none.
-void CollectEdges(const Corners& corners, EdgePairs& edges) {
+void CollectEdges(const Corners& corners, EdgeSets& edges) {
     const int64_t n = corners.count;
-    const auto most = static_cast<uint64_t>(RingEdges(n));
-    if (edges.count + most > edges.pairs.size()) edges.room = edges.room && edges.pairs.Grow(2 * (edges.count + most));
     for (int64_t k = 0; k < RingEdges(n) && edges.room; ++k) {
         const HostPoint* from = corners.Point(k);
         const HostPoint* to = corners.Point(k + 1 < n ? k + 1 : 0);
@@ -318,30 +333,33 @@ void CollectEdges(const Corners& corners, EdgePairs& edges) {
     }
 }
 
-// Buckets the pairs by a (counting sort of their second points into
-// `seconds`, room for all), then sorts each bucket's few second points and
-// keeps the distinct ones at the front of `seconds`; afterwards counts[a] is
-// the number of distinct edges of a. Answers the number of distinct edges.
-uint64_t DistinctEdges(EdgePairs& edges, uint32_t* seconds) {
-    uint32_t* next = edges.counts.data();
-    const uint64_t buckets = uint64_t{edges.maxA} + 1;
-    for (uint64_t a = 1; a <= buckets; ++a) next[a] += next[a - 1];
-    const uint64_t* pairs = edges.pairs.data();
-    for (uint64_t i = 0; i < edges.count; ++i) seconds[next[pairs[i] >> 32]++] = static_cast<uint32_t>(pairs[i]);
-    // next[a] is now where bucket a ends.
-    uint64_t distinct = 0;
-    uint64_t begin = 0;
-    for (uint64_t a = 0; a < buckets; ++a) {
-        const uint64_t end = next[a];
-        std::sort(seconds + begin, seconds + end);
-        const uint64_t first = distinct;
-        for (uint64_t i = begin; i < end; ++i) {
-            if (distinct == first || seconds[distinct - 1] != seconds[i]) seconds[distinct++] = seconds[i];
+// Sorts the overflow pairs and keeps the distinct ones; answers how many.
+uint64_t DistinctOverflow(EdgeSets& edges) {
+    uint64_t* pairs = edges.overflow.data();
+    std::sort(pairs, pairs + edges.overflowCount);
+    return edges.overflowCount = static_cast<uint64_t>(std::unique(pairs, pairs + edges.overflowCount) - pairs);
+}
+
+uint32_t FirstOf(uint64_t pair) { return static_cast<uint32_t>(pair >> 32); }
+int32_t SecondOf(uint64_t pair) { return static_cast<int32_t>(static_cast<uint32_t>(pair)); }
+
+// Writes every distinct edge in ascending (a, b) order: per a, its sorted
+// kept seconds merged with its overflow pairs.
+void WriteEdges(EdgeSets& edges, HostEdge* edge) {
+    const uint64_t* pair = edges.overflow.data();
+    const uint64_t* pairsEnd = pair + edges.overflowCount;
+    for (uint32_t a = 0; a <= edges.maxA; ++a) {
+        EdgeSlot& slot = edges.slots.data()[a];
+        std::sort(slot.seconds, slot.seconds + slot.count);
+        const auto first = static_cast<int32_t>(a);
+        for (uint32_t k = 0; k < slot.count; ++k) {
+            const auto kept = static_cast<int32_t>(slot.seconds[k]);
+            for (; pair < pairsEnd && FirstOf(*pair) == a && SecondOf(*pair) < kept; ++pair)
+                *edge++ = {first, SecondOf(*pair)};
+            *edge++ = {first, kept};
         }
-        next[a] = static_cast<uint32_t>(distinct - first);
-        begin = end;
+        for (; pair < pairsEnd && FirstOf(*pair) == a; ++pair) *edge++ = {first, SecondOf(*pair)};
     }
-    return distinct;
 }
 
 // The entry's polygon when it is the one at its own index of the geometry's
@@ -456,30 +474,22 @@ void ComputeBoundingBox(HostPoint* const* points, int32_t count, HostBoundingBox
 }
 
 // The distinct edges in ascending (a, b) order: one pass over the polygons
-// collects the pairs, and a counting sort by the smaller point leaves only
-// each point's few edges to sort: linear work on objects of millions of polygons.
+// keeps each point's few edges beside it, and only what a point has beyond
+// them is sorted: linear work on objects of millions of polygons.
 bool CreateEdgeList(HostGeometry* geometry) {
     FreeField(geometry->edges);
     geometry->edgeCount = 0;
     const int64_t polygons = PolygonsHeld(geometry);
-    // Room for quads and for the points the geometry counts, grown when needed.
-    EdgePairs edges(static_cast<uint64_t>(polygons) * kEdgesPerPolygonGuess + 1,
-                    static_cast<uint64_t>(std::max(geometry->pointCount, 0)));
-    if (!edges.pairs.data() || !edges.counts.data()) return false;
+    EdgeSets edges(static_cast<uint64_t>(std::max(geometry->pointCount, 0)));  // grown for larger indices
+    if (!edges.slots.data() || !edges.overflow.data()) return false;
     WalkPolygons(geometry, polygons, [&](int64_t, const Corners& corners) { CollectEdges(corners, edges); });
-    ScratchArray<uint32_t> seconds(edges.count);
-    if (!edges.room || !seconds.data()) return false;
-    const uint64_t distinct = DistinctEdges(edges, seconds.data());
+    if (!edges.room) return false;
+    uint64_t distinct = DistinctOverflow(edges);
+    for (uint64_t a = 0; a <= edges.maxA; ++a) distinct += edges.slots.data()[a].count;
     if (distinct == 0) return true;
     geometry->edges = static_cast<HostEdge*>(Alloc(distinct, sizeof(HostEdge)));
     if (!geometry->edges) return false;
-    HostEdge* edge = geometry->edges;
-    const uint32_t* second = seconds.data();
-    for (uint64_t a = 0; a <= edges.maxA; ++a) {
-        for (uint32_t k = 0; k < edges.counts.data()[a]; ++k) {
-            *edge++ = {static_cast<int32_t>(a), static_cast<int32_t>(*second++)};
-        }
-    }
+    WriteEdges(edges, geometry->edges);
     geometry->edgeCount = static_cast<int32_t>(distinct);
     return true;
 }

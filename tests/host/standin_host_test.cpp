@@ -5,6 +5,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <random>
 #include <set>
 #include <string>
 #include <utility>
@@ -190,6 +191,38 @@ TEST_F(MixedObjectTest, EdgeListHoldsEachUndirectedEdgeOnceInOrder) {
     g_->points[4]->index = 5001;
     ASSERT_EQ(createEdges(object_), 1);
     EXPECT_EQ(edges(), (Edges{{0, 1}, {0, 5000}, {1, 2}, {1, 5001}, {2, 5000}, {2, 5001}, {5000, 5001}}));
+}
+
+// Random polygons, lines and dots over few points (each point starts many
+// edges, in any order, most of them twice) against a set of the pairs.
+TEST(GeometryFunctionsTest, EdgeListMatchesASetOfThePolygonsPairs) {
+    const int64_t before = LiveBlocks();
+    std::mt19937 random(7);
+    for (const int points : {2, 6, 40, 3000}) {
+        standin::ObjectDesc desc;
+        for (int i = 0; i < points; ++i) desc.points.push_back(Point(i, 0, 0));
+        desc.surfaces = {{"s"}};
+        std::set<std::pair<int32_t, int32_t>> expected;
+        for (int p = 0; p < 4 * points; ++p) {
+            std::vector<int32_t> corners(1 + random() % 6);
+            for (int32_t& corner : corners) corner = static_cast<int32_t>(random() % points);
+            const size_t n = corners.size();
+            for (size_t k = 0; k < (n >= 3 ? n : n - 1); ++k) {
+                const auto [a, b] = std::minmax(corners[k], corners[(k + 1) % n]);
+                if (a != b) expected.emplace(a, b);
+            }
+            desc.polygons.push_back({corners, 1});
+        }
+        HostObject* object = standin::BuildObject(desc);
+        ASSERT_NE(object, nullptr);
+        const HostGeometry& g = *object->geometry;
+        using Edges = std::vector<std::pair<int32_t, int32_t>>;
+        Edges edges;
+        for (int i = 0; i < g.edgeCount; ++i) edges.emplace_back(g.edges[i].a, g.edges[i].b);
+        EXPECT_EQ(edges, Edges(expected.begin(), expected.end())) << points;
+        standin::DestroyObject(object);
+    }
+    EXPECT_EQ(LiveBlocks(), before);
 }
 
 TEST_F(MixedObjectTest, UVPolygonsFollowTheEntriesPointsAndCanBeRebuilt) {
