@@ -293,7 +293,7 @@ struct Slab {
     uint32_t capacity;
     uint8_t sizeClass;
     // Per block: 0 while free, else 1 + the bytes of its class it does not use.
-    std::unique_ptr<uint8_t[]> state;
+    uint8_t* state;
 };
 
 // A class's blocks come from its free list, else by bumping through its
@@ -327,6 +327,8 @@ struct Zone {
     std::vector<Span> spans;
     uint8_t* spanCursor = nullptr;
     uint8_t* spanEnd = nullptr;
+    uint8_t* stateCursor = nullptr;  // the slabs' state bytes, carved from the spans too
+    uint8_t* stateEnd = nullptr;
     uint64_t nextSpanBytes = kFirstSpanBytes;
     std::array<ClassState, kClassCount> classes{};
     std::vector<std::unique_ptr<Slab>> slabs;
@@ -361,7 +363,7 @@ void SetLastSlab(Slab* slab) {
     }
     if (g_slabWindows[0].base == reinterpret_cast<uintptr_t>(slab->base)) return;
     std::copy_backward(g_slabWindows, g_slabWindows + kSlabWindows - 1, g_slabWindows + kSlabWindows);
-    g_slabWindows[0] = {reinterpret_cast<uintptr_t>(slab->base), slab->state.get(), slab->blockSize, slab->reciprocal,
+    g_slabWindows[0] = {reinterpret_cast<uintptr_t>(slab->base), slab->state, slab->blockSize, slab->reciprocal,
                         slab->capacity};
 }
 
@@ -394,9 +396,25 @@ uint8_t* CarveSlabBytes(Zone* zone) {
     return slab;
 }
 
+// A slab's state bytes (zero): kept in the spans' huge pages beside the
+// blocks rather than in small heap blocks of their own.
+uint8_t* CarveStateBytes(Zone* zone, uint32_t count) {
+    if (zone->stateEnd - zone->stateCursor < static_cast<ptrdiff_t>(count)) {
+        uint8_t* bytes = CarveSlabBytes(zone);
+        if (!bytes) return nullptr;
+        zone->stateCursor = bytes;
+        zone->stateEnd = bytes + kSlabBytes;
+    }
+    uint8_t* state = zone->stateCursor;
+    zone->stateCursor += count;
+    return state;
+}
+
 Slab* NewSlab(Zone* zone, int sizeClass) {
     Slab** entry = nullptr;
-    uint8_t* base = CarveSlabBytes(zone);
+    const uint32_t capacity = static_cast<uint32_t>(kSlabBytes / kClassSizes[sizeClass]);
+    uint8_t* states = CarveStateBytes(zone, capacity);
+    uint8_t* base = states ? CarveSlabBytes(zone) : nullptr;
     if (base) entry = SlabEntry(reinterpret_cast<uintptr_t>(base), true);
     if (!entry) return nullptr;
     auto slab = std::make_unique<Slab>();
@@ -404,14 +422,14 @@ Slab* NewSlab(Zone* zone, int sizeClass) {
     slab->base = base;
     slab->blockSize = kClassSizes[sizeClass];
     slab->reciprocal = static_cast<uint32_t>(((uint64_t{1} << 32) + slab->blockSize - 1) / slab->blockSize);
-    slab->capacity = static_cast<uint32_t>(kSlabBytes / slab->blockSize);
+    slab->capacity = capacity;
     slab->sizeClass = static_cast<uint8_t>(sizeClass);
-    slab->state = std::make_unique<uint8_t[]>(slab->capacity);
+    slab->state = states;
     *entry = slab.get();
     ClassState& state = zone->classes[sizeClass];
     state.next = base;
     state.end = base + uint64_t{slab->capacity} * slab->blockSize;
-    state.nextState = slab->state.get();
+    state.nextState = slab->state;
     zone->slabs.push_back(std::move(slab));
     return zone->slabs.back().get();
 }
@@ -594,6 +612,7 @@ void StoreReleaseZone(Zone* zone) {
     for (const Span& span : zone->spans) UnmapPages(span.base, span.bytes);
     zone->spans.clear();
     zone->spanCursor = zone->spanEnd = nullptr;
+    zone->stateCursor = zone->stateEnd = nullptr;
     zone->nextSpanBytes = kFirstSpanBytes;
     for (uintptr_t address : zone->largeBlocks) {
         const auto found = LargeBlocks().find(address);
