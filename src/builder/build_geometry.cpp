@@ -92,8 +92,7 @@ bool MakeCorners(const PolygonBuild& build, HostPolygon* polygon, int32_t n) {
         if (!corner) return false;
         polygon->corners[k] = corner;
         polygon->cornerCount = k + 1;
-        const uint32_t ref = build.refs[build.reversed ? n - 1 - k : k];
-        corner->point = build.geometry->points[ref];
+        corner->point = build.geometry->points[build.refs[k]];
         corner->position = static_cast<uint16_t>(k);
         if (!AllocExtra(&corner->extra, build.cornerExtra)) return false;
     }
@@ -110,7 +109,7 @@ bool RecordFits(const PolygonBuild& build, int32_t n) {
 // One host polygon from the element at the walker.
 Step MakePolygon(PolygonBuild& build, StreamWalker& walker) {
     uint32_t surface = 0;
-    const int32_t n = BuildReadElement(walker, build.refs, &surface);
+    const int32_t n = BuildReadElement(walker, build.refs, &surface, build.reversed);
     // An element that overflows the scratch or names a point that was never made ends the build.
     if (!RecordFits(build, n)) return Step::kStop;
     if (build.made % kPolygonArrayStep == 0 && !GrowPolygonArray(build)) return Step::kOutOfMemory;

@@ -120,20 +120,6 @@ struct UVWalk {
     uint32_t surface;  // the open map's surface number
 };
 
-// Puts the face's point and texture references into host corner order; a
-// corner without a texture reference gets "none". Answers whether the face
-// has UVs (its first texture reference is set).
-bool ArrangeFace(UVWalk& walk, int32_t n, int32_t m) {
-    UVScratch& s = *walk.scratch;
-    const bool hasUVs = m > 0 && s.uvs[0] != kNoTexture;
-    std::fill(s.uvs + std::min(m, n), s.uvs + n, kNoTexture);
-    if (walk.reversed) {
-        std::reverse(s.points, s.points + n);
-        std::reverse(s.uvs, s.uvs + n);
-    }
-    return hasUVs;
-}
-
 bool CloseMap(UVWalk& walk) {
     HostUVMap* map = walk.map;
     walk.map = nullptr;
@@ -146,9 +132,11 @@ bool CloseMap(UVWalk& walk) {
 // surface name carries surface 1 and feeds the map named like empty slot 0).
 bool SurfaceNamed(uint32_t surface) { return surface >= 1 && surface <= static_cast<uint32_t>(kSurfaceSlots); }
 
-// Feeds face k to the map of its surface: false when memory runs out.
-bool WalkFace(UVWalk& walk, int32_t k, int32_t n, int32_t m, uint32_t surface) {
-    const bool hasUVs = ArrangeFace(walk, n, m) && SurfaceNamed(surface);
+// Feeds face k, its references read in host corner order, to the map of its
+// surface: false when memory runs out. A face has UVs when its first texture
+// reference is set.
+bool WalkFace(UVWalk& walk, int32_t k, int32_t n, uint32_t firstUV, uint32_t surface) {
+    const bool hasUVs = firstUV != kNoTexture && SurfaceNamed(surface);
     if (walk.map && (!hasUVs || surface != walk.surface) && !CloseMap(walk)) return false;
     if (!hasUVs) return true;
     if (!walk.map) {
@@ -172,10 +160,11 @@ int32_t WalkFaces(UVWalk& walk, int32_t polygons) {
     int32_t k = 0;
     for (; k < faces; ++k) {
         uint32_t surface = 0;
-        const int32_t n = BuildReadElement(pointWalker, walk.scratch->points, &surface);
-        const int32_t m = k < withTextures ? BuildReadTextureRefs(uvWalker, walk.scratch->uvs) : 0;
+        uint32_t firstUV = kNoTexture;
+        const int32_t n = BuildReadElement(pointWalker, walk.scratch->points, &surface, walk.reversed);
+        if (k < withTextures) BuildReadTextureRefs(uvWalker, n, walk.reversed, walk.scratch->uvs, &firstUV);
         if (n > kBuildScratchEntries) break;
-        if (!WalkFace(walk, k, n, std::min(m, kBuildScratchEntries), surface)) return -1;
+        if (!WalkFace(walk, k, n, firstUV, surface)) return -1;
     }
     return CloseMap(walk) ? k : -1;
 }

@@ -13,28 +13,39 @@ constexpr int32_t kBuildScratchEntries = 10000;  // references of one element th
 // OBJ and 3D Studio list face corners the other way round from the host.
 inline bool BuildCornersReversed(uint8_t format) { return format == kFormatOBJ || format == kFormat3DS; }
 
+// The place of the k-th of n references of a record in host corner order.
+inline int32_t BuildCornerSlot(int32_t k, int32_t n, bool reversed) { return reversed ? n - 1 - k : k; }
+
 // Reads the element record at the walker: its point references into `refs`
-// (kBuildScratchEntries entries) and its surface number (low 16 bits). Answers
-// the record's corner count; a count above kBuildScratchEntries means the
-// record did not fit and only its first references were kept.
-inline int32_t BuildReadElement(StreamWalker& walker, uint32_t* refs, uint32_t* surface) {
-    int32_t n = 0;
+// (kBuildScratchEntries entries), in host corner order, and its surface number
+// (low 16 bits). Answers the record's corner count; a count above
+// kBuildScratchEntries means the record did not fit and only some of its
+// references were kept.
+inline int32_t BuildReadElement(StreamWalker& walker, uint32_t* refs, uint32_t* surface, bool reversed) {
+    const auto n = static_cast<int32_t>(WalkerCount(walker));
+    int32_t k = 0;
     const uint32_t word = WalkerElement(walker, [&](uint32_t& ref) {
-        if (n < kBuildScratchEntries) refs[n] = ref;
-        ++n;
+        const int32_t at = BuildCornerSlot(k++, n, reversed);
+        if (at < kBuildScratchEntries) refs[at] = ref;
     });
     *surface = word & 0xFFFFu;
     return n;
 }
 
-// Reads the texture record at the walker into `refs` like BuildReadElement.
-inline int32_t BuildReadTextureRefs(StreamWalker& walker, uint32_t* refs) {
+// Reads the texture record at the walker, of a face of n corners: its first n
+// references into `refs` in host corner order, and the corners it has no
+// reference for get "none". *first is the record's first reference ("none"
+// for an empty record).
+inline void BuildReadTextureRefs(StreamWalker& walker, int32_t n, bool reversed, uint32_t* refs, uint32_t* first) {
+    n = n < kBuildScratchEntries ? n : kBuildScratchEntries;
     int32_t m = 0;
+    *first = kNoTexture;
     WalkerIndices(walker, [&](uint32_t& ref) {
-        if (m < kBuildScratchEntries) refs[m] = ref;
+        if (m == 0) *first = ref;
+        if (m < n) refs[BuildCornerSlot(m, n, reversed)] = ref;
         ++m;
     });
-    return m;
+    for (int32_t k = m; k < n; ++k) refs[BuildCornerSlot(k, n, reversed)] = kNoTexture;
 }
 
 // True when `ref` names a host point that BuildPoints made.

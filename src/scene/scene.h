@@ -270,12 +270,22 @@ inline uint8_t* WalkerRecord(StreamWalker& w, int32_t bytes) {
     return record;
 }
 
+// The count (low 16 bits of the word at the walker) of the polygon-type
+// record the walker stands on; the walker stays.
+inline uint32_t WalkerCount(const StreamWalker& w) {
+    assert(w.chunk <= w.stream->last && w.offset + 4 <= kChunkBytes);
+    uint32_t word;
+    std::memcpy(&word, w.stream->chunks[w.chunk] + w.offset, sizeof word);
+    return word & 0xFFFFu;
+}
+
 // Reads the count word (low 16 bits) of a polygon-type record and calls
 // visit(uint32_t& word) for each of its index words; answers the count.
 // A PolygonUVStream record ends there; the other records go on with a surface.
 template <typename Visit>
 inline uint32_t WalkerIndices(StreamWalker& w, Visit&& visit) {
-    const uint32_t n = *WalkerWord(w) & 0xFFFFu;
+    const uint32_t n = WalkerCount(w);
+    WalkerWord(w);
     for (uint32_t k = 0; k < n; ++k) {
         WalkerNextChunkIfDone(w);
         visit(*WalkerWord(w));

@@ -274,6 +274,24 @@ TEST_F(BuildTest, CornersWithoutTextureReferenceGetZeroUV) {
     EXPECT_EQ(extra->pointEntryCount, 3);
 }
 
+// An OBJ face's corners are reversed, but whether it has UVs is its own first reference's call.
+TEST_F(BuildTest, ReversedFacesKeepEachTextureReferenceWithItsCorner) {
+    AddPoints(3);
+    AddUVPoints(2);
+    const uint16_t wood = Surface("wood");
+    AddElement({0, 1, 2}, wood, {1, kNoTexture, 0});
+    AddElement({0, 1, 2}, wood, {kNoTexture, 0, 1});  // no UVs, though its last corners have some
+    ASSERT_EQ(Build(kFormatOBJ), (Results{3, 2, 2}));
+    ASSERT_EQ(geometry()->uvMapCount, 1);
+    const HostUVMap* map = geometry()->uvMaps[0];
+    using Entry = std::tuple<float, float, const HostPoint*>;
+    std::vector<Entry> entries;
+    for (int c = 0; c < map->pointEntryCount; ++c)
+        entries.emplace_back(map->pointEntries[c].u, map->pointEntries[c].v, map->pointEntries[c].point);
+    const HostPoint* const* points = geometry()->points;
+    EXPECT_EQ(entries, (std::vector<Entry>{{0.5f, 10.0f, points[2]}, {0.0f, 0.0f, points[1]}, {1.5f, 11.0f, points[0]}}));
+}
+
 // Which map a face's texture entries go to, if any. Every face has the corners 0, 1, 2, so each of a map's
 // polygons gives it three entries; a map is finished at the end of each run of its faces.
 TEST_F(BuildTest, FacesFeedTheMapOfTheirSurface) {
