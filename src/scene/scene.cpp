@@ -217,11 +217,11 @@ namespace {
 // references exist for polygons only; "none" (all ones) wraps to a bound of 0.
 void BoundReferences(int32_t n, const uint32_t* indices, const uint32_t* uv) {
     uint32_t largest = 0;
-    for (int32_t k = 0; k < n; ++k) largest = std::max(largest, indices[k]);
+    for (int32_t k = 0; k < n; ++k) largest = std::max(largest, WordAsStored(indices[k]));
     g_Scene.PointRefBound = std::max(g_Scene.PointRefBound, uint64_t{largest} + 1);
     if (!uv || n < 3) return;
     uint32_t uvBound = 0;
-    for (int32_t k = 0; k < n; ++k) uvBound = std::max(uvBound, uv[k] + 1);
+    for (int32_t k = 0; k < n; ++k) uvBound = std::max(uvBound, WordAsStored(uv[k]) + 1);
     g_Scene.UVRefBound = std::max<uint64_t>(g_Scene.UVRefBound, uvBound);
 }
 
@@ -245,8 +245,12 @@ int32_t StreamPutIndexed(ChunkStream& stream, int32_t n, const uint32_t* indices
     StreamPutWord(stream, static_cast<uint32_t>(n));
     const int32_t bytes = n * static_cast<int32_t>(sizeof *indices);
     if (stream.used[stream.last] + bytes - static_cast<int32_t>(sizeof *indices) < kChunkThreshold) {
-        // No reserve check before an index word would open a chunk: the words go in one copy.
-        StreamWrite(stream, indices, bytes);
+        // No reserve check before an index word would open a chunk: the words go in one run.
+        for (int32_t k = 0; k < n; ++k) {
+            const uint32_t word = WordAsStored(indices[k]);
+            std::memcpy(stream.cursor + k * static_cast<int32_t>(sizeof word), &word, sizeof word);
+        }
+        StreamAdvance(stream, bytes);
         return 1;
     }
     for (int32_t k = 0; k < n; ++k) {

@@ -154,12 +154,28 @@ inline StreamRoom StreamReserve(ChunkStream& stream, int32_t usedNow) {
     return StreamOpenNextChunk(stream) ? kStreamNewChunk : kStreamFull;
 }
 
+// Moves the cursor of chunk `last` past `bytes` bytes just written there.
+inline void StreamAdvance(ChunkStream& stream, int32_t bytes) {
+    assert(stream.used[stream.last] + bytes <= kChunkBytes);
+    stream.cursor += bytes;
+    stream.used[stream.last] += bytes;
+}
+
 // Writes `bytes` bytes at the cursor of chunk `last`, which has room for them.
 inline void StreamWrite(ChunkStream& stream, const void* data, int32_t bytes) {
     assert(stream.used[stream.last] + bytes <= kChunkBytes);
     std::memcpy(stream.cursor, data, static_cast<size_t>(bytes));
-    stream.cursor += bytes;
-    stream.used[stream.last] += bytes;
+    StreamAdvance(stream, bytes);
+}
+
+// A word of a short run that a reader has just stored one word at a time (its
+// scratch), read as such: a loop over the run stays one word wide, because a
+// wider load of words stored one by one waits until the stores reach the cache.
+inline uint32_t WordAsStored(uint32_t word) {
+#if defined(__GNUC__)
+    asm("" : "+r"(word));
+#endif
+    return word;
 }
 
 // Appends a whole record (points, lines, dots) and reserves room for the next:
