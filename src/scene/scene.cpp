@@ -246,9 +246,10 @@ int32_t StreamPutIndexed(ChunkStream& stream, int32_t n, const uint32_t* indices
     const int32_t bytes = n * static_cast<int32_t>(sizeof *indices);
     if (stream.used[stream.last] + bytes - static_cast<int32_t>(sizeof *indices) < kChunkThreshold) {
         // No reserve check before an index word would open a chunk: the words go in one run.
+        uint8_t* to = stream.cursor;
         for (int32_t k = 0; k < n; ++k) {
             const uint32_t word = WordAsStored(indices[k]);
-            std::memcpy(stream.cursor + k * static_cast<int32_t>(sizeof word), &word, sizeof word);
+            std::memcpy(to + k * static_cast<int32_t>(sizeof word), &word, sizeof word);
         }
         StreamAdvance(stream, bytes);
         return 1;
