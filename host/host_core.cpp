@@ -9,12 +9,8 @@
 namespace standin {
 namespace {
 
-void* AllocSlot(uint64_t count, uint64_t size) { return detail::Alloc(count, size); }
-void FreeSlot(void* block) { detail::Free(block); }
-void* ReallocSlot(void* block, uint64_t newSize) { return detail::Realloc(block, newSize); }
-void* LookupSlot(const char* name) { return detail::LookupHostSymbol(name); }
-
-HostCore g_core = {{}, AllocSlot, FreeSlot, ReallocSlot, {}, LookupSlot};
+// The slots are the functions themselves: a module calls them millions of times.
+HostCore g_core = {{}, detail::Alloc, detail::Free, detail::Realloc, {}, detail::LookupHostSymbol};
 
 std::vector<HostCall> g_calls;
 std::vector<std::pair<std::string, std::string>> g_messages;
