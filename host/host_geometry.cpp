@@ -292,6 +292,7 @@ struct EdgeSets {
     ScratchArray<EdgeSlot> slots;
     ScratchArray<uint64_t> overflow;
     uint64_t overflowCount = 0;
+    uint64_t kept = 0;  // second points kept in the slots
     uint32_t maxA = 0;
     bool room = true;
 
@@ -315,6 +316,7 @@ void AddEdge(EdgeSets& edges, uint32_t a, uint32_t b) {
     edges.maxA = std::max(edges.maxA, a);
     if (slot.count < kSlotSeconds) {
         slot.seconds[slot.count++] = b;
+        ++edges.kept;
     } else if (!AddOverflow(edges, a, b)) {
         edges.room = false;
     }
@@ -369,25 +371,48 @@ const HostPolygon* HeldPolygon(const HostGeometry* geometry, int64_t held, const
     return geometry->polygons[polygon->index] == polygon ? polygon : nullptr;
 }
 
-// The UV data pass compares each entry's point with its polygon's corners:
-// like the walks, it loads the chain ahead, one link per kPrefetchDistance
-// entries (the polygon record, its corners array, the corner records), at
-// the first entry of each polygon.
-void PrefetchEntryCorners(const HostGeometry* geometry, int64_t held, const UVMapPolygonEntry* entries, int64_t j,
-                          int64_t count) {
+// The UV data pass compares each entry's point with its polygon's corners.
+// A polygon's entries come one after another, a run; like the walks, the pass
+// loads the chain of each run ahead, one link per kPrefetchDistance entries
+// (the polygon record, its corners array, the corner records), and checks
+// each run's polygon and looks up its corners once, where the corners array
+// is loaded, keeping them for the run's turn.
+constexpr int64_t kRunsKept = 4 * kPrefetchDistance;  // entry places the kept lookups cycle through
+
+struct RunLookup {
+    int64_t entry = -1;                    // the run's first entry
+    const HostPolygon* polygon = nullptr;  // null: not a polygon of the geometry (its entries are ignored)
+    Corners corners{};
+};
+
+struct UVPass {
+    const HostGeometry* geometry;
+    int64_t held;  // polygons the geometry's array holds
+    const UVMapPolygonEntry* entries;
+    int64_t count;
+    RunLookup kept[kRunsKept];  // the lookup of the run at entry k at k % kRunsKept
+};
+
+bool StartsRun(const UVPass& pass, int64_t k) {
+    return k < pass.count && pass.entries[k].polygon != pass.entries[k - 1].polygon;
+}
+
+// The lookup of the run that starts at entry k, made when not kept.
+const RunLookup& LookUpRun(UVPass& pass, int64_t k) {
+    RunLookup& run = pass.kept[k % kRunsKept];
+    if (run.entry == k) return run;
+    run = {k, HeldPolygon(pass.geometry, pass.held, pass.entries[k].polygon), {}};
+    if (run.polygon) run.corners = CornersOf(run.polygon);
+    return run;
+}
+
+void PrefetchRuns(UVPass& pass, int64_t j) {
     const int64_t d = kPrefetchDistance;
-    const auto firstOfPolygon = [&](int64_t k) { return k < count && entries[k].polygon != entries[k - 1].polygon; };
-    if (firstOfPolygon(j + 3 * d)) __builtin_prefetch(entries[j + 3 * d].polygon);
-    if (firstOfPolygon(j + 2 * d)) {
-        if (const HostPolygon* polygon = HeldPolygon(geometry, held, entries[j + 2 * d].polygon)) {
-            __builtin_prefetch(polygon->corners);
-        }
+    if (StartsRun(pass, j + 3 * d)) __builtin_prefetch(pass.entries[j + 3 * d].polygon);
+    if (StartsRun(pass, j + 2 * d)) {
+        if (const HostPolygon* polygon = LookUpRun(pass, j + 2 * d).polygon) __builtin_prefetch(polygon->corners);
     }
-    if (firstOfPolygon(j + d)) {
-        if (const HostPolygon* polygon = HeldPolygon(geometry, held, entries[j + d].polygon)) {
-            PrefetchCornerRecords(CornersOf(polygon));
-        }
-    }
+    if (StartsRun(pass, j + d)) PrefetchCornerRecords(LookUpRun(pass, j + d).corners);
 }
 
 // Sets the UV of the first still unset corner that uses `point`.
@@ -484,8 +509,7 @@ bool CreateEdgeList(HostGeometry* geometry) {
     if (!edges.slots.data() || !edges.overflow.data()) return false;
     WalkPolygons(geometry, polygons, [&](int64_t, const Corners& corners) { CollectEdges(corners, edges); });
     if (!edges.room) return false;
-    uint64_t distinct = DistinctOverflow(edges);
-    for (uint64_t a = 0; a <= edges.maxA; ++a) distinct += edges.slots.data()[a].count;
+    const uint64_t distinct = edges.kept + DistinctOverflow(edges);
     if (distinct == 0) return true;
     geometry->edges = static_cast<HostEdge*>(Alloc(distinct, sizeof(HostEdge)));
     if (!geometry->edges) return false;
@@ -519,7 +543,6 @@ bool CreateUVPolygons(HostGeometry* geometry, int32_t mapIndex) {
     HostUVMap* map = geometry->uvMaps[mapIndex];
     if (!map) return false;
     const int64_t polygons = std::max(0, geometry->polygonCount);
-    const int64_t held = PolygonsHeld(geometry);
     const auto entriesHeld = static_cast<int64_t>(BlockSize(map->polygonEntries) / sizeof(UVMapPolygonEntry));
     const int64_t entries = std::clamp<int64_t>(map->polygonEntryCount, 0, entriesHeld);
     if (Slots(map->polygonUV) != polygons || map->uvEntriesDone > entries) {
@@ -531,21 +554,23 @@ bool CreateUVPolygons(HostGeometry* geometry, int32_t mapIndex) {
         map->polygonUV = static_cast<HostUVCorner**>(Alloc(polygons, sizeof(HostUVCorner*)));
         if (!map->polygonUV) return false;
     }
-    // A polygon's entries come one after another: the polygon is checked, its
-    // corners looked up and its UV data found once for the run of them.
+    // The polygon of a run of entries is checked, its corners looked up and
+    // its UV data found once for the run.
+    UVPass pass = {geometry, PolygonsHeld(geometry), map->polygonEntries, entries, {}};
     const HostPolygon* last = nullptr;
     Corners corners{};
     HostUVCorner* uv = nullptr;
     for (int64_t j = std::max(0, map->uvEntriesDone); j < entries; ++j) {
-        PrefetchEntryCorners(geometry, held, map->polygonEntries, j, entries);
+        PrefetchRuns(pass, j);
         const UVMapPolygonEntry& entry = map->polygonEntries[j];
         if (entry.polygon != last) {
             last = nullptr;
             uv = nullptr;
-            const HostPolygon* polygon = HeldPolygon(geometry, held, entry.polygon);
+            const RunLookup& run = LookUpRun(pass, j);
+            const HostPolygon* polygon = run.polygon;
             if (!polygon) continue;
             last = polygon;
-            corners = CornersOf(polygon);
+            corners = run.corners;
             if (corners.count == 0) continue;
             HostUVCorner*& data = map->polygonUV[polygon->index];
             if (!data && !(data = static_cast<HostUVCorner*>(Alloc(corners.count, sizeof(HostUVCorner))))) {

@@ -163,7 +163,6 @@ inline void StreamAdvance(ChunkStream& stream, int32_t bytes) {
 
 // Writes `bytes` bytes at the cursor of chunk `last`, which has room for them.
 inline void StreamWrite(ChunkStream& stream, const void* data, int32_t bytes) {
-    assert(stream.used[stream.last] + bytes <= kChunkBytes);
     std::memcpy(stream.cursor, data, static_cast<size_t>(bytes));
     StreamAdvance(stream, bytes);
 }

@@ -242,6 +242,39 @@ TEST_F(MixedObjectTest, UVPolygonsFollowTheEntriesPointsAndCanBeRebuilt) {
     EXPECT_EQ(HostFunction<CreateDCUVPolysFn>("CreateDCUVPolys")(object_, 1), 0);  // no such map
 }
 
+// Enough polygons for the UV data pass to look runs up ahead of its turn: each
+// polygon gets its own entries' UVs, and one without entries gets none.
+TEST(GeometryFunctionsTest, UVDataOfALongMapFollowEachPolygonsEntries) {
+    using UVs = std::vector<std::pair<float, float>>;
+    standin::ObjectDesc desc;
+    for (int i = 0; i < 8; ++i) desc.points.push_back(Point(i, i % 2, 0));
+    desc.surfaces = {{"s"}};
+    desc.uvMaps = {{"s", {}}};
+    for (int p = 0; p < 300; ++p) {
+        const int n = 3 + p % 3;
+        std::vector<int32_t> corners;
+        UVs uvs;
+        for (int k = 0; k < n; ++k) {
+            corners.push_back((p + k) % 8);
+            if (p % 7 != 3) uvs.emplace_back(static_cast<float>(p), static_cast<float>(k));
+        }
+        desc.polygons.push_back({corners, 1});
+        desc.uvMaps[0].polygonUVs.push_back(uvs);
+    }
+    HostObject* object = standin::BuildObject(desc);
+    ASSERT_NE(object, nullptr);
+    const HostUVMap& map = *object->geometry->uvMaps[0];
+    std::vector<UVs> built;
+    for (int p = 0; p < 300; ++p) {
+        UVs uvs;
+        for (size_t k = 0; map.polygonUV[p] && k < desc.polygons[p].corners.size(); ++k)
+            uvs.emplace_back(map.polygonUV[p][k].u, map.polygonUV[p][k].v);
+        built.push_back(uvs);
+    }
+    EXPECT_EQ(built, desc.uvMaps[0].polygonUVs);
+    standin::DestroyObject(object);
+}
+
 TEST(GeometryFunctionsTest, NewellNormalsAreUnitVectorsAndZeroForDegeneratePolygons) {
     standin::ObjectDesc desc;
     desc.points = {Point(0, 0, 0), Point(1, 0, 0), Point(1, 1, 1), Point(0, 1, 1), Point(2, 0, 0)};
