@@ -7,7 +7,8 @@
 # stand-in host (Release, build-bench/), the floor program and the peer
 # readers (tinyobjloader, assimp, lib3ds), generates the benchmark files with
 # the generators beside this script, and times on one pinned core (taskset -c 0)
-# the median of RUNS runs (default 5, after one unmeasured run) of each program on each file:
+# the median of RUNS runs (default 5, after one unmeasured run, each right after a touch of fresh
+# memory: see measure) of each program on each file:
 #   ours       the whole load (tamlorn-load-bench: the load callback, object and all)
 #   ours-read  the read stage alone (a load whose flags ask for no object)
 #   floor      this machine's floor: read, split and convert, and first-touch the
@@ -50,6 +51,7 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DTAMLORN_TESTS=OFF -DTAMLORN_
 cmake --build "$build" -j2 --target tamlorn-load-bench tamlorn-convert >/dev/null
 bin=$build/bin
 g++ -O2 -std=c++20 -Wall -Wextra -Werror -o "$bin/tamlorn-bench-floor" bench/floor.cpp
+g++ -O2 -std=c++20 -Wall -Wextra -Werror -o "$bin/tamlorn-bench-warm" bench/warm.cpp
 g++ -O2 -std=c++17 -o "$bin/peer-tinyobj" bench/peer_tinyobj.cpp -ltinyobjloader
 g++ -O2 -std=c++17 -o "$bin/peer-assimp" bench/peer_assimp.cpp -lassimp
 gcc -O2 -o "$bin/peer-lib3ds" bench/peer_lib3ds.c -l3ds
@@ -76,12 +78,16 @@ done <<<"$files"
 # ---- Timing ------------------------------------------------------------------------------
 # Runs a program once unmeasured, then RUNS times pinned to core 0, and prints "median-seconds peak-rss-kb
 # object-bytes out-bytes" (the last three from the median run's line; "-" where a program has none).
+# On a virtual machine, memory not touched for a while costs many times more to
+# touch again: every run, measured or not, follows a touch of $warm MB (the
+# file's size times 12, at least 256, at most 3072: more than any program here
+# holds at its peak), and one unmeasured run comes first, for every program alike.
 measure() {
   local line seconds=""
-  # One unmeasured run first: on a virtual machine, memory not touched for a
-  # while costs many times more to touch again, for every program alike.
+  "$bin/tamlorn-bench-warm" "$warm"
   taskset -c 0 "$@" >/dev/null 2>&1 || true
   for _ in $(seq "$runs"); do
+    "$bin/tamlorn-bench-warm" "$warm"
     if ! line=$(taskset -c 0 "$@" 2>/dev/null | grep -m1 'seconds='); then
       echo "- - - -"
       return
@@ -106,6 +112,8 @@ while read -r name generator _; do
   extension=${extension%.py}
   path=$data/$name.$extension
   size=$(wc -c <"$path")
+  warm=$((size * 12 >> 20))
+  warm=$((warm < 256 ? 256 : (warm > 3072 ? 3072 : warm)))
   cat "$path" >/dev/null  # the page cache holds the file for every program alike
   read -r seconds rss objectBytes _ < <(measure "$bin/tamlorn-load-bench" "$path")
   echo "$name,$size,ours,$seconds,$rss,$objectBytes,-" >>"$csv"
