@@ -17,6 +17,7 @@ namespace {
 
 constexpr int32_t kUVMapArrayStep = 2;  // the maps array is reallocated to this many more entries
 constexpr int32_t kPointLoadAhead = 128;  // point entries whose point is loaded ahead of its turn
+constexpr int32_t kKeptRefsFirst = 65536;  // entries' point references kept before the first growth
 
 // Working storage of one BuildUVMaps call.
 struct UVScratch {
@@ -82,9 +83,43 @@ bool AllPointsMade(const HostGeometry* geometry, const uint32_t* points, int32_t
     return std::all_of(points, points + count, [&](uint32_t ref) { return BuildPointMade(geometry, ref); });
 }
 
+// The point references of a map's newest entries, kept by the walk as it
+// appends them: the point index is then made without loading each entry's
+// point. They are the map's entries from `first` on (-1: no map open).
+struct EntryRefs {
+    uint32_t* refs;
+    int32_t capacity;
+    int32_t first;  // the map's entry that refs[0] belongs to
+    int32_t count;
+};
+
+// Sets the point index slot of entries [from, to) from each entry's point.
+void IndexEntriesByPoint(HostUVMap* map, int32_t from, int32_t to, uint32_t pointCount) {
+    for (int32_t j = from; j < to; ++j) {
+        // Each entry's point is a load from far away: it is started some entries
+        // ahead, at the field read (a 176-byte record's index may lie in its second line).
+        if (j + kPointLoadAhead < to) __builtin_prefetch(&map->pointEntries[j + kPointLoadAhead].point->index);
+        UVMapPointEntry& entry = map->pointEntries[j];
+        const uint32_t i = static_cast<uint32_t>(entry.point->index);
+        if (i < pointCount) map->pointIndex[i] = &entry;
+    }
+}
+
+// The same from kept references: a host point's index is its reference.
+void IndexEntriesByRef(HostUVMap* map, const EntryRefs& kept, uint32_t pointCount) {
+    for (int32_t k = 0; k < kept.count; ++k) {
+        const uint32_t i = kept.refs[k];
+        if (i < pointCount) map->pointIndex[i] = &map->pointEntries[kept.first + k];
+    }
+}
+
+bool RefsCoverNewest(const HostUVMap* map, const EntryRefs& kept) {
+    return kept.first >= 0 && kept.first + kept.count == map->pointEntryCount;
+}
+
 // The point index and the host's per-polygon UV data of `map`: false when
-// memory runs out (message shown).
-bool FinishMap(HostObject* object, HostUVMap* map) {
+// memory runs out (message shown). A later entry of a point wins.
+bool FinishMap(HostObject* object, HostUVMap* map, const EntryRefs& kept) {
     if (map->pointEntryCount == 0) return true;
     HostGeometry* geometry = object->geometry;
     if (map->pointIndex) HostFree(map->pointIndex);
@@ -95,17 +130,34 @@ bool FinishMap(HostObject* object, HostUVMap* map) {
         HostShowOutOfMemory();
         return false;
     }
-    for (int32_t j = 0; j < map->pointEntryCount; ++j) {
-        // Each entry's point is a load from far away: it is started some entries
-        // ahead, at the field read (a 176-byte record's index may lie in its second line).
-        if (j + kPointLoadAhead < map->pointEntryCount) {
-            __builtin_prefetch(&map->pointEntries[j + kPointLoadAhead].point->index);
-        }
-        UVMapPointEntry& entry = map->pointEntries[j];
-        const uint32_t i = static_cast<uint32_t>(entry.point->index);
-        if (i < static_cast<uint32_t>(pointCount)) map->pointIndex[i] = &entry;
+    const auto points = static_cast<uint32_t>(pointCount);
+    if (RefsCoverNewest(map, kept)) {
+        IndexEntriesByPoint(map, 0, kept.first, points);
+        IndexEntriesByRef(map, kept, points);
+    } else {
+        IndexEntriesByPoint(map, 0, map->pointEntryCount, points);
     }
     g_HostApi.CreateDCUVPolys(object, geometry->uvMapCount - 1);
+    return true;
+}
+
+// Keeps the n references of the entries just appended: false (message shown)
+// when memory runs out.
+bool KeepRefs(EntryRefs& kept, const uint32_t* refs, int32_t n) {
+    if (int64_t{kept.count} + n > kept.capacity) {
+        const int64_t wanted = std::max<int64_t>(2 * int64_t{kept.capacity}, int64_t{kept.count} + n);
+        void* grown = wanted <= INT32_MAX ? ModuleAlloc(static_cast<uint64_t>(wanted) * sizeof(uint32_t)) : nullptr;
+        if (!grown) {
+            HostShowOutOfMemory();
+            return false;
+        }
+        std::memcpy(grown, kept.refs, static_cast<size_t>(kept.count) * sizeof(uint32_t));
+        ModuleFree(kept.refs);
+        kept.refs = static_cast<uint32_t*>(grown);
+        kept.capacity = static_cast<int32_t>(wanted);
+    }
+    std::memcpy(kept.refs + kept.count, refs, static_cast<size_t>(n) * sizeof(uint32_t));
+    kept.count += n;
     return true;
 }
 
@@ -118,13 +170,17 @@ struct UVWalk {
     bool reversed;
     HostUVMap* map;    // the open map, null when none is open
     uint32_t surface;  // the open map's surface number
+    EntryRefs kept;    // the open map's entries appended by this walk
 };
 
 bool CloseMap(UVWalk& walk) {
     HostUVMap* map = walk.map;
     walk.map = nullptr;
     walk.surface = 0;
-    return !map || FinishMap(walk.object, map);
+    const bool finished = !map || FinishMap(walk.object, map, walk.kept);
+    walk.kept.first = -1;
+    walk.kept.count = 0;
+    return finished;
 }
 
 // Surface 0 or a number beyond the table's slots names no map: such faces get
@@ -143,9 +199,13 @@ bool WalkFace(UVWalk& walk, int32_t k, int32_t n, uint32_t firstUV, uint32_t sur
         walk.map = UVMapFindOrCreate(walk.object, g_Scene.SurfaceNames[surface - 1]);
         if (!walk.map) return false;
         walk.surface = surface;
+        walk.kept.first = walk.map->pointEntryCount;
     }
     const UVScratch& s = *walk.scratch;
-    return UVMapAddPolygon(walk.object, walk.map, s.points, n, s.uvs, n, walk.uvPoints, k) != 0;
+    const int32_t before = walk.map->pointEntryCount;
+    if (!UVMapAddPolygon(walk.object, walk.map, s.points, n, s.uvs, n, walk.uvPoints, k)) return false;
+    // A polygon whose points were not all made adds no entries.
+    return walk.map->pointEntryCount == before || KeepRefs(walk.kept, s.points, n);
 }
 
 // The faces that have host polygons; answers the number walked, or -1 when
@@ -194,16 +254,20 @@ BuildResult BuildUVMaps(int32_t polygons, int32_t, int32_t, HostObject* object, 
     if (g_Scene.UVPointCount < 1) return {0, false};
     float* uvPoints = CopyUVPoints();
     auto* scratch = static_cast<UVScratch*>(ModuleAlloc(sizeof(UVScratch)));
+    auto* refs = static_cast<uint32_t*>(ModuleAlloc(kKeptRefsFirst * sizeof(uint32_t)));
     int32_t walked = -1;
-    if (uvPoints && scratch) {
-        UVWalk walk = {object, uvPoints, scratch, BuildCornersReversed(format), nullptr, 0};
+    if (uvPoints && scratch && refs) {
+        const EntryRefs kept = {refs, kKeptRefsFirst, -1, 0};
+        UVWalk walk = {object, uvPoints, scratch, BuildCornersReversed(format), nullptr, 0, kept};
         walked = WalkFaces(walk, polygons);
+        refs = walk.kept.refs;
     } else {
         // No working storage is out of memory too: the user learns why there are no UVs.
         HostShowOutOfMemory();
     }
     ModuleFree(uvPoints);
     ModuleFree(scratch);
+    ModuleFree(refs);
     return walked < 0 ? BuildResult{0, true} : BuildResult{walked, false};
 }
 
@@ -261,5 +325,5 @@ int32_t UVMapAddPolygon(HostObject* object, HostUVMap* map, const uint32_t* poin
 }
 
 void UVMapFinish(HostObject* object, HostUVMap* map) {
-    if (map) FinishMap(object, map);
+    if (map) FinishMap(object, map, EntryRefs{nullptr, 0, -1, 0});
 }

@@ -406,6 +406,33 @@ TEST_F(BuildTest, AllocationFailureAtEveryStepLeavesNoBlockBehind) {
     }
 }
 
+// The point references the walk keeps for the point index outgrow their first
+// block on a long map: the index still names each point's latest entry. When
+// that growth finds no memory, the build says so once and stops cleanly.
+TEST_F(BuildTest, PointIndexOfALongMapNamesEachPointsLatestEntry) {
+    constexpr int kFaces = 22000;  // 66,000 entries, more than the first block keeps
+    AddPoints(500);
+    AddUVPoints(2);
+    const uint16_t wood = Surface("wood");
+    for (uint32_t f = 0; f < kFaces; ++f) AddElement({f % 500, (7 * f + 1) % 500, (13 * f + 2) % 500}, wood, {0, 1, 0});
+    ASSERT_EQ(Build(kFormatOBJ), (Results{500, kFaces, kFaces}));
+    ASSERT_EQ(geometry()->uvMapCount, 1);
+    EXPECT_EQ(geometry()->uvMaps[0]->pointEntryCount, 3 * kFaces);
+    ExpectConsistent(geometry(), true);
+    EXPECT_TRUE(standin::Messages().empty());
+
+    ASSERT_EQ(g_HostApi.FX_FreeObjectGeometryOnly(&object_), 1);
+    standin::DestroyObject(object_);
+    NewObject();
+    ASSERT_EQ(Points(), 500);
+    ASSERT_EQ(Polygons(kFormatOBJ), kFaces);
+    ModuleHeapFailAt(4);  // the UV points' copy, the face scratch, the kept references, then their growth
+    EXPECT_EQ(UVMaps(kFormatOBJ), 0);
+    ModuleHeapFailAt(0);
+    EXPECT_EQ(standin::Messages().size(), 1u);
+    ExpectConsistent(geometry(), false);
+}
+
 TEST_F(BuildTest, NoScratchIsOutOfMemory) {
     AddPoints(3);
     AddUVPoints(3);
