@@ -372,17 +372,21 @@ const HostPolygon* HeldPolygon(const HostGeometry* geometry, int64_t held, const
 }
 
 // The UV data pass compares each entry's point with its polygon's corners.
-// A polygon's entries come one after another, a run; like the walks, the pass
-// loads the chain of each run ahead, one link per kPrefetchDistance entries
-// (the polygon record, its corners array, the corner records), and checks
-// each run's polygon and looks up its corners once, where the corners array
-// is loaded, keeping them for the run's turn.
-constexpr int64_t kRunsKept = 4 * kPrefetchDistance;  // entry places the kept lookups cycle through
+// A polygon's entries come one after another, a run. Like the walks, the pass
+// loads the chain of each run ahead, one link per kRunDistance runs: a scout
+// finds the run starts and loads each run's polygon record, the polygon is
+// checked and its corners array loaded, then its corners are looked up and
+// their records loaded, and the run's entries are taken last. Each run is
+// checked and looked up once, and each entry looked at twice (by the scout
+// and at its turn).
+constexpr int64_t kRunDistance = 4;               // runs between the links of the chain
+constexpr int64_t kRunsAhead = 4 * kRunDistance;  // room for the runs in flight
+static_assert(kRunsAhead > 3 * kRunDistance);
 
-struct RunLookup {
-    int64_t entry = -1;                    // the run's first entry
-    const HostPolygon* polygon = nullptr;  // null: not a polygon of the geometry (its entries are ignored)
-    Corners corners{};
+struct Run {
+    int64_t first;               // its first entry
+    const HostPolygon* polygon;  // null: not a polygon of the geometry (its entries are ignored)
+    Corners corners;
 };
 
 struct UVPass {
@@ -390,30 +394,42 @@ struct UVPass {
     int64_t held;  // polygons the geometry's array holds
     const UVMapPolygonEntry* entries;
     int64_t count;
-    RunLookup kept[kRunsKept];  // the lookup of the run at entry k at k % kRunsKept
+    int64_t scout;  // the first entry of the run after the last one found
+    int64_t found;  // runs found so far
+    Run runs[kRunsAhead];  // run r at r % kRunsAhead
+
+    Run& At(int64_t r) { return runs[r % kRunsAhead]; }
 };
 
-bool StartsRun(const UVPass& pass, int64_t k) {
-    return k < pass.count && pass.entries[k].polygon != pass.entries[k - 1].polygon;
+// Finds the next run, if any, and starts the load of its polygon.
+void FindRun(UVPass& pass) {
+    if (pass.scout >= pass.count) return;
+    const HostPolygon* polygon = pass.entries[pass.scout].polygon;
+    __builtin_prefetch(polygon);
+    pass.At(pass.found++) = {pass.scout, nullptr, {}};
+    do ++pass.scout;
+    while (pass.scout < pass.count && pass.entries[pass.scout].polygon == polygon);
 }
 
-// The lookup of the run that starts at entry k, made when not kept.
-const RunLookup& LookUpRun(UVPass& pass, int64_t k) {
-    RunLookup& run = pass.kept[k % kRunsKept];
-    if (run.entry == k) return run;
-    run = {k, HeldPolygon(pass.geometry, pass.held, pass.entries[k].polygon), {}};
-    if (run.polygon) run.corners = CornersOf(run.polygon);
-    return run;
+// Checks run r's polygon and starts the load of its corners array.
+void CheckRun(UVPass& pass, int64_t r) {
+    if (r >= pass.found) return;
+    Run& run = pass.At(r);
+    run.polygon = HeldPolygon(pass.geometry, pass.held, pass.entries[run.first].polygon);
+    if (run.polygon) __builtin_prefetch(run.polygon->corners);
 }
 
-void PrefetchRuns(UVPass& pass, int64_t j) {
-    const int64_t d = kPrefetchDistance;
-    if (StartsRun(pass, j + 3 * d)) __builtin_prefetch(pass.entries[j + 3 * d].polygon);
-    if (StartsRun(pass, j + 2 * d)) {
-        if (const HostPolygon* polygon = LookUpRun(pass, j + 2 * d).polygon) __builtin_prefetch(polygon->corners);
-    }
-    if (StartsRun(pass, j + d)) PrefetchCornerRecords(LookUpRun(pass, j + d).corners);
+// Looks run r's corners up and starts the loads of their records.
+void LookUpRun(UVPass& pass, int64_t r) {
+    if (r >= pass.found) return;
+    Run& run = pass.At(r);
+    if (!run.polygon) return;
+    run.corners = CornersOf(run.polygon);
+    PrefetchCornerRecords(run.corners);
 }
+
+// The entry after run r's last.
+int64_t RunEnd(UVPass& pass, int64_t r) { return r + 1 < pass.found ? pass.At(r + 1).first : pass.scout; }
 
 // Sets the UV of the first still unset corner that uses `point`.
 void AssignCornerUV(const Corners& corners, const UVMapPolygonEntry& entry, HostUVCorner* uv) {
@@ -554,33 +570,27 @@ bool CreateUVPolygons(HostGeometry* geometry, int32_t mapIndex) {
         map->polygonUV = static_cast<HostUVCorner**>(Alloc(polygons, sizeof(HostUVCorner*)));
         if (!map->polygonUV) return false;
     }
-    // The polygon of a run of entries is checked, its corners looked up and
-    // its UV data found once for the run.
-    UVPass pass = {geometry, PolygonsHeld(geometry), map->polygonEntries, entries, {}};
-    const HostPolygon* last = nullptr;
-    Corners corners{};
-    HostUVCorner* uv = nullptr;
-    for (int64_t j = std::max(0, map->uvEntriesDone); j < entries; ++j) {
-        PrefetchRuns(pass, j);
-        const UVMapPolygonEntry& entry = map->polygonEntries[j];
-        if (entry.polygon != last) {
-            last = nullptr;
-            uv = nullptr;
-            const RunLookup& run = LookUpRun(pass, j);
-            const HostPolygon* polygon = run.polygon;
-            if (!polygon) continue;
-            last = polygon;
-            corners = run.corners;
-            if (corners.count == 0) continue;
-            HostUVCorner*& data = map->polygonUV[polygon->index];
-            if (!data && !(data = static_cast<HostUVCorner*>(Alloc(corners.count, sizeof(HostUVCorner))))) {
-                FreeUVPolygons(map);
-                map->uvEntriesDone = 0;
-                return false;
-            }
-            uv = data;
+    const int64_t done = std::max(0, map->uvEntriesDone);
+    UVPass pass = {geometry, PolygonsHeld(geometry), map->polygonEntries, entries, done, 0, {}};
+    const int64_t d = kRunDistance;
+    for (int64_t r = 0; r < 3 * d; ++r) FindRun(pass);
+    for (int64_t r = 0; r < 2 * d; ++r) CheckRun(pass, r);
+    for (int64_t r = 0; r < d; ++r) LookUpRun(pass, r);
+    for (int64_t r = 0; r < pass.found; ++r) {
+        FindRun(pass);
+        CheckRun(pass, r + 2 * d);
+        LookUpRun(pass, r + d);
+        const Run& run = pass.At(r);
+        if (!run.polygon || run.corners.count == 0) continue;
+        HostUVCorner*& data = map->polygonUV[run.polygon->index];
+        if (!data && !(data = static_cast<HostUVCorner*>(Alloc(run.corners.count, sizeof(HostUVCorner))))) {
+            FreeUVPolygons(map);
+            map->uvEntriesDone = 0;
+            return false;
         }
-        if (uv) AssignCornerUV(corners, entry, uv);
+        for (int64_t j = run.first, end = RunEnd(pass, r); j < end; ++j) {
+            AssignCornerUV(run.corners, map->polygonEntries[j], data);
+        }
     }
     map->uvEntriesDone = static_cast<int32_t>(entries);
     return true;
