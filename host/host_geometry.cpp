@@ -217,12 +217,19 @@ constexpr int64_t kCornersAhead = 2 * kPrefetchDistance;  // polygons whose corn
 constexpr int64_t kPrefetchCorners = 8;                   // corners of a polygon loaded ahead at most
 constexpr int32_t kPointsAhead = 16;                      // points loaded ahead of their turn
 
-// Starts the loads of the fields the walks read from a point: its index and
-// position lie anywhere in one or two cache lines of its 176-byte record.
+// Starts the loads of the field a walk reads from a point: its index, or its
+// position, which may straddle two cache lines of the 176-byte record.
+enum class PointField { kIndex, kPosition };
+
+template <PointField field>
 void PrefetchPoint(const HostPoint* point) {
     if (!point) return;
-    __builtin_prefetch(&point->index);
-    __builtin_prefetch(&point->position1[2]);
+    if constexpr (field == PointField::kIndex) {
+        __builtin_prefetch(&point->index);
+    } else {
+        __builtin_prefetch(&point->position1[0]);
+        __builtin_prefetch(&point->position1[2]);
+    }
 }
 
 // Starts the loads of a polygon's corner records (its first kPrefetchCorners).
@@ -230,8 +237,9 @@ void PrefetchCornerRecords(const Corners& corners) {
     for (int64_t k = 0; k < std::min(corners.count, kPrefetchCorners); ++k) __builtin_prefetch(corners.corners[k]);
 }
 
-// Calls visit(i, corners) for every polygon i the array holds (`held` of them).
-template <typename Visit>
+// Calls visit(i, corners) for every polygon i the array holds (`held` of them);
+// visit reads `field` of the corners' points.
+template <PointField field, typename Visit>
 void WalkPolygons(const HostGeometry* geometry, int64_t held, Visit visit) {
     HostPolygon* const* polygons = geometry->polygons;
     const int64_t d = kPrefetchDistance;
@@ -246,7 +254,7 @@ void WalkPolygons(const HostGeometry* geometry, int64_t held, Visit visit) {
         if (i + 3 * d < held && polygons[i + 3 * d]) __builtin_prefetch(polygons[i + 3 * d]->corners);
         const Corners near = ahead[(i + d) % kCornersAhead];
         for (int64_t k = 0; k < std::min(near.count, kPrefetchCorners); ++k) {
-            if (const HostPolygonVertex* corner = near.corners[k]) PrefetchPoint(corner->point);
+            if (const HostPolygonVertex* corner = near.corners[k]) PrefetchPoint<field>(corner->point);
         }
         const Corners corners = ahead[i % kCornersAhead];
         ahead[i % kCornersAhead] = cornersAt(i + kCornersAhead);
@@ -503,7 +511,7 @@ void ComputeBoundingBox(HostPoint* const* points, int32_t count, HostBoundingBox
     *box = HostBoundingBox{};
     bool first = true;
     for (int32_t i = 0; points && i < count; ++i) {
-        if (i + kPointsAhead < count) PrefetchPoint(points[i + kPointsAhead]);  // a record from far away
+        if (i + kPointsAhead < count) PrefetchPoint<PointField::kPosition>(points[i + kPointsAhead]);  // from far away
         if (!points[i]) continue;
         for (int c = 0; c < 3; ++c) {
             const double value = points[i]->position1[c];
@@ -523,7 +531,8 @@ bool CreateEdgeList(HostGeometry* geometry) {
     const int64_t polygons = PolygonsHeld(geometry);
     EdgeSets edges(static_cast<uint64_t>(std::max(geometry->pointCount, 0)));  // grown for larger indices
     if (!edges.slots.data() || !edges.overflow.data()) return false;
-    WalkPolygons(geometry, polygons, [&](int64_t, const Corners& corners) { CollectEdges(corners, edges); });
+    WalkPolygons<PointField::kIndex>(geometry, polygons,
+                                     [&](int64_t, const Corners& corners) { CollectEdges(corners, edges); });
     if (!edges.room) return false;
     const uint64_t distinct = edges.kept + DistinctOverflow(edges);
     if (distinct == 0) return true;
@@ -544,7 +553,7 @@ bool CreateNormals(HostGeometry* geometry) {
     geometry->normals = static_cast<HostNormal*>(Alloc(count, sizeof(HostNormal)));
     if (!geometry->normals) return false;
     const int64_t held = PolygonsHeld(geometry);
-    WalkPolygons(geometry, held, [geometry](int64_t i, const Corners& corners) {
+    WalkPolygons<PointField::kPosition>(geometry, held, [geometry](int64_t i, const Corners& corners) {
         geometry->normals[i] = NewellNormal(corners);
     });
     geometry->normalCount = static_cast<int32_t>(count);
