@@ -18,7 +18,7 @@
 # (ours-save, MB/s of text written) and, for OBJ, a whole conversion OBJ to OBJ
 # as one process: tamlorn-convert IN OUT against assimp's "assimp export IN OUT".
 # It prints one table (seconds, MB/s, peak memory, each time over ours) and the
-# targets, and writes bench/results/ (table.md, results.csv, chart.svg).
+# targets, and writes bench/results/ (table.md, results.csv, chart.svg, runs.txt: every run's seconds).
 # --quick is a smoke run on tiny files, one run each, written to build-bench/quick/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -82,6 +82,7 @@ done <<<"$files"
 # touch again: every run, measured or not, follows a touch of $warm MB (the
 # file's size times 12, at least 256, at most 3072: more than any program here
 # holds at its peak), and one unmeasured run comes first, for every program alike.
+# Each run's seconds go to runs.txt.
 measure() {
   local line seconds=""
   "$bin/tamlorn-bench-warm" "$warm"
@@ -94,6 +95,7 @@ measure() {
     fi
     seconds+="${line#*seconds=}"$'\n'
   done
+  echo "${*##*/}:" $(printf '%s' "$seconds" | sed 's/ .*//') >>"$runsLog"
   line=$(printf '%s' "$seconds" | sort -g | sed -n "$(((runs + 1) / 2))p")
   awk -v l="$line" 'BEGIN {
       split(l, f, " "); rss = l; sub(/.*peak_rss_kb=/, "", rss); sub(/ .*/, "", rss)
@@ -104,6 +106,8 @@ measure() {
 }
 
 csv=$results/results.csv
+runsLog=$results/runs.txt
+: >"$runsLog"
 echo "file,bytes,program,seconds,peak_rss_kb,object_bytes,out_bytes" >"$csv"
 # A whole process, timed by time(1).
 process=(/usr/bin/time -o /dev/stdout -f "seconds=%e peak_rss_kb=%M")
@@ -178,7 +182,7 @@ set yrange [0:*]
 plot for [c=2:7] "$results/chart.dat" using c:xtic(1) title columnheader
 EOF
 rm -f "$results/chart.dat"
-echo "written: $results/table.md $results/results.csv $results/chart.svg"
+echo "written: $results/table.md $results/results.csv $results/chart.svg $runsLog"
 # A program of ours that failed on a file fails the run (the smoke run in CI is there for that).
 if awk -F, '$3 ~ /^ours/ && $4 == "-" { bad = 1 } END { exit !bad }' "$csv"; then
   echo "bench: a program of ours failed; see $csv" >&2
