@@ -5,6 +5,7 @@
 // maps made so far stay attached with counts that match their entries, and
 // BuildUVMaps answers 0.
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 
 #include "builder/builder.h"
@@ -85,7 +86,8 @@ bool AllPointsMade(const HostGeometry* geometry, const uint32_t* points, int32_t
 
 // The point references of a map's newest entries, kept by the walk as it
 // appends them: the point index is then made without loading each entry's
-// point. They are the map's entries from `first` on (-1: no map open).
+// point. They are those of the open map's entries from `first` on, every
+// entry appended since the walk opened the map.
 struct EntryRefs {
     uint32_t* refs;
     int32_t capacity;
@@ -113,13 +115,10 @@ void IndexEntriesByRef(HostUVMap* map, const EntryRefs& kept, uint32_t pointCoun
     }
 }
 
-bool RefsCoverNewest(const HostUVMap* map, const EntryRefs& kept) {
-    return kept.first >= 0 && kept.first + kept.count == map->pointEntryCount;
-}
-
 // The point index and the host's per-polygon UV data of `map`: false when
-// memory runs out (message shown). A later entry of a point wins.
-bool FinishMap(HostObject* object, HostUVMap* map, const EntryRefs& kept) {
+// memory runs out (message shown). A later entry of a point wins; entries
+// without kept references (all, when `kept` is null) are indexed through their points.
+bool FinishMap(HostObject* object, HostUVMap* map, const EntryRefs* kept) {
     if (map->pointEntryCount == 0) return true;
     HostGeometry* geometry = object->geometry;
     if (map->pointIndex) HostFree(map->pointIndex);
@@ -131,12 +130,9 @@ bool FinishMap(HostObject* object, HostUVMap* map, const EntryRefs& kept) {
         return false;
     }
     const auto points = static_cast<uint32_t>(pointCount);
-    if (RefsCoverNewest(map, kept)) {
-        IndexEntriesByPoint(map, 0, kept.first, points);
-        IndexEntriesByRef(map, kept, points);
-    } else {
-        IndexEntriesByPoint(map, 0, map->pointEntryCount, points);
-    }
+    assert(!kept || kept->first + kept->count == map->pointEntryCount);
+    IndexEntriesByPoint(map, 0, kept ? kept->first : map->pointEntryCount, points);
+    if (kept) IndexEntriesByRef(map, *kept, points);
     g_HostApi.CreateDCUVPolys(object, geometry->uvMapCount - 1);
     return true;
 }
@@ -177,8 +173,7 @@ bool CloseMap(UVWalk& walk) {
     HostUVMap* map = walk.map;
     walk.map = nullptr;
     walk.surface = 0;
-    const bool finished = !map || FinishMap(walk.object, map, walk.kept);
-    walk.kept.first = -1;
+    const bool finished = !map || FinishMap(walk.object, map, &walk.kept);
     walk.kept.count = 0;
     return finished;
 }
@@ -257,7 +252,7 @@ BuildResult BuildUVMaps(int32_t polygons, int32_t, int32_t, HostObject* object, 
     auto* refs = static_cast<uint32_t*>(ModuleAlloc(kKeptRefsFirst * sizeof(uint32_t)));
     int32_t walked = -1;
     if (uvPoints && scratch && refs) {
-        const EntryRefs kept = {refs, kKeptRefsFirst, -1, 0};
+        const EntryRefs kept = {refs, kKeptRefsFirst, 0, 0};
         UVWalk walk = {object, uvPoints, scratch, BuildCornersReversed(format), nullptr, 0, kept};
         walked = WalkFaces(walk, polygons);
         refs = walk.kept.refs;
@@ -325,5 +320,5 @@ int32_t UVMapAddPolygon(HostObject* object, HostUVMap* map, const uint32_t* poin
 }
 
 void UVMapFinish(HostObject* object, HostUVMap* map) {
-    if (map) FinishMap(object, map, EntryRefs{nullptr, 0, -1, 0});
+    if (map) FinishMap(object, map, nullptr);
 }
