@@ -7,8 +7,8 @@
 # stand-in host (Release, build-bench/), the floor program and the peer
 # readers (tinyobjloader, assimp, lib3ds), generates the benchmark files with
 # the generators beside this script, and times on one pinned core (taskset -c 0)
-# the median of RUNS runs (default 5, after one unmeasured round; the programs of a file take
-# turns, each run right after a touch of fresh memory: see Timing) of each program on each file:
+# the median of RUNS runs (default 5, after one unmeasured run, each right after a touch of fresh
+# memory: see measure) of each program on each file:
 #   ours       the whole load (tamlorn-load-bench: the load callback, object and all)
 #   ours-read  the read stage alone (a load whose flags ask for no object)
 #   floor      this machine's floor: read, split and convert, and first-touch the
@@ -76,75 +76,41 @@ while read -r name generator option count; do
 done <<<"$files"
 
 # ---- Timing ------------------------------------------------------------------------------
+# Runs a program once unmeasured, then RUNS times pinned to core 0, and prints "median-seconds peak-rss-kb
+# object-bytes out-bytes" (the last three from the median run's line; "-" where a program has none).
 # On a virtual machine, memory not touched for a while costs many times more to
-# touch again, and the machine goes through slower and faster spells. So every
-# run, measured or not, follows a touch of $warm MB (the file's size times 12, at
-# least 256, at most 3072: more than any program here holds at its peak), and the
-# programs of a file take turns: a round runs each of them once, and the first
-# round is not measured. A spell then falls on every program alike instead of on
-# whichever ran in it. Each run's seconds go to runs.txt.
-
-# One run of a command (a line of words; "process" first: the whole process,
-# timed by time(1)) pinned to core 0: its "seconds=" line, or nothing on failure.
-run_once() {
-  local -a words
-  read -r -a words <<<"$1"
-  if [ "${words[0]}" = process ]; then
-    taskset -c 0 /usr/bin/time -o /dev/stdout -f "seconds=%e peak_rss_kb=%M" "${words[@]:1}" 2>/dev/null |
-      grep -m1 'seconds=' || true
-  else
-    taskset -c 0 "${words[@]}" 2>/dev/null | grep -m1 'seconds=' || true
-  fi
-}
-
-# Runs the file's commands ("label command" lines in $commands) in turns, and
-# appends a row per label to the CSV: the median run's seconds, peak RSS,
-# object bytes (ours only) and bytes written ("-" where there are none).
-measure_file() {
-  local -a labels lines
-  local -A failed=()
-  local label command line round i
-  while read -r label command; do
-    labels+=("$label")
-    lines+=("")
-  done <<<"$commands"
-  for round in $(seq 0 "$runs"); do
-    i=0
-    while read -r label command; do
-      if [ -z "${failed[$i]:-}" ]; then
-        "$bin/tamlorn-bench-warm" "$warm"
-        line=$(run_once "$command")
-        if [ -z "$line" ]; then
-          failed[$i]=1
-        elif ((round)); then
-          lines[i]+="${line#*seconds=}"$'\n'
-        fi
-      fi
-      i=$((i + 1))
-    done <<<"$commands"
-  done
-  i=0
-  while read -r label command; do
-    if [ -n "${failed[$i]:-}" ]; then
-      echo "$name,$size,$label,-,-,-,-" >>"$csv"
-    else
-      echo "$name $label:" $(printf '%s' "${lines[i]}" | sed 's/ .*//') >>"$runsLog"
-      line=$(printf '%s' "${lines[i]}" | sort -g | sed -n "$(((runs + 1) / 2))p")
-      awk -v l="$line" -v prefix="$name,$size,$label" -v ours="$([ "$label" = ours ] && echo 1)" 'BEGIN {
-          split(l, f, " "); rss = l; sub(/.*peak_rss_kb=/, "", rss); sub(/ .*/, "", rss)
-          bytes = "-"; if (ours && l ~ /object_bytes=/) { bytes = l; sub(/.*object_bytes=/, "", bytes); sub(/ .*/, "", bytes) }
-          out = "-"; if (l ~ /out_bytes=/) { out = l; sub(/.*out_bytes=/, "", out); sub(/ .*/, "", out) }
-          print prefix "," f[1] "," rss "," bytes "," out
-        }' >>"$csv"
+# touch again: every run, measured or not, follows a touch of $warm MB (the
+# file's size times 12, at least 256, at most 3072: more than any program here
+# holds at its peak), and one unmeasured run comes first, for every program alike.
+# Each run's seconds go to runs.txt.
+measure() {
+  local line seconds=""
+  "$bin/tamlorn-bench-warm" "$warm"
+  taskset -c 0 "$@" >/dev/null 2>&1 || true
+  for _ in $(seq "$runs"); do
+    "$bin/tamlorn-bench-warm" "$warm"
+    if ! line=$(taskset -c 0 "$@" 2>/dev/null | grep -m1 'seconds='); then
+      echo "- - - -"
+      return
     fi
-    i=$((i + 1))
-  done <<<"$commands"
+    seconds+="${line#*seconds=}"$'\n'
+  done
+  echo "${*##*/}:" $(printf '%s' "$seconds" | sed 's/ .*//') >>"$runsLog"
+  line=$(printf '%s' "$seconds" | sort -g | sed -n "$(((runs + 1) / 2))p")
+  awk -v l="$line" 'BEGIN {
+      split(l, f, " "); rss = l; sub(/.*peak_rss_kb=/, "", rss); sub(/ .*/, "", rss)
+      bytes = "-"; if (l ~ /object_bytes=/) { bytes = l; sub(/.*object_bytes=/, "", bytes); sub(/ .*/, "", bytes) }
+      out = "-"; if (l ~ /out_bytes=/) { out = l; sub(/.*out_bytes=/, "", out); sub(/ .*/, "", out) }
+      print f[1], rss, bytes, out
+    }'
 }
 
 csv=$results/results.csv
 runsLog=$results/runs.txt
 : >"$runsLog"
 echo "file,bytes,program,seconds,peak_rss_kb,object_bytes,out_bytes" >"$csv"
+# A whole process, timed by time(1).
+process=(/usr/bin/time -o /dev/stdout -f "seconds=%e peak_rss_kb=%M")
 while read -r name generator _; do
   extension=${generator#gen_}
   extension=${extension%.py}
@@ -153,29 +119,33 @@ while read -r name generator _; do
   warm=$((size * 12 >> 20))
   warm=$((warm < 256 ? 256 : (warm > 3072 ? 3072 : warm)))
   cat "$path" >/dev/null  # the page cache holds the file for every program alike
-  # The floor first-touches the bytes our object holds: one load tells how many.
-  line=$(run_once "$bin/tamlorn-load-bench $path")
-  objectBytes=$(sed -n 's/.*object_bytes=\([0-9]*\).*/\1/p' <<<"$line")
+  read -r seconds rss objectBytes _ < <(measure "$bin/tamlorn-load-bench" "$path")
+  echo "$name,$size,ours,$seconds,$rss,$objectBytes,-" >>"$csv"
+  read -r seconds rss _ _ < <(measure "$bin/tamlorn-load-bench" --read "$path")
+  echo "$name,$size,ours-read,$seconds,$rss,-,-" >>"$csv"
+  read -r seconds rss _ _ < <(measure "$bin/tamlorn-bench-floor" "$path" "${objectBytes/-/0}")
+  echo "$name,$size,floor,$seconds,$rss,-,-" >>"$csv"
   out=$data/out.$extension
-  commands="ours $bin/tamlorn-load-bench $path
-ours-read $bin/tamlorn-load-bench --read $path
-floor $bin/tamlorn-bench-floor $path ${objectBytes:-0}"
-  [ "$extension" = 3ds ] || commands+="
-ours-save $bin/tamlorn-load-bench --save $out $path"
-  [ "$extension" = obj ] && commands+="
-ours-convert process $bin/tamlorn-convert $path $out
-assimp-export process assimp export $path $out"
+  if [ "$extension" != 3ds ]; then
+    read -r seconds rss _ outBytes < <(measure "$bin/tamlorn-load-bench" --save "$out" "$path")
+    echo "$name,$size,ours-save,$seconds,$rss,-,$outBytes" >>"$csv"
+  fi
+  if [ "$extension" = obj ]; then
+    read -r seconds rss _ _ < <(measure "${process[@]}" "$bin/tamlorn-convert" "$path" "$out")
+    echo "$name,$size,ours-convert,$seconds,$rss,-,-" >>"$csv"
+    read -r seconds rss _ _ < <(measure "${process[@]}" assimp export "$path" "$out")
+    echo "$name,$size,assimp-export,$seconds,$rss,-,-" >>"$csv"
+  fi
+  rm -f "$out"
   case $extension in
     obj) peers="tinyobj assimp" ;;
     dxf) peers="assimp" ;;
     3ds) peers="lib3ds assimp" ;;
   esac
   for peer in $peers; do
-    commands+="
-$peer $bin/peer-$peer $path"
+    read -r seconds rss _ _ < <(measure "$bin/peer-$peer" "$path")
+    echo "$name,$size,$peer,$seconds,$rss,-,-" >>"$csv"
   done
-  measure_file
-  rm -f "$out"
 done <<<"$files"
 
 # ---- Table, targets and chart ----------------------------------------------------------------
