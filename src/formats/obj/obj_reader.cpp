@@ -34,7 +34,8 @@ struct ObjWalk {
     const char* lineEnd;  // its LF, or the NUL that ends the block's text; null until found
 };
 
-// Finds the line's end from `from`, a place in the line.
+// Finds the line's end from `from`, a place in the line, with the C library's
+// scans: the end may be a whole line away (TextLineEnd is for ends a few bytes off).
 const char* FindLineEnd(ObjWalk& walk, const char* from) {
     const char* lf = std::strchr(from, '\n');
     walk.lineEnd = lf ? lf : from + std::strlen(from);
@@ -266,13 +267,16 @@ uint32_t TextureIndex(int64_t reference) {
 bool EndsLine(char c) { return c == '\n' || c == 0; }
 bool EndsIndexToken(char c) { return c == ' ' || EndsLine(c); }
 
+struct CornerScan {
+    int32_t count;     // index tokens; past kMaxCorners they are only counted (such a statement is skipped)
+    const char* stop;  // where the scan stopped
+};
+
 // Reads the index tokens of [begin, end), the places where a space is
 // directly followed by a digit, into FaceIndexScratch and, with `textures`,
-// FaceUVScratch, in one scan that also stops at a LF or NUL and leaves
-// *stop there (else at most at `end`, never past the LF or NUL). Answers how
-// many there are; past kMaxCorners they are only counted (such a statement
-// is skipped).
-int32_t ReadCorners(const char* begin, const char* end, bool textures, const char** stop) {
+// FaceUVScratch, in one scan that ends at the first LF or NUL (else at
+// `end` at the most) and never goes past it.
+CornerScan ReadCorners(const char* begin, const char* end, bool textures) {
     int32_t corner = 0;
     const char* p = begin;
     for (; p + 1 < end && !EndsLine(*p); ++p) {
@@ -290,8 +294,7 @@ int32_t ReadCorners(const char* begin, const char* end, bool textures, const cha
         ++corner;
         p = q - 1;
     }
-    *stop = p;
-    return corner;
+    return {corner, p};
 }
 
 int32_t AddLine(uint32_t surface, uint32_t from, uint32_t to) {
@@ -380,9 +383,8 @@ int32_t SecondPassLine(ObjWalk& walk, TextView text, ReaderState& state, SecondP
     const ElementKeyword* element = FindElementKeyword(text);
     if (!element) return 1;
     // The index text starts at the space after the keyword.
-    const char* stop = nullptr;
     const bool face = element->kind == ElementKind::kFace;
-    const int32_t count = ReadCorners(text.begin + element->length - 1, text.end, face, &stop);
+    const int32_t count = ReadCorners(text.begin + element->length - 1, text.end, face).count;
     return AddElement(walk, element->kind, count, state, tables);
 }
 
@@ -393,13 +395,12 @@ int32_t SecondPassFaceLine(ObjWalk& walk, char* lineBuffer, ReaderState& state, 
     const char* blockEnd = BlockText(walk.block) + kTextBlockBytes;
     // What StatementText keeps of a longer line.
     const char* cut = walk.line + std::min<std::ptrdiff_t>(kObjLineBufferBytes - 1, blockEnd - walk.line);
-    const char* stop = nullptr;
-    const int32_t count = ReadCorners(walk.line + 1, cut, true, &stop);
-    walk.lineEnd = TextLineEnd(stop);
+    const CornerScan scan = ReadCorners(walk.line + 1, cut, true);
+    walk.lineEnd = TextLineEnd(scan.stop);
     if (Continues(walk) || !HasLineEnd(walk)) {
         return SecondPassLine(walk, StatementText(walk, lineBuffer), state, tables);
     }
-    return AddElement(walk, ElementKind::kFace, count, state, tables);
+    return AddElement(walk, ElementKind::kFace, scan.count, state, tables);
 }
 
 // Passes over the leading "v" lines of a block the walk has just entered, and
