@@ -21,10 +21,8 @@ std::string Ours(double value) {
 
 // Counts the values whose text differs from glibc's, reporting the first few.
 struct Comparison {
-    int64_t compared = 0;
     int64_t differing = 0;
     void Check(double value) {
-        ++compared;
         const std::string ours = Ours(value), glibc = reference::Fixed6(value);
         if (ours != glibc && ++differing <= 5) {
             ADD_FAILURE() << std::hexfloat << value << ": " << ours << " vs " << glibc;
@@ -57,7 +55,6 @@ TEST(NumberFormat, MillionsOfFloatsAreGlibcBytes) {
         comparison.Check(static_cast<float>(n) / 128.0f);
         comparison.Check(-static_cast<float>(n) / 128.0f);
     }
-    EXPECT_EQ(comparison.compared, 3000000 + (int64_t{1} << 21));
     EXPECT_EQ(comparison.differing, 0);
 }
 
