@@ -86,12 +86,11 @@ bool AllPointsMade(const HostGeometry* geometry, const uint32_t* points, int32_t
 
 // The point references of a map's newest entries, kept by the walk as it
 // appends them: the point index is then made without loading each entry's
-// point. They are those of the open map's entries from `first` on, every
-// entry appended since the walk opened the map.
+// point. They are those of the open map's last `count` entries, every entry
+// appended since the walk opened the map.
 struct EntryRefs {
     uint32_t* refs;
     int32_t capacity;
-    int32_t first;  // the map's entry that refs[0] belongs to
     int32_t count;
 };
 
@@ -107,11 +106,12 @@ void IndexEntriesByPoint(HostUVMap* map, int32_t from, int32_t to, uint32_t poin
     }
 }
 
-// The same from kept references: a host point's index is its reference.
-void IndexEntriesByRef(HostUVMap* map, const EntryRefs& kept, uint32_t pointCount) {
+// The same for entries [first, first + kept.count) from their kept
+// references: a host point's index is its reference.
+void IndexEntriesByRef(HostUVMap* map, const EntryRefs& kept, int32_t first, uint32_t pointCount) {
     for (int32_t k = 0; k < kept.count; ++k) {
         const uint32_t i = kept.refs[k];
-        if (i < pointCount) map->pointIndex[i] = &map->pointEntries[kept.first + k];
+        if (i < pointCount) map->pointIndex[i] = &map->pointEntries[first + k];
     }
 }
 
@@ -130,9 +130,10 @@ bool FinishMap(HostObject* object, HostUVMap* map, const EntryRefs* kept) {
         return false;
     }
     const auto points = static_cast<uint32_t>(pointCount);
-    assert(!kept || kept->first + kept->count == map->pointEntryCount);
-    IndexEntriesByPoint(map, 0, kept ? kept->first : map->pointEntryCount, points);
-    if (kept) IndexEntriesByRef(map, *kept, points);
+    assert(!kept || kept->count <= map->pointEntryCount);
+    const int32_t firstKept = map->pointEntryCount - (kept ? kept->count : 0);
+    IndexEntriesByPoint(map, 0, firstKept, points);
+    if (kept) IndexEntriesByRef(map, *kept, firstKept, points);
     g_HostApi.CreateDCUVPolys(object, geometry->uvMapCount - 1);
     return true;
 }
@@ -194,7 +195,6 @@ bool WalkFace(UVWalk& walk, int32_t k, int32_t n, uint32_t firstUV, uint32_t sur
         walk.map = UVMapFindOrCreate(walk.object, g_Scene.SurfaceNames[surface - 1]);
         if (!walk.map) return false;
         walk.surface = surface;
-        walk.kept.first = walk.map->pointEntryCount;
     }
     const UVScratch& s = *walk.scratch;
     const int32_t before = walk.map->pointEntryCount;
@@ -252,7 +252,7 @@ BuildResult BuildUVMaps(int32_t polygons, int32_t, int32_t, HostObject* object, 
     auto* refs = static_cast<uint32_t*>(ModuleAlloc(kKeptRefsFirst * sizeof(uint32_t)));
     int32_t walked = -1;
     if (uvPoints && scratch && refs) {
-        const EntryRefs kept = {refs, kKeptRefsFirst, 0, 0};
+        const EntryRefs kept = {refs, kKeptRefsFirst, 0};
         UVWalk walk = {object, uvPoints, scratch, BuildCornersReversed(format), nullptr, 0, kept};
         walked = WalkFaces(walk, polygons);
         refs = walk.kept.refs;
