@@ -89,7 +89,7 @@ done <<<"$files"
 # it). Where the kernel counts what it hands back, a run during which it handed
 # back $retakeMb MB or more is taken again, up to $maxRetakes times per program
 # and file, for every program alike; runs.txt keeps the retaken runs in brackets
-# with the MB handed back.
+# with the MB handed back, and gives the MB of a run kept when no retake was left.
 reported=/sys/module/page_reporting/parameters/reported_kib
 retakeMb=256
 maxRetakes=3
@@ -115,6 +115,7 @@ measure() {
     fi
     taken=$((taken + 1))
     log+=" ${line%% *}"
+    ((handed < retakeMb)) || log+=" ($handed MB, no retake left)"
     seconds+="$line"$'\n'
   done
   echo "${*##*/}:$log" >>"$runsLog"
