@@ -71,7 +71,6 @@ std::string PointerText(const void* pointer) {
     return text;
 }
 
-const std::vector<HostCall>& CallLog() { return g_calls; }
 void ClearCallLog() { g_calls.clear(); }
 void SetCallLogging(bool on) { detail::g_callLogging = on; }
 

@@ -470,19 +470,6 @@ void ClearHostList(HostList* list) {
     list->count = 0;
 }
 
-void FreeSurface(HostSurface* surface) {
-    auto free = FreeBlock;
-    VisitSurface(surface, free);
-}
-
-void FreeSurfaceList(HostGeometry* geometry) {
-    auto free = FreeBlock;
-    VisitSurfaces(geometry, free);
-    geometry->surfaceList = nullptr;
-    geometry->surfaceArray = nullptr;
-    geometry->surfaceCount = 0;
-}
-
 void FreeGeometryContents(HostGeometry* geometry, bool keepSurfaces) {
     auto free = FreeBlock;
     VisitGeometryContents(geometry, keepSurfaces, free);

@@ -162,9 +162,6 @@ int32_t DropExtensions(const ServerRecord* record);
 // (host_geometry.cpp)
 
 void SetSurfaceDefaults(HostSurface* surface);
-// Frees one surface with everything it owns (not its successors).
-void FreeSurface(HostSurface* surface);
-void FreeSurfaceList(HostGeometry* geometry);
 void ClearHostList(HostList* list);
 // Frees points, polygons, UV maps, edges and normals (and, unless
 // `keepSurfaces`, the surfaces and the surface array), clearing every field and

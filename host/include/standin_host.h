@@ -109,7 +109,6 @@ struct HostCall {
 };
 // How the call log writes a pointer argument: "null", or the address in hex.
 std::string PointerText(const void* pointer);
-const std::vector<HostCall>& CallLog();
 void ClearCallLog();
 // The log is on from the start; programs that load large files switch it off.
 void SetCallLogging(bool on);
