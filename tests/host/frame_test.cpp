@@ -122,6 +122,12 @@ TEST_F(FrameTest, UnregisterWithdrawsOnlyThatServersExtension) {
     EXPECT_EQ(standin::FindServer(false, "obj"), &ServerAt(3));
     EXPECT_EQ(standin::RegisteredExtensions().size(), 5u);
     EXPECT_EQ(objImport->unregister(), 0);  // nothing left to withdraw
+    for (size_t i = 1; i < 6; ++i) {  // each of the others withdraws its own record's
+        const ServerRecord* record = ServerAt(i).record;
+        EXPECT_EQ(record->unregister(), 1) << i;
+        EXPECT_EQ(ArgsOf("RemoveFileExtensions").back(), std::vector<std::string>{standin::PointerText(record)}) << i;
+        EXPECT_EQ(standin::RegisteredExtensions().size(), 5 - i) << i;
+    }
 }
 
 TEST_F(FrameTest, TheFreeCallbackReleasesTheSurfacesAndTheirArray) {

@@ -55,21 +55,22 @@ protected:
         ASSERT_NE(SceneAddElement(int32_t(refs.size()), surface, refs.data(), uvs.empty() ? nullptr : uvs.data()), 0);
     }
 
-    int32_t Points(uint32_t pointDataSize = 0) {
+    int32_t Points(uint32_t extraBytes = 0) {
         geometry()->pointCount = g_Scene.PointCount;
-        return BuildPoints(g_Scene.PointCount, geometry(), pointDataSize).made;
+        return BuildPoints(g_Scene.PointCount, geometry(), extraBytes).made;
     }
-    int32_t Polygons(uint8_t format, uint32_t loadFlags = kLoadNewObject) {
+    int32_t Polygons(uint8_t format, uint32_t loadFlags = kLoadNewObject, int32_t extraBytes = 0) {
         return BuildPolygons(g_Scene.PolygonCount, g_Scene.LineCount, g_Scene.DotCount, object_,
-                             &geometry()->polygons, 0, 0, format, loadFlags).made;
+                             &geometry()->polygons, extraBytes, extraBytes, format, loadFlags).made;
     }
     int32_t UVMaps(uint8_t format) {
         return BuildUVMaps(g_Scene.PolygonCount, g_Scene.LineCount, g_Scene.DotCount, object_, &geometry()->polygons,
                            0, 0, format).made;
     }
-    // The results of the three steps, run in the driver's order.
-    std::vector<int32_t> Build(uint8_t format, uint32_t pointDataSize = 0, uint32_t loadFlags = kLoadNewObject) {
-        return {Points(pointDataSize), Polygons(format, loadFlags), UVMaps(format)};
+    // The results of the three steps, run in the driver's order; every point, polygon and corner gets an
+    // extra block of `extraBytes`.
+    std::vector<int32_t> Build(uint8_t format, uint32_t extraBytes = 0, uint32_t loadFlags = kLoadNewObject) {
+        return {Points(extraBytes), Polygons(format, loadFlags, static_cast<int32_t>(extraBytes)), UVMaps(format)};
     }
     // The scene point index each corner of polygon i points at.
     Refs CornerPoints(int i) {
@@ -272,6 +273,15 @@ TEST_F(BuildTest, CornersWithoutTextureReferenceGetZeroUV) {
     // A polygon that was never made gets no entries, and that is no failure.
     EXPECT_EQ(UVMapAddPolygon(object_, extra, points, 3, uvs, 1, uvPoints, 1), 1);
     EXPECT_EQ(extra->pointEntryCount, 3);
+    // Finishing the map indexes its points and has the host derive UV data for the last map.
+    standin::ClearCallLog();
+    UVMapFinish(object_, extra);
+    const std::vector<standin::HostCall> finished = standin::CallsOf("CreateDCUVPolys");
+    ASSERT_EQ(finished.size(), 1u);
+    EXPECT_EQ(finished[0].args[1], "1");
+    ASSERT_NE(extra->pointIndex, nullptr);
+    EXPECT_EQ(std::tuple(extra->pointIndex[0], extra->pointIndex[2]),
+              std::tuple(&extra->pointEntries[0], &extra->pointEntries[2]));
 }
 
 // An OBJ face's corners are reversed, but whether it has UVs is its own first reference's call.
@@ -399,6 +409,12 @@ TEST_F(BuildTest, AllocationFailureAtEveryStepLeavesNoBlockBehind) {
         EXPECT_EQ(standin::Messages().size(), results == (Results{4, 37, 35}) ? 0u : 1u);
         EXPECT_TRUE(failed || results == (Results{4, 37, 35}));
         ExpectConsistent(geometry(), !failed);
+        if (!failed) {  // the whole build: the last polygon and its corner have their extra blocks too
+            const HostPolygon* last = geometry()->polygons[36];
+            EXPECT_EQ(std::tuple(standin::detail::BlockSize(last->extra),
+                                 standin::detail::BlockSize(last->corners[0]->extra)),
+                      std::tuple(8u, 8u));
+        }
         ASSERT_EQ(g_HostApi.FX_FreeObjectGeometryOnly(&object_), 1);
         standin::DestroyObject(object_);
         object_ = nullptr;
