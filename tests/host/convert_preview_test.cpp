@@ -99,6 +99,26 @@ std::string OrangeCube() {
                                                          tds::FaceList(faces, tds::Group("Orange", {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11})))));
 }
 
+// A picture read back; empty when it cannot be read.
+struct Picture {
+    int width = 0, height = 0;
+    std::vector<unsigned char> rgb;
+    Pixel At(int x, int y) const {
+        const unsigned char* p = &rgb[(static_cast<size_t>(y) * width + x) * 3];
+        return Pixel{p[0], p[1], p[2]};
+    }
+    Pixel At(const Point2& p) const { return At(static_cast<int>(p[0]), static_cast<int>(p[1])); }
+};
+
+Picture ReadPng(const fs::path& path) {
+    Picture picture;
+    int channels = 0;
+    unsigned char* data = stbi_load(path.string().c_str(), &picture.width, &picture.height, &channels, 3);
+    if (data) picture.rgb.assign(data, data + picture.width * picture.height * 3);
+    stbi_image_free(data);
+    return picture;
+}
+
 using ConvertPreview = TempDirTest;
 
 TEST_F(ConvertPreview, CubeFallsWhereItsBoxSaysInItsColourShaded) {
@@ -107,17 +127,10 @@ TEST_F(ConvertPreview, CubeFallsWhereItsBoxSaysInItsColourShaded) {
         {"--preview", png.string(), "--size", "400x300", Write("cube.3ds", OrangeCube()).string(), converted.string()});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_TRUE(fs::exists(converted));
-    int width = 0, height = 0, channels = 0;
-    unsigned char* data = stbi_load(png.string().c_str(), &width, &height, &channels, 3);
-    ASSERT_NE(data, nullptr);
-    std::vector<unsigned char> image(data, data + width * height * 3);
-    stbi_image_free(data);
-    ASSERT_EQ(width, kWidth);
-    ASSERT_EQ(height, kHeight);
-    const auto pixel = [&](int x, int y) {
-        const unsigned char* p = &image[(static_cast<size_t>(y) * width + x) * 3];
-        return Pixel{p[0], p[1], p[2]};
-    };
+    const Picture picture = ReadPng(png);
+    ASSERT_EQ(std::tuple(picture.width, picture.height), std::tuple(kWidth, kHeight));
+    const int width = picture.width, height = picture.height;
+    const auto pixel = [&](int x, int y) { return picture.At(x, y); };
     const View view;
     std::vector<Point2> projected;
     for (const Vec& c : View::Corners()) projected.push_back(view.At(c));
@@ -145,6 +158,28 @@ TEST_F(ConvertPreview, CubeFallsWhereItsBoxSaysInItsColourShaded) {
         EXPECT_EQ(p[2], 0);
         for (const int other : reds) EXPECT_GT(std::abs(other - p[0]), 10);
         reds.push_back(p[0]);
+    }
+}
+
+// A line along the box's diagonal and a dot at one of its corners are drawn; the corners far from both stay
+// background. The drawing's coordinates are the host's with y and z swapped, so these points are the same.
+TEST_F(ConvertPreview, LinesAndDotsAreDrawn) {
+    using namespace host_support::dxf;
+    const fs::path png = dir_ / "lines.png";
+    const std::string drawing = Drawing(Line({-1, -1, -1}, {1, 1, 1}) + PointEntity(1, -1, -1));
+    const RunResult run = Converter({"--preview", png.string(), "--size", "400x300", Write("lines.dxf", drawing).string()});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const Picture picture = ReadPng(png);
+    ASSERT_EQ(std::tuple(picture.width, picture.height), std::tuple(kWidth, kHeight));
+    const View view;
+    const Pixel background = picture.At(0, 0);
+    for (int step = 1; step < 10; ++step) {
+        const double t = -1 + step / 5.0;
+        EXPECT_NE(picture.At(view.At({t, t, t})), background) << "line, step " << step;
+    }
+    EXPECT_NE(picture.At(view.At({1, -1, -1})), background) << "dot";
+    for (const Vec& corner : {Vec{-1, 1, -1}, Vec{1, -1, 1}, Vec{-1, -1, 1}}) {
+        EXPECT_EQ(picture.At(view.At(corner)), background) << corner[0] << " " << corner[1] << " " << corner[2];
     }
 }
 
