@@ -99,7 +99,8 @@ TEST_F(ConvertBatch, TwoWorkersWriteWhatOneWrites) {
     }
 }
 
-// --files-from - takes the list from standard input; outputs go beside the inputs.
+// --files-from - takes the list from standard input; outputs go beside the inputs. A list that cannot be
+// read is an unreadable input.
 TEST_F(ConvertBatch, FilesFromStandardInput) {
     const fs::path a = Write("a.obj", kTriangleObj);
     const fs::path b = Write("b.obj", kTriangleObj);
@@ -107,6 +108,10 @@ TEST_F(ConvertBatch, FilesFromStandardInput) {
     const RunResult run = Converter({"--to", "3ds", "--files-from", "-"}, list);
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_TRUE(fs::exists(dir_ / "a.3ds") && fs::exists(dir_ / "b.3ds"));
+    const fs::path missing = dir_ / "missing.txt";
+    const RunResult refused = Converter({"--to", "3ds", "--files-from", missing.string()});
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_NE(refused.err.find(missing.string() + ": the list cannot be read"), std::string::npos) << refused.err;
 }
 
 // The bar is drawn in place on a terminal (script(1) gives the converter one)
