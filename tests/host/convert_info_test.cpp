@@ -295,6 +295,18 @@ TEST_F(ConvertInfo, JsonStringsAreEscaped) {
               "/file\t\"" + dir_.string() + "/we\\\"ird\\\\ \\u0001\\tname\\u00e9.obj\"\n/name\t\"___name_\"\n");
 }
 
+// Whole UTF-8 sequences of two, three and four bytes pass as they are; an overlong form, a surrogate, a code
+// point past U+10FFFF and a byte that leads no sequence are taken byte by byte as Latin-1.
+TEST_F(ConvertInfo, JsonStringsKeepUtf8AndTakeOtherBytesAsLatin1) {
+    const fs::path file =
+        Write("\xC3\xA4\xE6\x9C\xA8\xF0\x9F\x98\x80 \xE0\x80\x80\xED\xA0\x80\xF4\x90\x80\x80\xF5.obj", kObjText);
+    const RunResult run = Converter({"--info", "--json", file.string()});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(Leaves(JsonLeaves(run.out), {"/file"}),
+              "/file\t\"" + dir_.string() +
+                  "/\\u00e4\\u6728\\ud83d\\ude00 \\u00e0\\u0080\\u0080\\u00ed\\u00a0\\u0080\\u00f4\\u0090\\u0080\\u0080\\u00f5.obj\"\n");
+}
+
 TEST_F(ConvertInfo, HumanSummaryNamesFormatAndCounts) {
     const fs::path file = Write("box.3ds", k3DSBytes);
     const RunResult run = Converter({"--info", file.string()});
