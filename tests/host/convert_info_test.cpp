@@ -208,6 +208,10 @@ TEST_F(ConvertInfo, FailuresExitWithTheirCodeAndReason) {
         {{"--info", "--module", bogus, notes}, 4, bogus, "cannot load the module"},
         {{"--info", "--max-memory", "1", hostile}, 4, hostile, "the memory limit of 1 MB was reached"},
         {{"--info", "--max-memory", "0", hostile}, 1, "", "--max-memory takes a number of megabytes"},
+        {{"-j0", "--to", "3ds", box}, 1, "", "-j takes a number from 1 to 256"},
+        {{"--to", "png", box}, 1, "", "--to takes obj, 3ds or dxf"},
+        {{"--size", "10x4096", "--preview", (dir_ / "box.png").string(), box}, 1, "", "--size takes WIDTHxHEIGHT"},
+        {{"--name", "a/b", box, out}, 1, "", "--name takes a plain name"},
     };
     for (const auto& row : rows) {
         std::string command = "tamlorn-convert";
