@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "standin_check.h"
 #include "standin_host.h"
 
 namespace {
@@ -160,6 +161,27 @@ TEST_F(MixedObjectTest, ObjectBytesCountEveryBlockTheObjectHolds) {
     EXPECT_EQ(standin::ObjectBytes(object_), standin::LiveBytes() - bytesBefore_);
     EXPECT_GT(standin::ObjectBytes(object_), int64_t{sizeof(HostObject) + kHostGeometrySize});
     EXPECT_EQ(standin::ObjectBytes(nullptr), 0);
+}
+
+// The object check passes the object as built and names the first rule that a changed field breaks.
+TEST_F(MixedObjectTest, ObjectCheckNamesTheBrokenRule) {
+    EXPECT_EQ(standin::ObjectProblem(*object_), "");
+    const auto expectProblem = [&](auto& field, auto value, const std::string& problem) {
+        const auto kept = field;
+        field = value;
+        EXPECT_EQ(standin::ObjectProblem(*object_), problem);
+        field = kept;
+    };
+    HostPoint* const none = nullptr;
+    expectProblem(g_->points[1]->index, 7, "point 1: index 7");
+    expectProblem(g_->polygonCount2, 4, "polygon counts differ");
+    expectProblem(g_->surfaceArray[1], g_->surfaceArray[0], "surface 1: not in the array's place");
+    expectProblem(g_->polygons[1]->index, 0, "polygon 1: index 0");
+    expectProblem(g_->polygons[0]->corners[2]->position, uint16_t{1}, "polygon 0: corner 2: missing or misplaced");
+    expectProblem(g_->polygons[0]->corners[1]->point, none, "polygon 0: corner 1: not on a point of the object");
+    expectProblem(g_->polygons[3]->surface, uint16_t{3}, "polygon 3: surface 3");
+    expectProblem(g_->uvMaps[0]->pointEntries[2].point, none, "UV map 0: point entry 2: foreign point");
+    EXPECT_EQ(standin::ObjectProblem(*object_), "");
 }
 
 TEST_F(MixedObjectTest, BoundingBoxSpansTheDefaultPositionsAndIsZeroForNoPoints) {
