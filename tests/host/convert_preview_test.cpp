@@ -129,19 +129,17 @@ TEST_F(ConvertPreview, CubeFallsWhereItsBoxSaysInItsColourShaded) {
     EXPECT_TRUE(fs::exists(converted));
     const Picture picture = ReadPng(png);
     ASSERT_EQ(std::tuple(picture.width, picture.height), std::tuple(kWidth, kHeight));
-    const int width = picture.width, height = picture.height;
-    const auto pixel = [&](int x, int y) { return picture.At(x, y); };
     const View view;
     std::vector<Point2> projected;
     for (const Vec& c : View::Corners()) projected.push_back(view.At(c));
     const std::vector<Point2> hull = Hull(projected);
-    const Pixel background = pixel(0, 0);
+    const Pixel background = picture.At(0, 0);
     int wrong = 0;
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
+    for (int y = 0; y < picture.height; ++y) {
+        for (int x = 0; x < picture.width; ++x) {
             const double inside = Inside(hull, {x + 0.5, y + 0.5});
-            if (inside > 1.5 && pixel(x, y) == background) ++wrong;
-            if (inside < -1.5 && pixel(x, y) != background) ++wrong;
+            if (inside > 1.5 && picture.At(x, y) == background) ++wrong;
+            if (inside < -1.5 && picture.At(x, y) != background) ++wrong;
         }
     }
     EXPECT_EQ(wrong, 0) << "pixels on the wrong side of the cube's outline";
@@ -149,8 +147,7 @@ TEST_F(ConvertPreview, CubeFallsWhereItsBoxSaysInItsColourShaded) {
     // shade below 1, and the three faces' shades differ.
     std::vector<int> reds;
     for (const Vec& middle : {Vec{0, 1, 0}, Vec{0, 0, -1}, Vec{1, 0, 0}}) {
-        const Point2 at = view.At(middle);
-        const Pixel p = pixel(static_cast<int>(at[0]), static_cast<int>(at[1]));
+        const Pixel p = picture.At(view.At(middle));
         SCOPED_TRACE(std::to_string(p[0]) + " " + std::to_string(p[1]) + " " + std::to_string(p[2]));
         EXPECT_GT(p[0], 40);
         EXPECT_LT(p[0], 240);
