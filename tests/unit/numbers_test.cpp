@@ -1,19 +1,27 @@
-// The shared number conversion against the C library's strtod in the "C"
-// locale: every token must give the same double, bit for bit, and stop at the
-// same place. Then how the OBJ reader cuts its tokens for it (the DXF reader's
-// value lines are compared with strtod in its own test).
+// The numbers the module reads, narrows and writes. The shared conversion
+// against the C library's strtod in the "C" locale: every token must give the
+// same double, bit for bit, and stop at the same place; then how the OBJ reader
+// cuts its tokens for it (the DXF reader's value lines are compared with strtod
+// in its own test). The narrowing conversions at the edges of their ranges. The
+// writers' number formatter against glibc's "%f" and the C library's "%*d".
 #include <gtest/gtest.h>
 
 #include <array>
+#include <bit>
+#include <cfloat>
 #include <clocale>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "formats/obj/obj_reader.h"
+#include "frame/narrowing.h"
+#include "scene/number_format.h"
 #include "scene/text_number.h"
 #include "unit/reference_numbers.h"
 
@@ -228,6 +236,107 @@ TEST(ObjTokenTest, DigitWordReadsWhatTheDigitLoopReads) {
         ADD_FAILURE() << "\"" << text << "\": got " << got << " after " << (word - text.data()) << " bytes";
     }
     EXPECT_EQ(mismatches, 0);
+}
+
+// ---- Narrowing ------------------------------------------------------------------------
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr float kFloatInf = std::numeric_limits<float>::infinity();
+// Half a unit past the largest float: the first double that rounds to infinity.
+constexpr double kFloatOverflow = double{FLT_MAX} + 0x1p103;
+
+TEST(Narrowing, DoublesBecomeTheFloatsIEEERoundingGives) {
+    const std::pair<double, float> cases[] = {
+        {1e39, kFloatInf}, {-1e39, -kFloatInf}, {DBL_MAX, kFloatInf}, {kFloatOverflow, kFloatInf},
+        {std::nextafter(kFloatOverflow, 0.0), FLT_MAX}, {-std::nextafter(kFloatOverflow, 0.0), -FLT_MAX},
+        {double{FLT_MAX}, FLT_MAX}, {kInf, kFloatInf}, {-kInf, -kFloatInf}, {1e-50, 0.0f}, {-1e-50, -0.0f},
+        {0.1, 0.1f}, {16777217.0, 16777216.0f}};  // the last a tie, to even
+    for (const auto& [value, expected] : cases) {
+        EXPECT_EQ(std::bit_cast<uint32_t>(NarrowToFloat(value)), std::bit_cast<uint32_t>(expected)) << value;
+    }
+    EXPECT_TRUE(std::isnan(NarrowToFloat(kNaN)));
+    EXPECT_TRUE(std::signbit(NarrowToFloat(-kNaN)));
+}
+
+TEST(Narrowing, FloatingValuesTruncateIntoEveryIntegerTypeAndSaturate) {
+    const struct {
+        double value;
+        int32_t i32;
+        uint8_t u8;
+        uint16_t u16;
+    } cases[] = {{kNaN, 0, 0, 0}, {-kNaN, 0, 0, 0}, {kInf, INT32_MAX, 255, 65535}, {-kInf, INT32_MIN, 0, 0},
+                 {1e300, INT32_MAX, 255, 65535}, {-1e300, INT32_MIN, 0, 0}, {2147483647.9, INT32_MAX, 255, 65535},
+                 {2147483648.0, INT32_MAX, 255, 65535}, {-2147483648.9, INT32_MIN, 0, 0},
+                 {-2147483649.0, INT32_MIN, 0, 0}, {255.9, 255, 255, 255}, {256.0, 256, 255, 256},
+                 {65535.99, 65535, 255, 65535}, {65536.0, 65536, 255, 65535}, {-0.99, 0, 0, 0}, {-1.5, -1, 0, 0},
+                 {127.5, 127, 127, 127}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(TruncateSaturating<int32_t>(c.value), c.i32) << c.value;
+        EXPECT_EQ(TruncateSaturating<uint8_t>(c.value), c.u8) << c.value;
+        EXPECT_EQ(TruncateSaturating<uint16_t>(c.value), c.u16) << c.value;
+    }
+    EXPECT_EQ(TruncateSaturating<uint64_t>(kNaN), 0u);
+    EXPECT_EQ(TruncateSaturating<uint64_t>(0x1p64), UINT64_MAX);
+    EXPECT_EQ(TruncateSaturating<uint64_t>(std::nextafter(0x1p64, 0.0)), 0xFFFFFFFFFFFFF800u);
+    EXPECT_EQ(TruncateSaturating<int64_t>(-0x1p63), INT64_MIN);
+}
+
+// ---- Formatting -----------------------------------------------------------------------
+
+std::string Ours(double value) {
+    char text[kFixedTextBytes];
+    return std::string(text, static_cast<size_t>(FormatFixed6(value, text)));
+}
+
+// Counts the values whose text differs from glibc's, reporting the first few.
+struct Comparison {
+    int64_t differing = 0;
+    void Check(double value) {
+        const std::string ours = Ours(value), glibc = reference::Fixed6(value);
+        if (ours != glibc && ++differing <= 5) {
+            ADD_FAILURE() << std::hexfloat << value << ": " << ours << " vs " << glibc;
+        }
+    }
+};
+
+// Then the texts written whatever the C runtime prints, and doubles that are no floats (the general path).
+TEST(NumberFormat, SpecialValuesAreGlibcBytes) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    Comparison comparison;
+    for (const float value : {0.0f, -0.0f, FLT_MAX, -FLT_MAX, FLT_MIN, -FLT_MIN, FLT_TRUE_MIN, -FLT_TRUE_MIN, nan, -nan,
+                              inf, -inf, 1.0f, -1.5f, 0.5e-6f, -0.5e-6f, 1.0f / 128, 3.0f / 128, 0.0000005f,
+                              16777216.0f, 16777215.5f, 8796093022208.0f, 9e12f, -1e20f, 1e-7f})
+        comparison.Check(value);
+    for (const double value : {0.1, -2.0000005, 1e300, 5e-324, 1234567.8901234567}) comparison.Check(value);
+    EXPECT_EQ(comparison.differing, 0);
+    EXPECT_EQ(Ours(-nan) + Ours(-inf) + Ours(-0.0), "-nan-inf-0.000000");
+}
+
+// Three million random float bit patterns (uniform over the exponents), and
+// every odd multiple of 1/128 below 2^14, which stands exactly halfway at the
+// sixth decimal.
+TEST(NumberFormat, MillionsOfFloatsAreGlibcBytes) {
+    Comparison comparison;
+    std::mt19937 random(20240601);
+    for (int i = 0; i < 3000000; ++i) comparison.Check(std::bit_cast<float>(static_cast<uint32_t>(random())));
+    for (int64_t n = 1; n < (int64_t{1} << 21); n += 2) {
+        comparison.Check(static_cast<float>(n) / 128.0f);
+        comparison.Check(-static_cast<float>(n) / 128.0f);
+    }
+    EXPECT_EQ(comparison.differing, 0);
+}
+
+TEST(NumberFormat, IntegersAreRightAligned) {
+    const std::pair<int64_t, int32_t> rows[] = {{0, 0}, {7, 6}, {-7, 6}, {123456, 6}, {1234567, 6}, {INT64_MIN, 0},
+                                                {INT64_MAX, 24}, {-42, 3}};
+    for (const auto& [value, width] : rows) {
+        char ours[kIntTextBytes];
+        char glibc[64];
+        std::snprintf(glibc, sizeof glibc, "%*lld", width, static_cast<long long>(value));
+        EXPECT_EQ(std::string(ours, static_cast<size_t>(FormatInt(value, width, ours))), glibc);
+    }
 }
 
 }  // namespace
