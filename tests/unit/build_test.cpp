@@ -124,13 +124,12 @@ TEST_F(BuildTest, FacesThenLinesThenDotsShareOneRunningIndex) {
     ASSERT_EQ(Build(kFormatDXF), (Results{6, 8, 0}));
     EXPECT_EQ(std::tuple(geometry()->points[0]->extra, geometry()->polygonCount, geometry()->polygonCount2),
               std::tuple(nullptr, 8, 8));
-    std::vector<std::tuple<int32_t, int32_t, int32_t, void*>> polygons;  // index, corners, surface, extra
+    const int corners[8] = {3, 3, 3, 3, 3, 2, 2, 1}, surfaces[8] = {1, 1, 1, 1, 1, 2, 2, 1};
     for (int i = 0; i < 8; ++i) {
         const HostPolygon* p = geometry()->polygons[i];
-        polygons.emplace_back(p->index, p->cornerCount, p->surface, p->extra);
+        EXPECT_EQ(std::tuple(p->index, p->cornerCount, p->surface, p->extra),
+                  std::tuple(i, corners[i], surfaces[i], nullptr));
     }
-    const int corners[8] = {3, 3, 3, 3, 3, 2, 2, 1}, surfaces[8] = {1, 1, 1, 1, 1, 2, 2, 1};
-    for (int i = 0; i < 8; ++i) EXPECT_EQ(polygons[i], std::tuple(i, corners[i], surfaces[i], nullptr));
     EXPECT_EQ(CornerPoints(6), Refs({2, 3}));
     EXPECT_EQ(CornerPoints(7), Refs({4}));
     EXPECT_EQ(standin::CallsOf("FX_GeometrySetType").size(), 8u);

@@ -24,7 +24,7 @@ TEST(SceneStart, NothingDetectedBeforeTheFirstImport) {
     EXPECT_EQ(g_Scene.LineEndStyle, kLineEndLF);
 }
 
-int32_t AddPolygon(uint32_t n, uint32_t first, uint32_t surface, bool withUV = false) {
+int32_t AddElement(uint32_t n, uint32_t first, uint32_t surface, bool withUV = false) {
     Refs indices(n);
     for (uint32_t k = 0; k < n; ++k) indices[k] = first + k;
     return SceneAddElement(static_cast<int32_t>(n), surface, indices.data(), withUV ? indices.data() : nullptr);
@@ -70,7 +70,7 @@ TEST_F(Scene, ACountWordEndingAtTheThresholdHasItsIndicesInTheNextChunk) {
     sizes.push_back(12);
     uint32_t first = 0;
     for (uint32_t n : sizes) {
-        ASSERT_EQ(AddPolygon(n, first, n % 7 + 1, true), 1);
+        ASSERT_EQ(AddElement(n, first, n % 7 + 1, true), 1);
         first += n;
     }
     const ChunkStream& polygons = g_Scene.PolygonStream;
@@ -107,9 +107,7 @@ TEST_F(Scene, ACountWordEndingAtTheThresholdHasItsIndicesInTheNextChunk) {
 
 TEST_F(Scene, ElementsOutsideOneToFourThousandCornersChangeNothing) {
     const Refs indices(kMaxCorners + 1, 0);
-    for (int32_t n : {0, -1, kMaxCorners + 1}) {
-        EXPECT_EQ(SceneAddElement(n, 1, indices.data(), indices.data()), 0);
-    }
+    for (int32_t n : {0, -1, kMaxCorners + 1}) EXPECT_EQ(SceneAddElement(n, 1, indices.data(), indices.data()), 0);
     for (const ChunkStream* stream : {&g_Scene.PolygonStream, &g_Scene.LineStream, &g_Scene.DotStream,
                                       &g_Scene.PolygonUVStream}) {
         EXPECT_EQ(stream->used[0], 0);
@@ -272,12 +270,10 @@ Refs ElementSurfaces() {
 
 // Polygons, lines and dots alike have their surface numbers rewritten.
 TEST_F(Scene, CompactionMovesEachUsedSurfaceToTheFirstFreeSlotInOrder) {
-    const uint32_t indices[3] = {0, 1, 2};
     const char* names[] = {"a", "b", "c", "d", "e"};
     for (int32_t slot = 0; slot < 5; ++slot) SurfaceAttributes(slot, names[slot], uint8_t(40 + 10 * slot));
-    const int32_t corners[] = {3, 2, 1, 3, 1};
-    const uint32_t surfaces[] = {4, 2, 4, 5, 4};
-    for (int k = 0; k < 5; ++k) ASSERT_EQ(SceneAddElement(corners[k], surfaces[k], indices, nullptr), 1);
+    const uint32_t corners[] = {3, 2, 1, 3, 1}, surfaces[] = {4, 2, 4, 5, 4};
+    for (int k = 0; k < 5; ++k) ASSERT_EQ(AddElement(corners[k], 0, surfaces[k]), 1);
     ASSERT_EQ(SceneCompactSurfaces(), 1);
     EXPECT_EQ(std::tuple(g_Scene.SurfaceCount, g_Scene.SurfaceSlotCount), std::tuple(3, 5));
     SurfaceAttributes(0, "b", 50, true);
@@ -295,9 +291,8 @@ TEST_F(Scene, CompactionMovesEachUsedSurfaceToTheFirstFreeSlotInOrder) {
 // A file without materials has no surface name yet its elements say surface 1;
 // words naming no slot (0, past the table) are left alone.
 TEST_F(Scene, CompactionKeepsSurfacesItHasNoSlotFor) {
-    const uint32_t indices[3] = {0, 1, 2};
     const Refs surfaces = {1, 5, 0, 0xFFFF, kSurfaceSlots + 1, 0xFFFFFFFFu};
-    for (uint32_t surface : surfaces) ASSERT_EQ(SceneAddElement(3, surface, indices, nullptr), 1);
+    for (uint32_t surface : surfaces) ASSERT_EQ(AddElement(3, 0, surface), 1);
     ASSERT_EQ(SceneCompactSurfaces(), 1);
     EXPECT_EQ(g_Scene.SurfaceCount, 0);
     EXPECT_EQ(ElementSurfaces(), surfaces);
@@ -306,8 +301,7 @@ TEST_F(Scene, CompactionKeepsSurfacesItHasNoSlotFor) {
 TEST_F(Scene, CompactionWithoutScratchLeavesTheSceneUnchanged) {
     SurfaceAttributes(0, "red", 10);
     SurfaceAttributes(1, "blue", 30);
-    const uint32_t indices[3] = {0, 1, 2};
-    ASSERT_EQ(SceneAddElement(3, 2, indices, nullptr), 1);
+    ASSERT_EQ(AddElement(3, 0, 2), 1);
     const int64_t live = ModuleHeapLiveBlocks();
     for (int64_t failing : {1, 2}) {
         ModuleHeapFailAt(failing);
@@ -353,14 +347,14 @@ TEST_F(Scene, APolygonBrokenOffInTheLastChunkIsNotCounted) {
         ASSERT_EQ(unit::FreshScene(), 1);
         JumpToChunk(*last, kMaxChunks - 1);
         int32_t added = 0;
-        while (AddPolygon(kMaxCorners, 0, 1, withUV) == 1) ++added;
+        while (AddElement(kMaxCorners, 0, 1, withUV) == 1) ++added;
         EXPECT_EQ(std::tuple(added, g_Scene.PolygonCount, g_Scene.PolygonUVCount, g_Scene.PolygonWordTotal,
                              last->full, g_Scene.PolygonStream.full),
                   std::tuple(kChunkThreshold / ((kMaxCorners + 2) * 4), added, withUV ? added : 0,
                              added * (kMaxCorners + 1), true, true));
         const int32_t used = last->used[kMaxChunks - 1];
         EXPECT_LE(used, kChunkBytes);
-        EXPECT_EQ(AddPolygon(3, 0, 1), 0);
+        EXPECT_EQ(AddElement(3, 0, 1), 0);
         EXPECT_EQ(std::tuple(last->used[kMaxChunks - 1], g_Scene.PolygonCount), std::tuple(used, added));
         std::vector<uint32_t*> words;
         StreamWalker w{&g_Scene.PolygonStream, withUV ? 0 : kMaxChunks - 1, 0};
