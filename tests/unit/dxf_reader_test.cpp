@@ -196,7 +196,9 @@ TEST_F(DxfReader, DrawingsReadToTheirCounts) {
     const Groups threeVertices = Path(8, {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}}, 32);
     Groups tooLong = Polyline(8);
     for (int k = 0; k <= kMaxCorners; ++k) tooLong = tooLong + Vertex(k, 0, 0, 32);
-    const Groups fivePoints = PolyfaceVertices();
+    const auto polyface = [](const std::vector<std::string>& indices) {
+        return Drawing(PolyfaceVertices() + FaceRecord(indices) + kSeqEnd);
+    };
     const auto meshOfSizes = [](const std::string& m, const std::string& n) {
         Groups g = Polyline(16, {{71, m}, {72, n}});
         for (int k = 0; k < 6; ++k) g = g + Vertex(k, 0, 0, 64);
@@ -254,13 +256,11 @@ TEST_F(DxfReader, DrawingsReadToTheirCounts) {
         {"a vertex list ended by ENDSEC", Drawing(threeVertices), {3, 1, 0, 0}},
         {"a path longer than an element keeps its points and stores no element",
          Drawing(tooLong + kSeqEnd + Path(8, {{0, 1, 0}, {0, 2, 0}}, 32) + kSeqEnd), {kMaxCorners + 3, 0, 1, 0}},
-        {"a face record without indices", Drawing(fivePoints + FaceRecord({}) + kSeqEnd), kFails},
-        {"a face record index beyond the points", Drawing(fivePoints + FaceRecord({"1", "2", "9"}) + kSeqEnd), kFails},
-        {"a face record index 0", Drawing(fivePoints + FaceRecord({"0", "1", "2"}) + kSeqEnd), kFails},
-        {"the most negative face record index",
-         Drawing(fivePoints + FaceRecord({"1", "2", "-2147483648"}) + kSeqEnd), kFails},
-        {"an overflowing face record index",
-         Drawing(fivePoints + FaceRecord({"1", "2", "99999999999999"}) + kSeqEnd), kFails},
+        {"a face record without indices", polyface({}), kFails},
+        {"a face record index beyond the points", polyface({"1", "2", "9"}), kFails},
+        {"a face record index 0", polyface({"0", "1", "2"}), kFails},
+        {"the most negative face record index", polyface({"1", "2", "-2147483648"}), kFails},
+        {"an overflowing face record index", polyface({"1", "2", "99999999999999"}), kFails},
         {"a mesh closed both ways wraps in N only", Drawing(Mesh(49)), {12, 8, 0, 0}},
         {"mesh vertices past the M x N grid are kept as points", Drawing(Mesh(16, false, false, 13)), {25, 6, 0, 0}},
         // Sizes whose product overflows 32 bits, or that are negative, make no faces.
