@@ -83,7 +83,6 @@ protected:
         return refs;
     }
 
-    // The names of the host surfaces, in list order.
     std::vector<std::string> SurfaceNames() {
         std::vector<std::string> names;
         for (const HostSurface* surface = geometry()->surfaceList; surface; surface = surface->next)

@@ -55,7 +55,6 @@ std::vector<uint8_t> Colour(int32_t slot) {
 
 class Read3DSTest : public unit::SceneFileTest {
 protected:
-    // A fresh scene, then the file.
     int32_t Read(const std::string& bytes) {
         if (!unit::FreshScene()) return -1;
         return Read3DS(Write("model.3ds", bytes).string().c_str());

@@ -110,14 +110,12 @@ inline std::vector<Element> SceneElements() {
     return all;
 }
 
-// The point references of each element.
 inline std::vector<Refs> RefsOf(const std::vector<Element>& elements) {
     std::vector<Refs> out;
     for (const Element& e : elements) out.push_back(e.refs);
     return out;
 }
 
-// The texture references of each polygon record.
 inline std::vector<Refs> ScenePolygonUVs() {
     std::vector<Refs> out;
     StreamWalker w = WalkerBegin(g_Scene.PolygonUVStream);
@@ -144,7 +142,6 @@ inline Point ScenePoint(uint32_t i) {
     std::memcpy(p.data(), ScenePointAt(static_cast<int32_t>(i)), sizeof p);
     return p;
 }
-// An element's corners as scene points.
 inline std::vector<Point> Corners(const Element& e) {
     std::vector<Point> out;
     for (uint32_t ref : e.refs) out.push_back(ScenePoint(ref));

@@ -87,7 +87,6 @@ std::vector<Point> AscendingGridWithRepeats() {
     return points;
 }
 
-// `count` points drawn by `draw`.
 std::vector<Point> Drawn(uint32_t seed, int32_t count, const std::function<Point(std::mt19937&)>& draw) {
     std::mt19937 random(seed);
     std::vector<Point> points;
