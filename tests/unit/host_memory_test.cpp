@@ -3,6 +3,7 @@
 // a whole zone only when the object holds every block of it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <numeric>
 #include <vector>
@@ -19,10 +20,7 @@ using standin::detail::Realloc;
 
 bool AllZero(const void* block, uint64_t from, uint64_t to) {
     const auto* bytes = static_cast<const uint8_t*>(block);
-    for (uint64_t i = from; i < to; ++i) {
-        if (bytes[i] != 0) return false;
-    }
-    return true;
+    return std::all_of(bytes + from, bytes + to, [](uint8_t b) { return b == 0; });
 }
 
 // Every size of every slab class, then calloc'd and mapped sizes: each block's exact size is found from its address
