@@ -303,15 +303,14 @@ struct Comparison {
 // Then the texts written whatever the C runtime prints, and doubles that are no floats (the general path).
 TEST(NumberFormat, SpecialValuesAreGlibcBytes) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    const float inf = std::numeric_limits<float>::infinity();
     Comparison comparison;
     for (const float value : {0.0f, -0.0f, FLT_MAX, -FLT_MAX, FLT_MIN, -FLT_MIN, FLT_TRUE_MIN, -FLT_TRUE_MIN, nan, -nan,
-                              inf, -inf, 1.0f, -1.5f, 0.5e-6f, -0.5e-6f, 1.0f / 128, 3.0f / 128, 0.0000005f,
-                              16777216.0f, 16777215.5f, 8796093022208.0f, 9e12f, -1e20f, 1e-7f})
+                              kFloatInf, -kFloatInf, 1.0f, -1.5f, 0.5e-6f, -0.5e-6f, 1.0f / 128, 3.0f / 128,
+                              0.0000005f, 16777216.0f, 16777215.5f, 8796093022208.0f, 9e12f, -1e20f, 1e-7f})
         comparison.Check(value);
     for (const double value : {0.1, -2.0000005, 1e300, 5e-324, 1234567.8901234567}) comparison.Check(value);
     EXPECT_EQ(comparison.differing, 0);
-    EXPECT_EQ(Ours(-nan) + Ours(-inf) + Ours(-0.0), "-nan-inf-0.000000");
+    EXPECT_EQ(Ours(-nan) + Ours(-kFloatInf) + Ours(-0.0), "-nan-inf-0.000000");
 }
 
 // Three million random float bit patterns (uniform over the exponents), and
