@@ -162,9 +162,12 @@ TEST_F(ConvertInfo, HelpShowsEveryOptionWithAnExample) {
 // command, pointing at --help; else a line that names the file and the reason: 2 for
 // input that cannot be read, 3 for input in no format the module reads, 4 for
 // a recognised file whose load fails, a load past --max-memory, or a module
-// that cannot be loaded. The input is looked at before the module is loaded.
+// that cannot be loaded; 5 for an output that cannot be written. The input is
+// looked at before the module is loaded. No input, earlier output or private folder is harmed or left.
 TEST_F(ConvertInfo, FailuresExitWithTheirCodeAndReason) {
     const std::string box = Write("box.3ds", k3DSBytes).string();
+    const std::string points = Write("points.obj", "v 0 0 0\nv 1 0 0\n").string();
+    const std::string kept = Write("kept.3ds", "keep me").string();
     const std::string out = (dir_ / "out.obj").string();
     const std::string missing = (dir_ / "missing.obj").string();
     const std::string empty = Write("empty.obj", "").string();
@@ -212,6 +215,14 @@ TEST_F(ConvertInfo, FailuresExitWithTheirCodeAndReason) {
         {{"--to", "png", box}, 1, "", "--to takes obj, 3ds or dxf"},
         {{"--size", "10x4096", "--preview", (dir_ / "box.png").string(), box}, 1, "", "--size takes WIDTHxHEIGHT"},
         {{"--name", "a/b", box, out}, 1, "", "--name takes a plain name"},
+        {{box, dir_.string() + "/x.stl"}, 1, "x.stl", "must end in .obj, .3ds or .dxf"},
+        {{missing, kept}, 2, missing, "no such file"},
+        {{box, box}, 5, box, "is the input file"},
+        {{box, (dir_ / "." / "box.3ds").string()}, 5, "/./box.3ds", "is the input file"},
+        {{points, kept}, 5, kept, "no faces"},
+        {{box, (dir_ / "no" / "such" / "x.dxf").string()}, 5, "x.dxf", "cannot be written"},
+        {{"--preview", (dir_ / "no" / "p.png").string(), box}, 5, "p.png", "cannot be written"},
+        {{"--preview", box, box}, 5, box, "is the input file"},
     };
     for (const auto& row : rows) {
         std::string command = "tamlorn-convert";
@@ -225,6 +236,10 @@ TEST_F(ConvertInfo, FailuresExitWithTheirCodeAndReason) {
         EXPECT_NE(run.err.find(row.named), std::string::npos) << run.err;
     }
     EXPECT_FALSE(fs::exists(out));
+    EXPECT_EQ(ReadFile(box), k3DSBytes);
+    EXPECT_EQ(ReadFile(kept), "keep me");
+    // The eight files written here and run.out, run.err: nothing else.
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 10);
 }
 
 // On every corpus file --check, which builds nothing, comes to what --info
