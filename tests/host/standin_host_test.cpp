@@ -33,6 +33,13 @@ std::string Edited(const char* function, const std::string& text) {
 
 standin::PointDesc Point(double x, double y, double z) { return {{x, y, z}, {}, false}; }
 
+using Edges = std::vector<std::pair<int32_t, int32_t>>;
+Edges EdgesOf(const HostGeometry& g) {
+    Edges edges;
+    for (int i = 0; i < g.edgeCount; ++i) edges.emplace_back(g.edges[i].a, g.edges[i].b);
+    return edges;
+}
+
 // Five points, the second with a third position triple of its own; a quad, a
 // triangle sharing the quad's edge 1-2, a line, a dot and the line again with
 // its ends swapped.
@@ -197,22 +204,16 @@ TEST_F(MixedObjectTest, BoundingBoxSpansTheDefaultPositionsAndIsZeroForNoPoints)
 }
 
 TEST_F(MixedObjectTest, EdgeListHoldsEachUndirectedEdgeOnceInOrder) {
-    using Edges = std::vector<std::pair<int32_t, int32_t>>;
     const auto createEdges = HostFunction<FxObjectFn>("FX_EdgeListCreate");
-    const auto edges = [this] {
-        Edges list;
-        for (int i = 0; i < g_->edgeCount; ++i) list.emplace_back(g_->edges[i].a, g_->edges[i].b);
-        return list;
-    };
     const int64_t built = LiveBlocks();
     ASSERT_EQ(createEdges(object_), 1);  // a second time: replaces the list
     EXPECT_EQ(LiveBlocks(), built);
-    EXPECT_EQ(edges(), (Edges{{0, 1}, {0, 3}, {1, 2}, {1, 4}, {2, 3}, {2, 4}, {3, 4}}));
+    EXPECT_EQ(EdgesOf(*g_), (Edges{{0, 1}, {0, 3}, {1, 2}, {1, 4}, {2, 3}, {2, 4}, {3, 4}}));
     // The edges follow the points' own indices, also past the point count.
     g_->points[3]->index = 5000;
     g_->points[4]->index = 5001;
     ASSERT_EQ(createEdges(object_), 1);
-    EXPECT_EQ(edges(), (Edges{{0, 1}, {0, 5000}, {1, 2}, {1, 5001}, {2, 5000}, {2, 5001}, {5000, 5001}}));
+    EXPECT_EQ(EdgesOf(*g_), (Edges{{0, 1}, {0, 5000}, {1, 2}, {1, 5001}, {2, 5000}, {2, 5001}, {5000, 5001}}));
 }
 
 // Random polygons, lines and dots over few points (each point starts many
@@ -237,11 +238,7 @@ TEST(GeometryFunctionsTest, EdgeListMatchesASetOfThePolygonsPairs) {
         }
         HostObject* object = standin::BuildObject(desc);
         ASSERT_NE(object, nullptr);
-        const HostGeometry& g = *object->geometry;
-        using Edges = std::vector<std::pair<int32_t, int32_t>>;
-        Edges edges;
-        for (int i = 0; i < g.edgeCount; ++i) edges.emplace_back(g.edges[i].a, g.edges[i].b);
-        EXPECT_EQ(edges, Edges(expected.begin(), expected.end())) << points;
+        EXPECT_EQ(EdgesOf(*object->geometry), Edges(expected.begin(), expected.end())) << points;
         standin::DestroyObject(object);
     }
     EXPECT_EQ(LiveBlocks(), before);
