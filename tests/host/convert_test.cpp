@@ -209,14 +209,6 @@ protected:
     std::vector<fs::path> written_;
 };
 
-std::vector<fs::path> CorpusInputs() {
-    std::vector<fs::path> files;
-    for (const char* format : {"obj", "3ds", "dxf"})
-        for (const fs::path& f : CorpusFiles(format, ".mtl"))
-            if (f.extension() != ".txt") files.push_back(f);
-    return files;
-}
-
 void CheckObj(const HostObject& original, const Model& a, const Model& b) {
     const auto name = [](const std::string& s) { return LegalName(s + " rt"); };
     ASSERT_EQ(a.points.size(), b.points.size());

@@ -16,10 +16,6 @@ using standin::ObjectDesc;
 
 class Export : public ModuleTest {
 protected:
-    void Build(const ObjectDesc& spec) {
-        object_ = standin::BuildObject(spec);
-        ASSERT_NE(object_, nullptr);
-    }
     int32_t Save(const std::string& extension, const fs::path& path, uint32_t flags = 0) {
         return standin::SaveObject(*standin::FindServer(false, extension), object_, path.string(), flags);
     }

@@ -92,6 +92,11 @@ protected:
         DestroyLoaded();
         TempDirTest::TearDown();
     }
+    // An object of the test's own in the slot, as the host's modelling makes it.
+    void Build(const standin::ObjectDesc& desc) {
+        object_ = standin::BuildObject(desc);
+        ASSERT_NE(object_, nullptr);
+    }
     int32_t Load(const fs::path& path, uint32_t flags = kLoadNewObject, const char* extension = "obj") {
         return standin::LoadFile(*standin::FindServer(true, extension), &object_, path.string(), flags);
     }
@@ -154,6 +159,15 @@ inline std::vector<fs::path> CorpusFiles(const std::string& format, const std::s
     for (const auto& entry : fs::directory_iterator(fs::path(TAMLORN_CORPUS_DIR) / format))
         if (entry.path().extension() != skip) files.push_back(entry.path());
     std::sort(files.begin(), files.end());
+    return files;
+}
+
+// The model files of the whole corpus (not the material libraries and licence notes).
+inline std::vector<fs::path> CorpusInputs() {
+    std::vector<fs::path> files;
+    for (const char* format : {"obj", "3ds", "dxf"})
+        for (const fs::path& f : CorpusFiles(format, ".mtl"))
+            if (f.extension() != ".txt") files.push_back(f);
     return files;
 }
 

@@ -16,12 +16,6 @@ protected:
         const auto calls = standin::CallsOf(function);
         return calls.empty() ? "<not called>" : calls.back().args.at(index);
     }
-    // An object of its own in the slot, as the host's modelling makes it.
-    void PutObject(std::vector<standin::PointDesc> points, std::vector<standin::SurfaceDesc> surfaces = {},
-                   std::vector<standin::PolygonDesc> polygons = {}) {
-        object_ = standin::BuildObject({"object", std::move(points), std::move(surfaces), std::move(polygons), {}});
-        ASSERT_NE(object_, nullptr);
-    }
 };
 
 // The object is named after the file without its extension, cleaned by the
@@ -69,7 +63,7 @@ TEST_F(ImportTest, ObjectIsNamedAfterTheFile) {
 
 // An object saved to a path as the host hands it (loading one: ObjectIsNamedAfterTheFile) takes the file's name.
 TEST_F(ImportTest, WindowsPathsGoThroughAsTheHostHandsThem) {
-    object_ = standin::BuildObject(TriangleObject("tri"));
+    Build(TriangleObject("tri"));
     const fs::path cwd = fs::current_path();
     fs::current_path(dir_);  // where a host-style path is a file name of its own off Windows
     const std::string output = HostStylePath(dir_, "chair.saved.obj");
@@ -101,7 +95,7 @@ TEST_F(ImportTest, PathsUpTo1023CharactersLoad) {
         }
         ASSERT_TRUE(DestroyLoaded());
     }
-    object_ = standin::BuildObject(TriangleObject("tri"));
+    Build(TriangleObject("tri"));
     const fs::path path = PathOfLength(dir_, 1324);
     ASSERT_EQ(standin::SaveObject(*standin::FindServer(false, "obj"), object_, path.string(), 0), 1);
     EXPECT_NE(ReadFile(path).find("\ng " + path.string().substr(0, 511) + "\n"), std::string::npos);
@@ -152,7 +146,7 @@ TEST_F(ImportTest, PointsOnlyStopsAfterTheBoundingBox) {
 // Kept surfaces x, y, a_b; the file's five surfaces all clean to one of them,
 // so no surface is added and the polygons on scene surfaces 4 and 5 fall back to 1.
 TEST_F(ImportTest, KeptSurfacesClampLargerSurfaceNumbers) {
-    PutObject({P(0, 0, 0), P(1, 0, 0), P(2, 0, 0)}, {{"x"}, {"y"}, {"a_b"}}, {{{0, 1, 2}, 1}});
+    Build({"object", {P(0, 0, 0), P(1, 0, 0), P(2, 0, 0)}, {{"x"}, {"y"}, {"a_b"}}, {{{0, 1, 2}, 1}}, {}});
     const std::string obj = "v 0 0 0\nv 1 0 0\nv 0 1 0\n"
                             "usemtl x\nf 1 2 3\nusemtl y\nf 1 2 3\nusemtl a b\nf 1 2 3\n"
                             "usemtl a#b\nf 1 2 3\nusemtl a_b\nf 1 2 3\n";
@@ -175,7 +169,7 @@ TEST_F(ImportTest, TheSlotChangesOnlyWhenTheFlagsAskForANewObject) {
     EXPECT_EQ(Load(path, kLoadReplaceGeometry), 1);
     EXPECT_EQ(object_, nullptr);
     EXPECT_EQ(Load(Write("bad.obj", "v 0 0 0\nf 1 2 3\n"), 0), 0);
-    PutObject({P(5, 5, 5)});
+    Build({"object", {P(5, 5, 5)}, {}, {}, {}});
     HostObject* const object = object_;
     HostGeometry* const geometry = object_->geometry;
     standin::ClearCallLog();
@@ -220,7 +214,7 @@ TEST_F(ImportTest, EveryHostAllocationFailureEndsCleanly) {
     for (const uint32_t flags : {kLoadNewObject, kLoadReplaceGeometry | kLoadKeepSurfaces}) {
         const bool replace = flags != kLoadNewObject;
         const auto prepare = [&] {
-            if (replace) PutObject({P(0, 0, 0), P(1, 0, 0)}, {{"a"}, {"z"}}, {{{0, 1}, 2}});
+            if (replace) Build({"object", {P(0, 0, 0), P(1, 0, 0)}, {{"a"}, {"z"}}, {{{0, 1}, 2}}, {}});
             standin::ClearMessages();
             return standin::AllocationCount();
         };
