@@ -168,6 +168,7 @@ TEST_F(ConvertInfo, FailuresExitWithTheirCodeAndReason) {
     const std::string box = Write("box.3ds", k3DSBytes).string();
     const std::string points = Write("points.obj", "v 0 0 0\nv 1 0 0\n").string();
     const std::string kept = Write("kept.3ds", "keep me").string();
+    const std::string boxAgain = (dir_ / "." / "box.3ds").string();
     const std::string out = (dir_ / "out.obj").string();
     const std::string missing = (dir_ / "missing.obj").string();
     const std::string empty = Write("empty.obj", "").string();
@@ -218,7 +219,7 @@ TEST_F(ConvertInfo, FailuresExitWithTheirCodeAndReason) {
         {{box, dir_.string() + "/x.stl"}, 1, "x.stl", "must end in .obj, .3ds or .dxf"},
         {{missing, kept}, 2, missing, "no such file"},
         {{box, box}, 5, box, "is the input file"},
-        {{box, (dir_ / "." / "box.3ds").string()}, 5, "/./box.3ds", "is the input file"},
+        {{box, boxAgain}, 5, boxAgain, "is the input file"},
         {{points, kept}, 5, kept, "no faces"},
         {{box, (dir_ / "no" / "such" / "x.dxf").string()}, 5, "x.dxf", "cannot be written"},
         {{"--preview", (dir_ / "no" / "p.png").string(), box}, 5, "p.png", "cannot be written"},
