@@ -129,30 +129,6 @@ inline standin::ObjectDesc TriangleObject(const std::string& name) {
     return {name, {P(0, 0, 0), P(1, 0, 0), P(0, 1, 0)}, {{"s"}}, {{{0, 1, 2}, 1}}, {}};
 }
 
-// What a load gave the host: the points' default positions, each polygon's
-// point indices and surface name.
-struct ObjectShape {
-    std::vector<std::array<double, 3>> points;
-    std::vector<std::vector<int32_t>> polygons;
-    std::vector<std::string> surfaces;
-};
-
-inline ObjectShape ShapeOfObject(const HostObject& object) {
-    const HostGeometry& g = *object.geometry;
-    ObjectShape shape;
-    for (int32_t i = 0; i < g.pointCount; ++i) {
-        const double* p = g.points[i]->position0;
-        shape.points.push_back({p[0], p[1], p[2]});
-    }
-    for (int32_t i = 0; i < g.polygonCount; ++i) {
-        const HostPolygon& polygon = *g.polygons[i];
-        shape.polygons.emplace_back();
-        for (int32_t k = 0; k < polygon.cornerCount; ++k) shape.polygons.back().push_back(polygon.corners[k]->point->index);
-        shape.surfaces.push_back(g.surfaceArray[polygon.surface - 1]->name);
-    }
-    return shape;
-}
-
 // The files of one format's corpus folder, sorted, leaving out those with the extension `skip`.
 inline std::vector<fs::path> CorpusFiles(const std::string& format, const std::string& skip) {
     std::vector<fs::path> files;

@@ -40,10 +40,18 @@ void ExpectConsistent(const HostObject& object) {
 }
 
 Shape ShapeOf(const HostObject& object) {
-    const ObjectShape loaded = ShapeOfObject(object);
-    Shape shape{loaded.points, {}, loaded.surfaces};
-    for (const std::vector<int32_t>& c : loaded.polygons)
-        if (c.size() == 3) shape.triangles.push_back({loaded.points[c[0]], loaded.points[c[1]], loaded.points[c[2]]});
+    const HostGeometry& g = *object.geometry;
+    Shape shape;
+    for (int32_t i = 0; i < g.pointCount; ++i) {
+        const double* p = g.points[i]->position0;
+        shape.points.push_back({p[0], p[1], p[2]});
+    }
+    for (int32_t i = 0; i < g.polygonCount; ++i) {
+        const HostPolygon& polygon = *g.polygons[i];
+        shape.surfaces.push_back(g.surfaceArray[polygon.surface - 1]->name);
+        const auto corner = [&](int k) { return shape.points[polygon.corners[k]->point->index]; };
+        if (polygon.cornerCount == 3) shape.triangles.push_back({corner(0), corner(1), corner(2)});
+    }
     return shape;
 }
 
