@@ -93,7 +93,6 @@ done <<<"$files"
 reported=/sys/module/page_reporting/parameters/reported_kib
 retakeMb=256
 maxRetakes=3
-retakesLog=$build/retakes
 reportedKib() { cat "$reported" 2>/dev/null || echo 0; }
 measure() {
   local line seconds="" log="" before handed taken=0 retakes=0
@@ -119,7 +118,6 @@ measure() {
     seconds+="$line"$'\n'
   done
   echo "${*##*/}:$log" >>"$runsLog"
-  echo "$retakes" >>"$retakesLog"
   line=$(printf '%s' "$seconds" | sort -g | sed -n "$(((runs + 1) / 2))p")
   awk -v l="$line" 'BEGIN {
       split(l, f, " "); rss = l; sub(/.*peak_rss_kb=/, "", rss); sub(/ .*/, "", rss)
@@ -132,7 +130,6 @@ measure() {
 csv=$results/results.csv
 runsLog=$results/runs.txt
 : >"$runsLog"
-: >"$retakesLog"
 echo "file,bytes,program,seconds,peak_rss_kb,object_bytes,out_bytes" >"$csv"
 # A whole process, timed by time(1).
 process=(/usr/bin/time -o /dev/stdout -f "seconds=%e peak_rss_kb=%M")
@@ -179,7 +176,7 @@ awk -F, -v runs="$runs" -v date="$(date -u +%Y-%m-%d)" -v machine="$machine" -v 
   "$csv" | tee "$results/table.md"
 if [ -r "$reported" ]; then
   echo "Runs taken again because the guest handed $retakeMb MB or more back to its hypervisor during them:" \
-    "$(awk '{ n += $1 } END { print n + 0 }' "$retakesLog") (runs.txt: in brackets)." | tee -a "$results/table.md"
+    "$(grep -o ' \[[0-9]' "$runsLog" | wc -l) (runs.txt: in brackets)." | tee -a "$results/table.md"
 fi
 
 # A time under the clock's resolution (0.00 s) has no rate and stays out of the chart.
