@@ -80,10 +80,11 @@ done <<<"$files"
 # object-bytes out-bytes" (the last three from the median run's line; "-" where a program has none).
 # On a virtual machine, memory not touched for a while costs many times more to
 # touch again: every run, measured or not, follows a touch of $warm MB (the
-# file's size times 17, at least 256, at most 3072: more than any program here
-# holds at its peak, which is at most 14 times the large OBJ file (the floor)
-# and 16.6 times the small one (our whole load, whose fixed part counts
-# more there)), and one unmeasured run comes first, for every program alike.
+# file's size times $warmTimesFile, at least $warmLeastMb, at most $warmMostMb:
+# more than any program here holds at its peak, which is at most 14 times the
+# large OBJ file (the floor) and 16.6 times the small one (our whole load,
+# whose fixed part counts more there)), and one unmeasured run comes first,
+# for every program alike.
 # Each run's seconds go to runs.txt.
 # A Linux guest with free page reporting hands freed memory back to its
 # hypervisor, and a run that touches memory handed back while it runs pays for
@@ -92,6 +93,9 @@ done <<<"$files"
 # back $retakeMb MB or more is taken again, up to $maxRetakes times per program
 # and file, for every program alike; runs.txt keeps the retaken runs in brackets
 # with the MB handed back, and gives the MB of a run kept when no retake was left.
+warmTimesFile=17
+warmLeastMb=256
+warmMostMb=3072
 reported=/sys/module/page_reporting/parameters/reported_kib
 retakeMb=256
 maxRetakes=3
@@ -140,8 +144,8 @@ while read -r name generator _; do
   extension=${extension%.py}
   path=$data/$name.$extension
   size=$(wc -c <"$path")
-  warm=$((size * 17 >> 20))
-  warm=$((warm < 256 ? 256 : (warm > 3072 ? 3072 : warm)))
+  warm=$((size * warmTimesFile >> 20))
+  warm=$((warm < warmLeastMb ? warmLeastMb : (warm > warmMostMb ? warmMostMb : warm)))
   cat "$path" >/dev/null  # the page cache holds the file for every program alike
   read -r seconds rss objectBytes _ < <(measure "$bin/tamlorn-load-bench" "$path")
   echo "$name,$size,ours,$seconds,$rss,$objectBytes,-" >>"$csv"
