@@ -175,12 +175,15 @@ namespace {
 
 constexpr uint64_t kPageBytes = 4096;
 constexpr uint64_t kHugePageBytes = uint64_t{2} << 20;
-constexpr uint64_t kFirstSpanBytes = 4 * kSlabBytes;
+// Spans start at one huge page: a smaller one would take its pages in 4 KB faults,
+// each of which costs as much as clearing a few hundred KB in a virtual machine.
+constexpr uint64_t kFirstSpanBytes = kHugePageBytes;
 constexpr uint64_t kLargestSpanBytes = uint64_t{64} << 20;
 // A slab block's unused tail (at most a quarter of its class) fits one byte of state.
 constexpr uint64_t kLargestClassBytes = 1024;
-// Larger blocks than this get a mapping of their own; smaller ones come from calloc.
-constexpr uint64_t kMappedBlockBytes = uint64_t{256} << 10;
+// Larger blocks than this get a mapping of their own (a list that grows past it
+// then grows in huge pages, not 4 KB faults); smaller ones come from calloc.
+constexpr uint64_t kMappedBlockBytes = uint64_t{64} << 10;
 
 // ---- The one platform function: zeroed pages --------------------------------------------
 
@@ -250,6 +253,11 @@ uint64_t RoundUp(uint64_t value, uint64_t step) { return (value + step - 1) / st
 // A mapped block is whole huge pages: a list that grows from a few pages on
 // (a UV map's entries) would otherwise take its first 2 MiB in 4 KB faults.
 uint64_t MappedBytes(uint64_t bytes) { return RoundUp(bytes, kHugePageBytes); }
+// Scratch of a huge page or more is whole huge pages too (its tail would take
+// 4 KB faults); smaller scratch stays in 4 KB pages.
+uint64_t ScratchMappingBytes(uint64_t bytes) {
+    return bytes < kHugePageBytes ? RoundUp(std::max<uint64_t>(bytes, 1), kPageBytes) : MappedBytes(bytes);
+}
 
 // ---- Size classes: steps of 8 bytes up to 128, of 16 up to 256 (a 176-byte
 // point takes 176 bytes), then four classes per doubling ----------------------------------
@@ -638,14 +646,13 @@ bool ScratchBytes::Grow(uint64_t bytes) {
 }
 #else
 ScratchBytes::ScratchBytes(uint64_t bytes)
-    : data_(MapPages(RoundUp(std::max<uint64_t>(bytes, 1), kPageBytes), kSlabBytes)),
-      bytes_(RoundUp(std::max<uint64_t>(bytes, 1), kPageBytes)) {}
+    : data_(MapPages(ScratchMappingBytes(bytes), kSlabBytes)), bytes_(ScratchMappingBytes(bytes)) {}
 ScratchBytes::~ScratchBytes() {
     if (data_) UnmapPages(data_, bytes_);
 }
 bool ScratchBytes::Grow(uint64_t bytes) {
     if (bytes <= bytes_ || !data_) return bytes <= bytes_;
-    bytes = RoundUp(bytes, kPageBytes);
+    bytes = ScratchMappingBytes(bytes);
     void* grown = RemapPages(data_, bytes_, bytes);
     if (!grown) {
         grown = MapPages(bytes, kSlabBytes);
