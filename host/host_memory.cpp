@@ -176,7 +176,7 @@ namespace {
 constexpr uint64_t kPageBytes = 4096;
 constexpr uint64_t kHugePageBytes = uint64_t{2} << 20;
 // Spans start at one huge page: a smaller one would take its pages in 4 KB faults,
-// each of which costs as much as clearing a few hundred KB in a virtual machine.
+// which in a virtual machine can cost fifty times as much per byte as huge pages.
 constexpr uint64_t kFirstSpanBytes = kHugePageBytes;
 constexpr uint64_t kLargestSpanBytes = uint64_t{64} << 20;
 // A slab block's unused tail (at most a quarter of its class) fits one byte of state.
